@@ -1,0 +1,127 @@
+#pragma once
+// The serial link to the handset: the port, the frame codec and the request packets.
+// The UI thread opens, closes, changes speed and sends; the receive thread reads and parses.
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "BlockRecord.h"
+#include "Comm/QTextQ.h"
+#include "platform/SerialDevice.h"
+#include "platform/WindowMessage.h"
+
+class CBssComm {
+ public:
+  static constexpr size_t kMaxPacket = 4103;      // block write: cmd, address, length, 4096 bytes
+  static constexpr int32_t kRxFrameSize = 512;    // frame assembly buffer
+  static constexpr size_t kRxPayloadSize = 513;   // one frame without its flags
+  static constexpr int kWriteTimeoutMs = 1000;
+  static constexpr unsigned kSettleMs = 100;
+
+  static constexpr uint8_t kFlag = 0x7E;
+  static constexpr uint8_t kDmFlag = 0x7F;
+  static constexpr uint8_t kEscape = 0x7D;
+  static constexpr uint8_t kEscapeXor = 0x20;
+
+  // A link over a POSIX tty.
+  CBssComm();
+  // A link over the given device (tests and the in-process handset use their own).
+  explicit CBssComm(std::unique_ptr<CSerialDevice> device);
+  virtual ~CBssComm();
+  CBssComm(const CBssComm&) = delete;
+  CBssComm& operator=(const CBssComm&) = delete;
+
+  // --- port ---
+  bool InitComm(CMessageTarget* owner, CQTextQ* textQ);
+  void SetParams(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t stopBits, uint8_t parity);
+  void SetPort(uint8_t port);
+  bool Open();
+  bool Configure();
+  bool Close();
+  bool ReleaseComm();
+  void ChangeBaud(uint32_t baud);
+  void ToggleSpeed();
+  uint32_t GetBaud() const { return m_dwBaud; }
+  uint8_t GetLastCmd() const { return m_nLastCmd; }
+  uint8_t GetPort() const { return m_nPort; }
+  bool IsEventsReady() const { return m_bEventsReady; }
+  size_t ReadComm(uint8_t* dst, size_t max);
+  bool WriteCommByte(uint8_t b);
+  void LogText(const std::string& text);
+  void LogError(const std::string& text);
+  // Why the last Open failed, in words for the user ("" after a successful open).
+  const std::string& GetOpenError() const { return m_strOpenError; }
+  // The receive thread's view of the port events.
+  bool SetCommMask(uint32_t mask);
+  bool WaitCommEvent(uint32_t& events);
+  // Lets the receive thread's wait return so it can look at its flags.
+  void WakeReceiver();
+  // UI-thread pauses of the link (settle and speed-change waits). Real sleeps by default.
+  void SetPause(std::function<void(unsigned ms)> pause) { m_pause = std::move(pause); }
+
+  // --- frame codec ---
+  void SendPacket(const uint8_t* payload, uint16_t len);
+  void ResendLastPacket();
+  void WriteRawByte(uint8_t b);
+  static bool NeedEscape(uint8_t b) { return b >= 0x7D && b <= 0x7F; }
+  bool PutByte(uint8_t b, bool escape);
+  bool ParseRxData(const uint8_t* data, int count);
+  // Each decoder unescapes m_RxPayload in place; `count` is the bytes before, `decoded` after.
+  bool DecodePlain(int count, int& decoded);
+  bool DecodeDload(int count, int& decoded);
+  bool DecodeCrc30(int count, int& decoded);
+  static uint32_t Crc30(const uint8_t* data, size_t bits);
+  void DeliverPacket(const uint8_t* bytes, int count);
+  // On the UI thread: the reply carried by WM_RX_PACKET becomes the current response.
+  void StoreResponse(const RxPacket& packet);
+
+  // --- requests ---
+  void SendStatusReq();
+  void SendVersionReq();
+  void SendDmOfflineReq();
+  void SendDloadModeReq();
+  void SendDloadStartReq();
+  void SendModuleCopyReq();
+  void SendBaudRateReq(uint8_t speedIndex);
+  void SendJumpReq();
+  void SendFlashEraseReq(uint32_t start, uint32_t length);
+  void SendWriteBlockReq(const BlockRecord& record);
+  void SendToDmSequence(int step);
+
+  // --- state, in the order the link keeps it ---
+  int32_t m_nRxCount = 0;
+  std::array<uint8_t, kRxBufSize> m_RxBuf{};  // current response; UI thread only
+  CMessageTarget* m_pOwner = nullptr;
+  CQTextQ* m_pTextQ = nullptr;
+  // Read by the receive thread while the UI thread may write them.
+  std::atomic<uint8_t> m_bCrc30Mode{1};
+  uint8_t m_nPort = 1;
+  uint8_t m_nByteSize = 8;
+  std::atomic<uint32_t> m_dwBaud{57600};
+  uint8_t m_nParity = 0;
+  uint8_t m_nStopBits = 0;
+  std::atomic<int32_t> m_bDloadFraming{0};
+  uint8_t m_nLastCmd = 0;
+  int32_t m_nLastLen = 0;
+  std::array<uint8_t, kMaxPacket> m_LastPkt{};
+
+ private:
+  void Reset();
+  void Pause(unsigned ms);
+  bool SendDm(const uint8_t* payload, uint16_t len, const char* logText);
+  bool SendDload(const uint8_t* payload, uint16_t len, const char* logText);
+  void QueueText(int32_t kind, const std::string& text);
+
+  std::unique_ptr<CSerialDevice> m_device;
+  bool m_bEventsReady = false;  // stands for the two completion events of InitComm
+  std::string m_strOpenError;
+  std::function<void(unsigned)> m_pause;
+  // Receive side, used by the receive thread only.
+  std::array<uint8_t, kRxFrameSize> m_RxFrame{};
+  std::array<uint8_t, kRxPayloadSize> m_RxPayload{};
+  std::array<uint8_t, kRxPayloadSize> m_RxScratch{};
+};

@@ -1,0 +1,56 @@
+#pragma once
+// The serial device under the link: what the link needs of a port, whatever the device is
+// (a POSIX tty in the product, an in-process stand-in in tests).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Event word bits, as the link and the receive loop know them.
+constexpr uint32_t EV_RXCHAR = 0x0001;  // a byte was received
+constexpr uint32_t EV_RXFLAG = 0x0002;  // the event character was received
+constexpr uint32_t EV_BREAK = 0x0040;   // a break on the line
+constexpr uint32_t EV_ERR = 0x0080;     // framing, parity or overrun error, or the device went away
+
+struct SerialSettings {
+  uint32_t baud = 57600;
+  uint8_t byteSize = 8;
+  uint8_t parity = 0;    // 0 = none
+  uint8_t stopBits = 0;  // 0 = one stop bit
+};
+
+// Thread use: the UI thread opens, configures, writes, purges and closes; the receive thread
+// sets the event mask, waits, asks what is waiting and reads. Either may empty the event mask.
+class CSerialDevice {
+ public:
+  virtual ~CSerialDevice() = default;
+
+  // Read and write, exclusive, not the controlling terminal. On failure LastError() says why
+  // in words a technician can act on.
+  virtual bool Open(const std::string& path) = 0;
+  virtual bool IsOpen() const = 0;
+  // Applies the settings over the device's current ones: raw 8-bit data, DTR control off.
+  virtual bool Configure(const SerialSettings& settings) = 0;
+  // Discards what waits in both directions.
+  virtual void Purge() = 0;
+  virtual void ClearDtr() = 0;
+  // Clears exclusive mode and closes. Ends a WaitEvent in progress.
+  virtual void Close() = 0;
+
+  // Bytes waiting to be read; never blocks. Also clears the device's error state.
+  virtual size_t BytesWaiting() = 0;
+  // Reads at most max bytes of what already waits; never blocks. Returns the count delivered.
+  virtual size_t Read(uint8_t* dst, size_t max) = 0;
+  // Writes one byte, waiting at most timeoutMs for room. False when closed or timed out.
+  virtual bool WriteByte(uint8_t b, int timeoutMs) = 0;
+
+  // Which events WaitEvent reports. An empty mask releases a thread waiting in WaitEvent.
+  virtual bool SetEventMask(uint32_t mask) = 0;
+  // Blocks until an event of the mask happens, the mask is changed or emptied, Wake() is
+  // called or the device is closed. Returns false when the wait itself failed (e.g. closed);
+  // events then holds 0. A device that went away reports EV_ERR once, then only wakes.
+  virtual bool WaitEvent(uint32_t& events) = 0;
+  // Makes a WaitEvent in progress (or the next one) return at once with an empty word.
+  virtual void Wake() = 0;
+
+  virtual std::string LastError() const = 0;
+};

@@ -1,0 +1,40 @@
+#pragma once
+// Window messages posted to the main window, and the interface through which any thread posts them.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t WM_USER = 0x0400;
+constexpr uint32_t WM_RX_PACKET = WM_USER + 0x141;   // a decoded reply travels with the message
+constexpr uint32_t WM_LOG_TEXT = WM_USER + 0x15E;    // one more entry waits in the log text queue
+constexpr uint32_t WM_COMM_BREAK = WM_USER + 0x161;  // the port reported a break or line error
+
+constexpr size_t kRxBufSize = 500;
+
+// A decoded reply. It is copied into the message so that a second reply can never tear the
+// one the window is reading.
+struct RxPacket {
+  std::array<uint8_t, kRxBufSize> bytes{};
+  uint16_t size = 0;
+};
+
+struct WindowMessage {
+  uint32_t message = 0;
+  uintptr_t wParam = 0;
+  intptr_t lParam = 0;
+  RxPacket packet;  // meaningful for WM_RX_PACKET only
+};
+
+// Receiver of posted messages. PostMessage may be called from any thread and never blocks for long.
+class CMessageTarget {
+ public:
+  virtual ~CMessageTarget() = default;
+  virtual void PostMessage(const WindowMessage& msg) = 0;
+  void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    WindowMessage msg;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    PostMessage(msg);
+  }
+};

@@ -1,0 +1,11 @@
+#pragma once
+// Hex helpers for wire-level expectations.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// "7F 0C 14 3A 7E" -> bytes
+std::vector<uint8_t> Hex(const std::string& text);
+// bytes -> "7F 0C 14 3A 7E"
+std::string ToHex(const std::vector<uint8_t>& bytes);
+std::string ToHex(const uint8_t* bytes, size_t n);
