@@ -1,0 +1,157 @@
+#pragma once
+// The main window: owns the link, the image file and the log text queue, and hosts the download
+// engine. It reaches the platform only through CWindowServices, so it runs the same under the
+// GUI, the command line and the tests.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "BlockRecord.h"
+#include "Comm/QTextQ.h"
+#include "Comm/bsscomm.h"
+#include "ControlIds.h"
+#include "DloadFile.h"
+#include "Thrdrx.h"
+#include "platform/WindowServices.h"
+
+// Engine states, download steps and reply timer ids.
+enum : int32_t { DL_INFO = 0, DL_TO_DM = 1, DL_VERSION = 2, DL_DM_OFFLINE = 3, DL_DLOAD_MODE = 4, DL_DOWNLOAD = 5 };
+enum : int32_t {
+  STEP_START = 0, STEP_COPY = 1, STEP_BAUD = 2, STEP_JUMP = 3,
+  STEP_RESTART = 4, STEP_ERASE = 5, STEP_WRITE = 6, STEP_DONE = 7
+};
+enum : uint32_t { TM_REPLY = 0, TM_RUN_VERSION = 1, TM_BLOCK = 2, TM_VERSION = 3 };
+// Download types: the index in the type list.
+enum : int32_t { TYPE_NORMAL = 0, TYPE_EMERGENCY = 1, TYPE_FONT = 2, TYPE_CHANGE_EMERGENCY = 3, TYPE_CHANGE_NORMAL = 4 };
+
+// Log colours, stored blue-green-red.
+constexpr uint32_t kColorBlue = 0xFF0000;
+constexpr uint32_t kColorRed = 0x0000FF;
+constexpr uint32_t kColorBlack = 0x000000;
+uint32_t ColorOfLogKind(int32_t kind);
+
+class CTarviselDlg {
+ public:
+  // A window over a POSIX tty link.
+  explicit CTarviselDlg(CWindowServices& services);
+  // A window whose link runs over the given device.
+  CTarviselDlg(CWindowServices& services, std::unique_ptr<CSerialDevice> device);
+  ~CTarviselDlg();
+  CTarviselDlg(const CTarviselDlg&) = delete;
+  CTarviselDlg& operator=(const CTarviselDlg&) = delete;
+
+  // The window's message dispatch; the services call it for every message.
+  void Dispatch(const WindowMessage& msg);
+  // A button click or a selection change of a control.
+  void OnCommand(int id, intptr_t notification);
+
+  // --- log view and control state ---
+  void AppendLog(uint32_t color, const std::string& text);
+  void QueueLog(int32_t kind, const std::string& text);
+  long OnLogText(uintptr_t wParam, intptr_t lParam);
+  void EnableButtons(bool open, bool run, bool toDm, bool info, bool stop);
+  // Data exchange: false pushes the members to the controls, true pulls them back.
+  void UpdateData(bool save);
+  // Shows the text bar (flash programming runs) or the plain one.
+  void ShowProgramming(bool programming);
+
+  // --- response decoding ---
+  bool ValidateResponse();
+  bool CheckDmResponse();
+  bool CheckDloadResponse();
+  bool CheckToDmResponse();
+  void ParseVersionReply();
+  bool ConfirmVersion();
+  void ClearPhoneInfo();
+
+  // --- the main window's own commands ---
+  bool OnInitDialog();
+  void OnOpen();
+  void OnSelchangePort();
+  void OnSelchangeSpeed();
+  void OnSelchangeType();
+  void OnClose();
+  void ShowFileInfo();
+  void ClearFileInfo();
+  bool IsClosed() const { return m_bClosed; }
+  // The command line reads the settings but never writes them.
+  void SetSettingsWritable(bool writable) { m_bWriteSettings = writable; }
+
+  // --- download engine ---
+  void OnRun();
+  long OnRxPacket(uintptr_t wParam, intptr_t lParam);
+  void PrepareRun();
+  bool SetupRange();
+  void DloadStep();
+  void ArmReplyTimer(uint32_t id, uint32_t ms);
+  void SetLinkSpeed(uint32_t baud);
+  void ApplySelectedSpeed();
+  void BeginProgramming();
+  void ShowBlockProgress();
+  void ShowElapsedTime();
+  bool StartDownloader();
+  void StopDownloader();
+  void EnsureLink();
+  long OnCommBreak(uintptr_t wParam, intptr_t lParam);
+
+  // --- time-outs, resends and the ToDM sequence ---
+  void OnTimer(uint32_t id);
+  void ShowNoReply();
+  void ToDmStep();
+
+  // --- Info, ToDM and Stop ---
+  void OnInfo();
+  void OnToDm();
+  void OnStop();
+
+  CBssComm& Comm() { return m_comm; }
+  CDloadFile& DloadFile() { return m_dloadFile; }
+  CQTextQ& TextQ() { return m_textQ; }
+  CWindowServices& Services() { return m_services; }
+
+  // --- data-exchange values ---
+  std::string m_strBinPath;
+  std::string m_strFileVer;
+  uint32_t m_dwSize = 0;
+  int m_nType = -1;
+  int m_nPortIdx = -1;
+  int m_nSpeedIdx = -1;
+  std::string m_strStatus;
+  std::string m_strPcbVer;
+  std::string m_strSwVer;
+  std::string m_strCompiled;
+
+  // --- engine fields ---
+  int32_t m_nState = -1;   // none of the states before the first command
+  int32_t m_nDlStep = -1;
+  int32_t m_nToDmStep = 0;
+  uint32_t m_nTimerId = TM_REPLY;
+  uint32_t m_nTimerMs = 0;
+  uint32_t m_dwStartAddr = 0;
+  uint32_t m_dwLength = 0;
+  int32_t m_nBlocks = 0;
+  int32_t m_nBlockIdx = 0;
+  BlockRecord m_Block;
+  uint8_t m_nRetry = 0;
+  uint32_t m_nPhoneRev = 0;
+  uint32_t m_nFileVer = 0;
+  bool m_bToDmOnly = false;
+  uint64_t m_tStart = 0;
+  const uint8_t* m_pResp = nullptr;
+  std::unique_ptr<CThreadRX> m_pRxThread;
+
+ private:
+  // Refuses, before anything is sent, a range that cannot be downloaded whole.
+  bool CheckRange();
+  // Reads and sends block m_nBlockIdx; false (and the download ended) when it can't be read.
+  bool SendBlock();
+  void EndDownloadOnBadBlock(uint32_t address);
+
+  bool m_bClosed = false;
+  bool m_bPriorityRaised = false;
+  bool m_bWriteSettings = true;
+  CWindowServices& m_services;
+  CQTextQ m_textQ;
+  CDloadFile m_dloadFile;
+  CBssComm m_comm;
+};

@@ -1,0 +1,361 @@
+// The download engine: Run, the reply dispatch, the download steps, progress, and the start and
+// stop of the link.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "Comm/LinkFlags.h"
+#include "DlgFont.h"
+#include "TarviselDlg.h"
+#include "platform/ThreadPriority.h"
+#include "platform/Trace.h"
+
+namespace {
+constexpr uint32_t kBlockSize = 4096;
+
+std::string Format(const char* fmt, unsigned long a) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, fmt, a);
+  return buf;
+}
+
+bool IsDmPhaseType(int type) {
+  return type == TYPE_NORMAL || type == TYPE_FONT || type == TYPE_CHANGE_NORMAL;
+}
+bool IsEmergencyType(int type) { return type == TYPE_EMERGENCY || type == TYPE_CHANGE_EMERGENCY; }
+}  // namespace
+
+void CTarviselDlg::OnRun() {
+  EnsureLink();
+  if (m_nType != TYPE_FONT && !m_dloadFile.IsValid()) {
+    m_services.MessageBox("First, Select right bin file", "", MB_OK);
+    return;
+  }
+  PrepareRun();
+  if (!SetupRange()) return;
+  if (IsDmPhaseType(m_nType)) {
+    ClearPhoneInfo();
+    m_nRetry = 0;
+    m_comm.SendVersionReq();
+    ArmReplyTimer(TM_RUN_VERSION, 3000);
+  } else if (IsEmergencyType(m_nType)) {
+    m_nRetry = 0;
+    m_comm.SendDloadStartReq();
+    ArmReplyTimer(TM_REPLY, 3000);
+  }
+}
+
+void CTarviselDlg::PrepareRun() {
+  m_nBlockIdx = 0;
+  m_nRetry = 0;
+  m_nPhoneRev = 0;
+  m_textQ.Reset();
+  EnableButtons(false, false, false, false, false);
+  m_services.Controls().ClearRichText(IDC_LOG);
+  SetLinkSpeed(57600);
+}
+
+bool CTarviselDlg::SetupRange() {
+  switch (m_nType) {
+    case TYPE_NORMAL:
+    case TYPE_EMERGENCY:
+      m_dwStartAddr = m_dloadFile.GetStartAddress();
+      m_dwLength = m_dwSize - m_dwStartAddr;
+      break;
+    case TYPE_FONT: {
+      CDlgFont dlg;
+      if (m_services.RunFontDialog(dlg) != IDOK) {
+        // Cancelled: nothing starts; the idle buttons come back.
+        EnableButtons(true, true, true, true, false);
+        return false;
+      }
+      m_dwStartAddr = dlg.GetFontAddress();
+      m_dwLength = dlg.GetFontSize();
+      break;
+    }
+    case TYPE_CHANGE_EMERGENCY:
+    case TYPE_CHANGE_NORMAL:
+      m_dwStartAddr = 0;
+      m_dwLength = m_dwSize;
+      break;
+    default:
+      return true;
+  }
+  if (!CheckRange()) {
+    EnableButtons(true, true, true, true, false);
+    return false;
+  }
+  if (IsDmPhaseType(m_nType)) {
+    m_nState = DL_VERSION;
+  } else {
+    m_nState = DL_DOWNLOAD;
+    m_nDlStep = STEP_START;
+  }
+  return true;
+}
+
+bool CTarviselDlg::CheckRange() {
+  char text[256];
+  if (m_nType != TYPE_FONT && m_dwStartAddr >= m_dwSize) {
+    std::snprintf(text, sizeof text,
+                  "The image's start address 0x%lX lies at or beyond its end (%lu bytes).\n"
+                  "Nothing was sent to the handset.",
+                  static_cast<unsigned long>(m_dwStartAddr), static_cast<unsigned long>(m_dwSize));
+  } else if (m_dwLength < kBlockSize) {
+    std::snprintf(text, sizeof text,
+                  "Only %lu bytes to write from 0x%lX: at least one whole block of 4096 bytes is "
+                  "needed.\nNothing was sent to the handset.",
+                  static_cast<unsigned long>(m_dwLength), static_cast<unsigned long>(m_dwStartAddr));
+  } else if (m_dwLength % kBlockSize != 0) {
+    std::snprintf(text, sizeof text,
+                  "%lu bytes to write from 0x%lX is not a whole number of 4096-byte blocks: the "
+                  "last %lu bytes would never reach the handset.\nNothing was sent to the handset.",
+                  static_cast<unsigned long>(m_dwLength), static_cast<unsigned long>(m_dwStartAddr),
+                  static_cast<unsigned long>(m_dwLength % kBlockSize));
+  } else {
+    return true;
+  }
+  m_services.MessageBox(text, "", MB_OK | MB_ICONEXCLAMATION);
+  return false;
+}
+
+long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
+  m_pResp = m_comm.m_RxBuf.data();
+  if (!ValidateResponse()) return 1;
+  m_services.KillTimer(m_nTimerId);
+  m_nRetry = 0;
+  switch (m_nState) {
+    case DL_TO_DM:
+      ToDmStep();
+      break;
+    case DL_INFO:
+      ParseVersionReply();
+      break;
+    case DL_VERSION:
+      ParseVersionReply();
+      if (!ConfirmVersion()) {
+        m_services.Pause(2000);
+        EnableButtons(true, true, true, true, false);
+        break;
+      }
+      m_nState = DL_DM_OFFLINE;
+      m_nRetry = 0;
+      m_comm.SendDmOfflineReq();
+      ArmReplyTimer(TM_REPLY, 3000);
+      break;
+    case DL_DM_OFFLINE:
+      m_services.Pause(3000);
+      m_nState = DL_DLOAD_MODE;
+      m_nRetry = 0;
+      m_comm.SendDloadModeReq();
+      ArmReplyTimer(TM_REPLY, 3000);
+      break;
+    case DL_DLOAD_MODE:
+      m_services.Pause(2000);
+      m_nState = DL_DOWNLOAD;
+      m_nDlStep = STEP_START;
+      m_nRetry = 0;
+      m_comm.SendDloadStartReq();
+      ArmReplyTimer(TM_REPLY, 3000);
+      break;
+    case DL_DOWNLOAD:
+      DloadStep();
+      break;
+    default:
+      break;
+  }
+  return 1;
+}
+
+void CTarviselDlg::DloadStep() {
+  switch (m_nDlStep) {
+    case STEP_START:
+      m_nDlStep = STEP_COPY;
+      m_comm.SendModuleCopyReq();
+      ArmReplyTimer(TM_REPLY, 5000);
+      break;
+    case STEP_COPY:
+      m_nDlStep = STEP_BAUD;
+      m_comm.SendBaudRateReq(static_cast<uint8_t>(m_nSpeedIdx));
+      ArmReplyTimer(TM_REPLY, 3000);
+      break;
+    case STEP_BAUD:
+      m_nDlStep = STEP_JUMP;
+      m_comm.SendJumpReq();
+      ArmReplyTimer(TM_REPLY, 3000);
+      break;
+    case STEP_JUMP:
+      ApplySelectedSpeed();
+      m_nDlStep = STEP_RESTART;
+      m_comm.SendDloadStartReq();
+      ArmReplyTimer(TM_REPLY, 3000);
+      break;
+    case STEP_RESTART:
+      m_nBlocks = static_cast<int32_t>(m_dwLength / kBlockSize);
+      m_nDlStep = STEP_ERASE;
+      m_comm.SendFlashEraseReq(m_dwStartAddr, m_dwLength);
+      AppendLog(kColorBlue, "잠시 기다리십시요..");
+      m_services.BeginWaitCursor();
+      m_services.SetCapture();
+      ArmReplyTimer(TM_REPLY, 100000);
+      break;
+    case STEP_ERASE:
+      m_services.ReleaseCapture();
+      m_services.EndWaitCursor();
+      BeginProgramming();
+      m_nDlStep = STEP_WRITE;
+      SendBlock();
+      break;
+    case STEP_WRITE:
+      ShowBlockProgress();
+      if (m_nBlockIdx == m_nBlocks) {
+        ShowElapsedTime();
+        m_nDlStep = STEP_DONE;
+        m_comm.SendJumpReq();
+        ArmReplyTimer(TM_REPLY, 5000);
+      } else {
+        SendBlock();
+      }
+      break;
+    case STEP_DONE:
+      m_services.MessageBox("Downloading completed", "", MB_OK);
+      break;
+    default:
+      break;
+  }
+}
+
+bool CTarviselDlg::SendBlock() {
+  const uint32_t address = m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx) * kBlockSize;
+  const bool read = m_nType == TYPE_FONT
+                        ? m_dloadFile.ReadFontBlock(m_dwStartAddr, static_cast<uint32_t>(m_nBlockIdx), m_Block)
+                        : m_dloadFile.ReadBlock(m_dwStartAddr, static_cast<uint32_t>(m_nBlockIdx), m_Block);
+  if (!read) {
+    // A block that is not sent would be taken as written: the download ends here instead.
+    EndDownloadOnBadBlock(address);
+    return false;
+  }
+  m_comm.SendWriteBlockReq(m_Block);
+  ++m_nBlockIdx;
+  ArmReplyTimer(TM_BLOCK, 3000);
+  return true;
+}
+
+void CTarviselDlg::EndDownloadOnBadBlock(uint32_t address) {
+  m_services.KillTimer(m_nTimerId);
+  AppendLog(kColorRed, Format("Image read error ADDRESS: 0x%07lxh: download stopped", address));
+  m_services.MessageBox(Format("The block at flash address 0x%07lX could not be read from the image "
+                               "file.\nThe download was stopped; the handset's flash is incomplete.",
+                               address),
+                        "", MB_OK | MB_ICONEXCLAMATION);
+  m_nState = -1;
+  m_nDlStep = STEP_START;
+  ShowProgramming(false);
+  EnableButtons(true, true, true, true, false);
+  UpdateData(false);
+}
+
+void CTarviselDlg::ArmReplyTimer(uint32_t id, uint32_t ms) {
+  m_nTimerId = id;
+  m_nTimerMs = ms;
+  m_services.SetTimer(id, ms);
+}
+
+void CTarviselDlg::SetLinkSpeed(uint32_t baud) {
+  if (m_comm.GetBaud() == baud) return;
+  if (m_pRxThread) m_pRxThread->SuspendThread();
+  m_comm.ChangeBaud(baud);
+  if (m_pRxThread) m_pRxThread->ResumeThread();
+}
+
+void CTarviselDlg::ApplySelectedSpeed() {
+  if (m_nSpeedIdx == 0) SetLinkSpeed(57600);
+  else if (m_nSpeedIdx == 1) SetLinkSpeed(115200);
+}
+
+void CTarviselDlg::BeginProgramming() {
+  QueueLog(4, "Flash programming 시작");
+  m_tStart = m_services.ClockMs();
+  ShowProgramming(true);
+  CDialogControls& c = m_services.Controls();
+  c.SetProgressRange(IDC_PROGRESS, 0, m_nBlocks);
+  c.SetProgressPos(IDC_PROGRESS, 0);
+  c.EnableProgressText(IDC_PROGRESS, true);
+  m_strStatus.clear();
+  UpdateData(false);
+}
+
+void CTarviselDlg::ShowBlockProgress() {
+  const int percent =
+      static_cast<int>(static_cast<double>(m_nBlockIdx) / static_cast<double>(m_nBlocks) * 100.0) & 0xFF;
+  char text[64];
+  std::snprintf(text, sizeof text, "Downloading completed %d%%", percent);
+  CDialogControls& c = m_services.Controls();
+  c.SetProgressText(IDC_PROGRESS, text);
+  c.SetProgressPos(IDC_PROGRESS, m_nBlockIdx);
+  m_strStatus = Format("Addr = 0x%lx", m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx - 1) * kBlockSize);
+  UpdateData(false);
+}
+
+void CTarviselDlg::ShowElapsedTime() {
+  const uint64_t s = (m_services.ClockMs() - m_tStart) / 1000;
+  char text[64];
+  std::snprintf(text, sizeof text, "Elapsed time : %d min %d sec", static_cast<int>(s / 60),
+                static_cast<int>(s % 60));
+  m_strStatus = text;
+  ShowProgramming(false);
+  EnableButtons(true, true, true, true, false);
+  UpdateData(false);
+}
+
+bool CTarviselDlg::StartDownloader() {
+  m_comm.SetPort(m_nPortIdx == 0 ? 1 : 2);
+  if (!m_bPriorityRaised) m_bPriorityRaised = RaiseCurrentThreadPriority();
+  m_comm.ReleaseComm();
+  m_comm.InitComm(&m_services, &m_textQ);
+  if (!m_comm.Open()) {
+    m_services.MessageBox("Can't open COM Port\n" + m_comm.GetOpenError(), "", MB_OK);
+    m_comm.ReleaseComm();
+    return false;
+  }
+  if (m_pRxThread) {
+    m_services.MessageBox("Can't start Downloadert\n", "", MB_OK);
+    m_comm.ReleaseComm();
+    return false;
+  }
+  m_pRxThread = std::make_unique<CThreadRX>();
+  m_pRxThread->CreateThread(true, true);
+  m_pRxThread->ResumeThread();
+  trace::Printf("DL_START RX_THREAD = (%08X) \n", m_pRxThread->ThreadId());
+  g_bRxRun = true;
+  m_pRxThread->Start(&m_services, &m_comm, &m_textQ);
+  return true;
+}
+
+void CTarviselDlg::StopDownloader() {
+  m_services.KillTimer(m_nTimerId);
+  m_pResp = nullptr;
+  m_nDlStep = STEP_START;
+  EnableButtons(true, true, true, true, false);
+  if (!g_bRxRun) return;
+  g_bRxRun = false;
+  m_comm.Close();
+  m_comm.ReleaseComm();
+  m_services.Pause(1000);
+  RestoreCurrentThreadPriority(m_bPriorityRaised);
+  m_bPriorityRaised = false;
+  while (g_bRxAlive) std::this_thread::yield();
+  m_pRxThread.reset();
+  m_services.Pause(10);
+}
+
+void CTarviselDlg::EnsureLink() {
+  if (g_bCommOpen) return;
+  StopDownloader();
+  StartDownloader();
+}
+
+long CTarviselDlg::OnCommBreak(uintptr_t, intptr_t) {
+  StopDownloader();
+  return 1;
+}
