@@ -1,6 +1,5 @@
 // The product's link runs over a POSIX tty.
 #include "Comm/bsscomm.h"
-#if __has_include("platform/TtyDevice.h")
 #include "platform/TtyDevice.h"
+
 CBssComm::CBssComm() : CBssComm(std::make_unique<CTtyDevice>()) {}
-#endif

@@ -1,0 +1,52 @@
+#pragma once
+// The firmware image the user chose: its trailer checks and the 4096-byte blocks served to the
+// download engine. The file is opened by path for each operation and closed before it returns.
+#include <cstdint>
+#include <string>
+
+#include "BlockRecord.h"
+#include "platform/MessageBox.h"
+
+class CDloadFile {
+ public:
+  static constexpr uint8_t kTypeFont = 2;  // download type index of FONT
+
+  // Failures are reported through boxes; without a service they only go to the trace and the
+  // start-address question is answered No.
+  explicit CDloadFile(CMessageBoxService* boxes = nullptr);
+  virtual ~CDloadFile() = default;
+  CDloadFile(const CDloadFile&) = delete;
+  CDloadFile& operator=(const CDloadFile&) = delete;
+
+  void SetMessageBoxService(CMessageBoxService* boxes) { m_pBoxes = boxes; }
+
+  // Opens, checks and records the image; type is the download type index (2 is FONT).
+  bool Open(const std::string& path, uint8_t type);
+  void Reset();
+
+  bool IsValid() const { return m_bValid; }
+  uint32_t GetSize() const { return m_dwFileSize; }
+  uint32_t GetVersion() const { return m_dwSwVersion; }
+  uint32_t GetStartAddress() const { return m_dwAppStart; }
+
+  // Image block: file offset and flash address are both base + index * 4096. True only when a
+  // whole block was read.
+  bool ReadBlock(uint32_t base, uint32_t index, BlockRecord& record);
+  // Font block: file offset index * 4096, flash address base + index * 4096. Bytes past the end
+  // of the file are 0xFF, the erased-flash value.
+  bool ReadFontBlock(uint32_t base, uint32_t index, BlockRecord& record);
+
+  // The start-address rule: a multiple of 4096 that is 0 or at least 0x4000.
+  static bool IsGoodStartAddress(uint32_t addr);
+
+ private:
+  int Box(const std::string& text, unsigned type);
+  void ShowReadFailure();
+
+  uint32_t m_dwFileSize = 0;
+  uint32_t m_dwSwVersion = 0;
+  uint32_t m_dwAppStart = 0;
+  std::string m_strPath;
+  bool m_bValid = false;
+  CMessageBoxService* m_pBoxes = nullptr;
+};
