@@ -1,0 +1,148 @@
+#pragma once
+// The simulated handset: its diagnostic monitor (DM), its download mode and the download
+// module, as pure logic. No threads and no clock of its own: every call is told the time, and
+// the host's line speed comes with the host's bytes. Replies come out as scheduled bursts.
+//
+// Modes and speeds:
+//   ToDM-only  9600 bit/s: only the four ToDM sequences are understood; steps 0 to 2 are
+//              answered AA AF 7E, step 3 switches to DM mode after todm-ms.
+//   DM         the variant's speed (CRC-30 replies at 57600, FCS-16 replies at 115200):
+//              00 version, 0C status, 29 01 00 DM offline; 3A (only when offline) answers
+//              and switches to download mode, at the same speed, after dload-ms.
+//              Unknown command: 13 + request; wrong length: 15 + request; 3A before DM
+//              offline: 18 + request; bad FCS: 13 + the frame as received (FCS included),
+//              so the host learns at once that its request did not arrive.
+//   download   A0, B0 (module copy), F0 idx (speed for the module), C0 (jump: only after B0;
+//              the module runs at F0's speed after jump-ms). The flash routines come with
+//              the module, so EE and DD are refused here (A3).
+//   module     A0, EE start len (takes erase-ms, then ACK), DD addr len data, C0 (final jump:
+//              ACK, then back to DM mode after reboot-ms). B0 and F0 are refused (A3).
+//   In both download modes: ACK 02; bad FCS A1; longer than a block write A2; unknown, DM or
+//   malformed request A3; a range outside the flash A4.
+// From a request that changes the mode until the change, the handset hears nothing (it is
+// restarting its port); bytes at a speed other than its own are line noise and are dropped.
+// After lost bytes the download receiver hunts: it drops bytes up to the next 7E or 7F and
+// starts the next frame there, as an HDLC receiver resynchronises. The DM receiver cannot
+// (a plain-variant request has no opening flag): it starts afresh with the next byte.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "HandsetWire.h"
+#include "NorFlash.h"
+#include "Scenario.h"
+
+namespace sim {
+
+enum class HandsetMode { ToDmOnly, Dm, DmOffline, Download, Module, HungUp };
+const char* ModeName(HandsetMode mode);
+
+struct Burst {
+  uint64_t dueMs = 0;
+  std::vector<uint8_t> bytes;
+  uint32_t baud = 0;          // the handset's speed as it sends them
+  bool endsDownload = false;  // the last burst of the final jump's ACK
+};
+
+enum class FrameCheck { Ok, Bad, NotChecked };
+
+// One frame received from the host, and what the handset made of it.
+struct FrameRecord {
+  uint64_t timeMs = 0;
+  uint32_t baud = 0;
+  HandsetMode mode = HandsetMode::Dm;
+  uint8_t opening = 0;  // 0x7E or 0x7F when one opened the frame, else 0
+  int toDmStep = -1;    // 0..3 for a ToDM sequence
+  std::vector<uint8_t> bytes;  // decoded payload; raw bytes for ToDM and undecodable frames
+  FrameCheck check = FrameCheck::NotChecked;
+  std::string outcome;  // "reply", "silent (scenario)", "nak A1 (scenario)", "hang-up", ...
+};
+std::string FormatRecord(const FrameRecord& rec);
+
+class CHandsetModel {
+ public:
+  static constexpr size_t kDefaultFlashSize = size_t{16} << 20;
+  static constexpr size_t kMaxPayload = 4103;  // a block write
+
+  explicit CHandsetModel(CScenario scenario = {}, size_t flashSize = kDefaultFlashSize);
+
+  // Bytes the host put on the line at hostBaud.
+  void OnHostBytes(const uint8_t* data, size_t n, uint32_t hostBaud, uint64_t nowMs);
+  // Bursts due by nowMs, in order.
+  std::vector<Burst> TakeDue(uint64_t nowMs);
+  std::optional<uint64_t> NextDueMs() const;
+  // Applies a mode change that is due; the calls above do it themselves.
+  void Advance(uint64_t nowMs);
+
+  HandsetMode Mode() const { return m_mode; }
+  uint32_t Baud() const { return m_baud; }
+  bool HungUp() const { return m_mode == HandsetMode::HungUp; }
+  uint32_t DownloadsCompleted() const { return m_downloads; }
+  uint64_t NoiseBytes() const { return m_noiseBytes; }  // host bytes nobody understood
+
+  const CNorFlash& Flash() const { return m_flash; }
+  bool SaveFlash(const std::string& path) const { return m_flash.Save(path); }
+  const CScenario& Scenario() const { return m_scenario; }
+
+  const std::vector<FrameRecord>& Records() const { return m_records; }
+  // Called with each record as it is made (for writing it to a file as it happens).
+  void SetRecordSink(std::function<void(const FrameRecord&)> sink) { m_sink = std::move(sink); }
+
+ private:
+  struct Transition {
+    uint64_t atMs = 0;
+    HandsetMode mode = HandsetMode::Dm;
+    uint32_t baud = 0;
+  };
+  struct Response {
+    bool send = true;
+    std::vector<uint8_t> payload;
+    uint32_t workMs = 0;  // busy this long before answering
+    std::optional<HandsetMode> nextMode;
+    uint32_t nextBaud = 0;
+    uint32_t switchMs = 0;
+    bool endsDownload = false;
+  };
+
+  static Response Reply(std::vector<uint8_t> payload);
+  void HandleFrame(RawFrame frame, uint64_t nowMs);
+  void HandleToDm(const RawFrame& frame, uint64_t nowMs);
+  // Counts the request and applies hang-up, silence and NAK rules; false when it ends there.
+  bool CountAndFilter(ReqKind kind, FrameRecord& rec, uint64_t nowMs, ReplyCheck check);
+  Response Dm(const std::vector<uint8_t>& req);
+  Response DownloadBoot(const std::vector<uint8_t>& req);
+  Response DownloadModule(const std::vector<uint8_t>& req);
+  void Answer(const Response& r, ReqKind kind, ReplyCheck check, uint64_t nowMs);
+  void Schedule(uint64_t dueMs, std::vector<uint8_t> bytes, bool endsDownload);
+  void Enter(HandsetMode mode, uint32_t baud);
+  void Record(FrameRecord rec);
+  ReplyCheck CurrentCheck() const;
+  uint64_t ReplyBaseMs(uint64_t nowMs) const;
+  uint64_t WireMs(size_t bytes) const;
+  std::vector<uint8_t> MakeNoise(uint32_t count);
+
+  CScenario m_scenario;
+  CNorFlash m_flash;
+  HandsetMode m_mode;
+  uint32_t m_baud;
+  std::optional<Transition> m_pending;
+  CFrameSplitter m_splitter;
+  bool m_hunting = false;  // download bytes were lost: wait for a flag before a frame
+  std::vector<Burst> m_bursts;  // in due order
+  uint64_t m_lineFreeMs = 0;    // the last scheduled burst is out by then
+  uint64_t m_busyUntilMs = 0;   // requests are served one after the other
+  uint32_t m_counts[kReqKindCount] = {};
+  uint32_t m_lastN = 0, m_lastAny = 0;  // counts of the request being answered
+  bool m_moduleCopied = false;
+  std::optional<uint32_t> m_moduleBaud;
+  uint32_t m_downloads = 0;
+  uint64_t m_noiseBytes = 0;
+  uint32_t m_noiseState = 0x9E3779B9u;
+  std::vector<FrameRecord> m_records;
+  std::function<void(const FrameRecord&)> m_sink;
+};
+
+}  // namespace sim

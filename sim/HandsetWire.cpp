@@ -1,0 +1,111 @@
+#include "HandsetWire.h"
+
+#include "Comm/Crc.h"
+
+namespace sim {
+
+namespace {
+
+void PutEscaped(std::vector<uint8_t>& out, uint8_t b) {
+  if (b >= kEscape && b <= kDmOpen) {
+    out.push_back(kEscape);
+    out.push_back(static_cast<uint8_t>(b ^ kEscapeXor));
+  } else {
+    out.push_back(b);
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeReply(const std::vector<uint8_t>& payload, ReplyCheck check,
+                                 bool corruptCheck) {
+  std::vector<uint8_t> body = payload;
+  if (check == ReplyCheck::Crc30) {
+    uint32_t c = crc::Crc30(payload.data(), payload.size() * 8);
+    if (corruptCheck) c ^= 1;
+    body.push_back(static_cast<uint8_t>(c >> 24));
+    body.push_back(static_cast<uint8_t>(c >> 16));
+    body.push_back(static_cast<uint8_t>(c >> 8));
+    body.push_back(static_cast<uint8_t>(c));
+  } else if (check == ReplyCheck::Fcs16) {
+    uint16_t f = crc::Fcs16(payload.data(), payload.size());
+    if (corruptCheck) f ^= 1;
+    body.push_back(static_cast<uint8_t>(f & 0xFF));
+    body.push_back(static_cast<uint8_t>(f >> 8));
+  }
+  std::vector<uint8_t> out;
+  out.reserve(body.size() * 2 + 1);
+  if (check == ReplyCheck::None) {
+    out = body;
+  } else {
+    for (uint8_t b : body) PutEscaped(out, b);
+  }
+  out.push_back(kFlag);
+  return out;
+}
+
+bool CFrameSplitter::Push(uint8_t b) {
+  if (m_done) Reset();
+  if (b == kFlag) {
+    if (m_frame.bytes.empty() && !m_frame.overflow) {
+      m_frame.opening = kFlag;  // nothing between two flags: it opened what follows
+      return false;
+    }
+    m_done = true;
+    return true;
+  }
+  if (m_frame.overflow) return false;  // discard up to the next flag
+  if (b == kDmOpen && m_frame.bytes.empty()) {
+    m_frame.opening = kDmOpen;
+    return false;
+  }
+  if (m_frame.bytes.size() >= m_max) {
+    m_frame.bytes.clear();
+    m_frame.bytes.shrink_to_fit();
+    m_frame.overflow = true;
+    return false;
+  }
+  m_frame.bytes.push_back(b);
+  return false;
+}
+
+RawFrame CFrameSplitter::Take() {
+  RawFrame out = std::move(m_frame);
+  m_frame = RawFrame{};
+  m_done = false;
+  return out;
+}
+
+void CFrameSplitter::Reset() {
+  m_frame = RawFrame{};
+  m_done = false;
+}
+
+DecodedRequest DecodeRequest(const std::vector<uint8_t>& escaped) {
+  DecodedRequest out;
+  std::vector<uint8_t> plain;
+  plain.reserve(escaped.size());
+  for (size_t i = 0; i < escaped.size(); ++i) {
+    if (escaped[i] == kEscape) {
+      if (i + 1 == escaped.size()) {
+        out.escapeError = true;
+        break;
+      }
+      plain.push_back(static_cast<uint8_t>(escaped[++i] ^ kEscapeXor));
+    } else {
+      plain.push_back(escaped[i]);
+    }
+  }
+  out.unescaped = plain;
+  if (plain.size() < 3 || out.escapeError) {
+    out.payload = std::move(plain);
+    return out;
+  }
+  const uint16_t got = static_cast<uint16_t>(plain[plain.size() - 2] | (plain.back() << 8));
+  plain.resize(plain.size() - 2);
+  out.fcsOk = crc::Fcs16(plain.data(), plain.size()) == got;
+  out.payload = std::move(plain);
+  return out;
+}
+
+}  // namespace sim

@@ -1,0 +1,68 @@
+#pragma once
+// Runs a CHandsetModel in real time behind a pty: the host opens SlavePath() as its serial
+// port. The runner keeps a descriptor of the slave of its own, to read the speed the host set
+// (tcgetattr) and so that the host's close does not hang up the master; it never reads it.
+//
+// With pacing every byte takes 10 bit times at the line rate in both directions: replies are
+// written at that rate, and the host's bytes are read no faster, so the pty buffer fills and
+// holds the host back as a real line would.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "HandsetModel.h"
+#include "UniqueFd.h"
+
+namespace sim {
+
+struct PtyOptions {
+  bool pace = false;
+  std::string linkPath;            // a symbolic link to the slave, removed at the end
+  bool exitAfterDownload = false;  // end once the final jump's ACK is out
+};
+
+class CPtyHandset {
+ public:
+  enum class End { Stopped, HungUp, DownloadDone, Failed };
+
+  CPtyHandset(std::unique_ptr<CHandsetModel> model, PtyOptions options);
+  ~CPtyHandset();
+  CPtyHandset(const CPtyHandset&) = delete;
+  CPtyHandset& operator=(const CPtyHandset&) = delete;
+
+  // Makes the pty (and the link). False with Error() set when it could not.
+  bool Open();
+  const std::string& SlavePath() const { return m_slavePath; }
+  const std::string& Error() const { return m_error; }
+
+  // Serves the host until Stop(), stopFd readable (a signalfd, say), the model's hang-up
+  // (the master is then closed), or the end of a download when asked for.
+  End Run(int stopFd = -1);
+  // From any thread or a signal handler.
+  void Stop();
+
+  // Not while Run runs.
+  CHandsetModel& Model() { return *m_model; }
+  uint64_t DroppedBursts() const { return m_dropped; }
+
+ private:
+  uint32_t SlaveBaud() const;
+  void WaitHostDrained();
+  void RemoveLink();
+
+  std::unique_ptr<CHandsetModel> m_model;
+  PtyOptions m_options;
+  CUniqueFd m_master;
+  CUniqueFd m_slave;
+  CUniqueFd m_stopRead;
+  CUniqueFd m_stopWrite;
+  std::string m_slavePath;
+  bool m_linkMade = false;
+  std::string m_error;
+  uint64_t m_dropped = 0;
+};
+
+// The speed in bit/s of a termios speed code; 0 for one not known.
+uint32_t SpeedOfCode(unsigned code);
+
+}  // namespace sim

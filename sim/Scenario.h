@@ -1,0 +1,73 @@
+#pragma once
+// What the simulated handset is like and which faults it shows, from a short text.
+//
+// Items are separated by ';' or line ends; blank items are ignored; a '#' starts a comment
+// that runs to the end of its line. Syntax: see CScenario::SyntaxHelp().
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "VersionInfo.h"
+
+namespace sim {
+
+enum class StartMode { ToDm, Dm, Download };
+enum class DmVariant { Crc30, Plain };
+
+// Request kinds, for counting and for fault rules. Any counts every request.
+enum class ReqKind {
+  Any, ToDm, Status, Version, DmOffline, DloadMode, DlStart, Copy, Baud, Jump, Erase, Block, Other,
+};
+constexpr size_t kReqKindCount = static_cast<size_t>(ReqKind::Other) + 1;
+const char* KindName(ReqKind kind);
+
+// Which occurrences of a kind (counted from 1) a rule applies to.
+struct Occurrences {
+  std::vector<std::pair<uint32_t, uint32_t>> ranges;  // inclusive
+  bool Contains(uint32_t n) const;
+};
+
+struct FaultRule {
+  ReqKind kind = ReqKind::Any;
+  Occurrences which;
+  uint32_t value = 0;   // nak: code; split: gap ms; delay: ms; noise: byte count
+  uint32_t value2 = 0;  // split: bytes in the first burst, 0 for half
+};
+
+struct Timing {
+  uint32_t replyMs = 3;         // request to reply
+  uint32_t eraseMs = 1500;      // a flash erase
+  uint32_t toDmSwitchMs = 2000; // ToDM step 3 to DM mode
+  uint32_t dloadSwitchMs = 1000;// 3A reply to download mode
+  uint32_t jumpMs = 100;        // jump ACK to the download module running
+  uint32_t rebootMs = 3000;     // final jump ACK to DM mode
+};
+
+class CScenario {
+ public:
+  // Reads text over the defaults. On failure error names the item and what is wrong, and
+  // the scenario is left as it was.
+  bool Parse(const std::string& text, std::string& error);
+  // The syntax, for --help.
+  static const char* SyntaxHelp();
+
+  StartMode start = StartMode::Dm;
+  DmVariant variant = DmVariant::Crc30;
+  std::optional<uint32_t> dmBaud;  // DM speed, when not the variant's
+  uint32_t dloadBaud = 57600;      // speed of a handset that starts in download mode
+  bool pace = false;
+  VersionInfo version;
+  Timing timing;
+  std::optional<uint8_t> flashFill;  // none: an old image
+
+  std::vector<FaultRule> silent, nak, badcrc, split, delay, noise, hangup;
+
+  uint32_t DmBaud() const { return dmBaud ? *dmBaud : variant == DmVariant::Crc30 ? 57600 : 115200; }
+};
+
+// The first rule of rules matching the request, counted n-th of its kind and nAny-th overall.
+const FaultRule* FindRule(const std::vector<FaultRule>& rules, ReqKind kind, uint32_t n, uint32_t nAny);
+
+}  // namespace sim

@@ -1,0 +1,77 @@
+// tarvisel-sim: the simulated handset on a pty.
+#include <signal.h>
+#include <sys/signalfd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include "PtyHandset.h"
+#include "SimOptions.h"
+
+int main(int argc, char** argv) {
+  sim::SimOptions opt;
+  std::string error;
+  if (!sim::ParseSimArgs(std::vector<std::string>(argv + 1, argv + argc), opt, error)) {
+    std::cerr << "tarvisel-sim: " << error << "\n";
+    return 2;
+  }
+  if (opt.help) {
+    std::cout << sim::SimUsage();
+    return 0;
+  }
+
+  // The signals become readable on a descriptor the runner watches: no handler, no globals.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
+  if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+    std::perror("tarvisel-sim: sigprocmask");
+    return 1;
+  }
+  sim::CUniqueFd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+  if (!signals.Valid()) {
+    std::perror("tarvisel-sim: signalfd");
+    return 1;
+  }
+
+  auto model = std::make_unique<sim::CHandsetModel>(opt.scenario, opt.flashSize);
+  std::ofstream record;
+  if (!opt.record.empty()) {
+    record.open(opt.record, std::ios::trunc);
+    if (!record) {
+      std::cerr << "tarvisel-sim: cannot write " << opt.record << "\n";
+      return 1;
+    }
+  }
+  const bool verbose = opt.verbose;
+  model->SetRecordSink([&record, verbose](const sim::FrameRecord& r) {
+    const std::string line = sim::FormatRecord(r);
+    if (record.is_open()) record << line << std::endl;
+    if (verbose) std::cerr << line << "\n";
+  });
+
+  sim::CPtyHandset pty(std::move(model), sim::PtyOptions{opt.pace, opt.link, opt.exitAfterDownload});
+  if (!pty.Open()) {
+    std::cerr << "tarvisel-sim: " << pty.Error() << "\n";
+    return 1;
+  }
+  std::cout << pty.SlavePath() << std::endl;
+
+  const sim::CPtyHandset::End end = pty.Run(signals.Get());
+  int rc = 0;
+  if (end == sim::CPtyHandset::End::Failed) {
+    std::cerr << "tarvisel-sim: " << pty.Error() << "\n";
+    rc = 1;
+  } else if (end == sim::CPtyHandset::End::HungUp) {
+    std::cerr << "tarvisel-sim: hung up as the scenario asked\n";
+  }
+  if (!opt.saveFlash.empty() && !pty.Model().SaveFlash(opt.saveFlash)) {
+    std::cerr << "tarvisel-sim: cannot write " << opt.saveFlash << "\n";
+    rc = 1;
+  }
+  return rc;
+}

@@ -1,0 +1,178 @@
+// Each fault a scenario can ask for, as the host sees it on the wire.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "SimTestUtil.h"
+
+using namespace sim;
+using simtest::Bench;
+using simtest::Hex;
+using simtest::Request;
+using simtest::ToHex;
+using simtest::Unescape;
+
+namespace {
+
+constexpr const char* kVersionReq = "7F 00 78 F0 7E";
+constexpr const char* kStatusReq = "7F 0C 14 3A 7E";
+constexpr const char* kStatusReply = "0C 1E 2A A8 11 7E";
+constexpr const char* kAck = "02 6A D3 7E";
+
+TEST(HandsetFaults, SilentLosesTheNamedRequestsOnly) {
+  Bench b("silent=status:1,3");
+  EXPECT_EQ(b.Exchange(kStatusReq, 57600), "");
+  EXPECT_EQ(b.Exchange(kStatusReq, 57600), kStatusReply);
+  EXPECT_EQ(b.Exchange(kStatusReq, 57600), "");
+  EXPECT_EQ(b.Exchange(kStatusReq, 57600), kStatusReply);
+  EXPECT_EQ(b.model.Records()[0].outcome, "silent (scenario)");
+}
+
+TEST(HandsetFaults, SilentMeansTheRequestHadNoEffect) {
+  Bench b("silent=dmoffline:1");
+  b.Exchange("7F 29 01 00 31 40 7E", 57600);
+  EXPECT_EQ(b.model.Mode(), HandsetMode::Dm);  // still online: 3A is refused
+  EXPECT_EQ(b.Exchange("7F 3A A1 6E 7E", 57600), "18 3A 32 67 EA 79 7E");
+}
+
+TEST(HandsetFaults, NakReplacesTheReply) {
+  struct Case {
+    const char* name;
+    const char* scenario;
+    const char* request;
+    uint32_t baud;
+    const char* reply;
+  } cases[] = {
+      {"download code alone", "start=download; nak=dlstart:1:A1", "7E A0 72 55 7E", 57600, "A1 FB 44 7E"},
+      {"code whose fcs needs escaping", "start=download; nak=dlstart:1:2A", "7E A0 72 55 7E", 57600,
+       "2A 20 7D 5E 7E"},
+      {"dm code and the request", "nak=status:1:13", kStatusReq, 57600, ""},
+      {"todm", "start=todm; nak=todm:1:AE", "7F AA DD 7E", 9600, "AA AE 7E"},
+      {"overall count", "nak=any:1:18", kStatusReq, 57600, ""},
+  };
+  for (const auto& c : cases) {
+    Bench b(c.scenario);
+    const std::string got = b.Exchange(c.request, c.baud);
+    if (std::string(c.reply).empty()) {
+      // DM: the code, then the request echoed, under a good CRC-30.
+      const auto plain = Unescape(Hex(got));
+      ASSERT_EQ(plain.size(), 6u) << c.name;
+      EXPECT_EQ(plain[1], 0x0C) << c.name;
+      EXPECT_EQ(plain[0], std::string(c.scenario).find(":13") != std::string::npos ? 0x13 : 0x18) << c.name;
+      const uint32_t crc = static_cast<uint32_t>(plain[2]) << 24 | plain[3] << 16 | plain[4] << 8 | plain[5];
+      EXPECT_EQ(crc, crc::Crc30(plain.data(), 16)) << c.name;
+    } else {
+      EXPECT_EQ(got, c.reply) << c.name;
+    }
+    // The next one is answered normally.
+    EXPECT_NE(b.Exchange(c.request, c.baud), got) << c.name;
+  }
+}
+
+TEST(HandsetFaults, NakedBlockIsNotWritten) {
+  Bench b("start=download; jump-ms=0; flash-fill=FF; nak=block:2:A1");
+  for (const char* r : {"7E A0 72 55 7E", "7E B0 F3 45 7E", "7E C0 74 36 7E"}) b.Exchange(r, 57600);
+  b.Wait(10);
+  std::vector<uint8_t> p{0xDD, 0, 0, 0, 0, 0x00, 0x10};
+  p.resize(7 + 4096, 0x00);
+  EXPECT_EQ(b.Exchange(ToHex(Request(0x7E, p)), 57600), kAck);
+  p[2] = 0x10;  // address 0x1000
+  EXPECT_EQ(b.Exchange(ToHex(Request(0x7E, p)), 57600), "A1 FB 44 7E");
+  EXPECT_EQ(b.model.Flash().Bytes()[0], 0x00);
+  EXPECT_EQ(b.model.Flash().Bytes()[0x1000], 0xFF);
+  EXPECT_EQ(b.Exchange(ToHex(Request(0x7E, p)), 57600), kAck);  // the resend goes in
+  EXPECT_EQ(b.model.Flash().Bytes()[0x1000], 0x00);
+}
+
+TEST(HandsetFaults, BadCrcOnTheNamedReply) {
+  Bench b("badcrc=status:2");
+  EXPECT_EQ(b.Exchange(kStatusReq, 57600), kStatusReply);
+  const auto plain = Unescape(Hex(b.Exchange(kStatusReq, 57600)));
+  ASSERT_EQ(plain.size(), 5u);
+  EXPECT_EQ(plain[0], 0x0C);
+  const uint32_t crc = static_cast<uint32_t>(plain[1]) << 24 | plain[2] << 16 | plain[3] << 8 | plain[4];
+  EXPECT_NE(crc, crc::Crc30(plain.data(), 8));
+  EXPECT_EQ(b.Exchange(kStatusReq, 57600), kStatusReply);
+}
+
+TEST(HandsetFaults, SplitReplyComesInTwoBurstsWithAGap) {
+  Bench b("split=version:1:20; split=status:1:6:2");
+  b.Send(kVersionReq, 57600);
+  const auto parts = b.Bursts();
+  ASSERT_EQ(parts.size(), 2u);
+  const uint64_t firstEnd = parts[0].dueMs + (parts[0].bytes.size() * 10 * 1000 + 57599) / 57600;
+  EXPECT_GE(parts[1].dueMs, firstEnd + 20);
+  EXPECT_NE(parts[0].bytes.back(), 0x7E);  // the host's frame does not end in the first part
+  std::vector<uint8_t> joined = parts[0].bytes;
+  joined.insert(joined.end(), parts[1].bytes.begin(), parts[1].bytes.end());
+  Bench plain;
+  plain.Send(kVersionReq, 57600);
+  EXPECT_EQ(ToHex(joined), plain.Reply());
+
+  b.Send(kStatusReq, 57600);
+  const auto status = b.Bursts();
+  ASSERT_EQ(status.size(), 2u);
+  EXPECT_EQ(ToHex(status[0].bytes), "0C 1E");
+  EXPECT_EQ(ToHex(status[1].bytes), "2A A8 11 7E");
+}
+
+TEST(HandsetFaults, DelayHoldsTheReplyBack) {
+  Bench b("delay=status:2:4000; reply-ms=3");
+  b.Send(kStatusReq, 57600);
+  ASSERT_TRUE(b.model.NextDueMs());
+  EXPECT_EQ(*b.model.NextDueMs(), b.now + 3);
+  b.Reply();
+  b.Wait(100);  // the line is free again
+  b.Send(kStatusReq, 57600);
+  EXPECT_EQ(*b.model.NextDueMs(), b.now + 4003);
+  EXPECT_TRUE(b.model.TakeDue(b.now + 4002).empty());
+  EXPECT_EQ(b.model.TakeDue(b.now + 4003).size(), 1u);
+}
+
+TEST(HandsetFaults, NoiseLeadsTheReplyInItsBurst) {
+  Bench b("noise=status:1:5");
+  b.Send(kStatusReq, 57600);
+  const auto out = b.Bursts();
+  ASSERT_EQ(out.size(), 1u);
+  ASSERT_EQ(out[0].bytes.size(), 5u + 6u);
+  EXPECT_EQ(ToHex(std::vector<uint8_t>(out[0].bytes.begin() + 5, out[0].bytes.end())), kStatusReply);
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_FALSE(out[0].bytes[i] >= 0x7D && out[0].bytes[i] <= 0x7F) << i;
+  }
+  EXPECT_EQ(b.Exchange(kStatusReq, 57600), kStatusReply);
+
+  Bench every("noise=before-reply:2");
+  EXPECT_EQ(Hex(every.Exchange(kStatusReq, 57600)).size(), 8u);
+  EXPECT_EQ(Hex(every.Exchange(kStatusReq, 57600)).size(), 8u);
+}
+
+TEST(HandsetFaults, HangUpEndsEverything) {
+  Bench b("hangup=status:1; delay=version:1:500");
+  b.Send(kVersionReq, 57600);  // its reply is still waiting when the line goes
+  EXPECT_EQ(b.Exchange(kStatusReq, 57600), "");
+  EXPECT_TRUE(b.model.HungUp());
+  EXPECT_FALSE(b.model.NextDueMs());
+  EXPECT_EQ(b.Exchange(kStatusReq, 57600), "");
+  EXPECT_EQ(b.model.Records().back().outcome, "hang-up (scenario)");
+}
+
+TEST(HandsetFaults, BadFramesAreNotCountedAndTakeNoFaults) {
+  Bench b("silent=status:1; split=any:*:20");
+  EXPECT_EQ(b.Exchange("7F 0C 14 3B 7E", 57600), "13 0C 14 3B 08 D7 6F 1F 7E");  // not counted
+  EXPECT_EQ(b.Exchange(kStatusReq, 57600), "");  // the first good one is silenced
+  b.Send("7F 0C 14 3B 7E", 57600);              // and the bad one after it is not split
+  EXPECT_EQ(b.Bursts().size(), 1u);
+}
+
+TEST(HandsetFaults, RepliesNeverOvertakeEachOther) {
+  Bench b("delay=status:1:300");
+  b.Send(kStatusReq, 57600);
+  b.Send(kVersionReq, 57600);
+  const auto out = b.Bursts();
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].bytes[0], 0x0C);
+  EXPECT_EQ(out[1].bytes[0], 0x00);
+  EXPECT_GT(out[1].dueMs, out[0].dueMs);
+}
+
+}  // namespace

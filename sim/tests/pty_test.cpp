@@ -1,0 +1,188 @@
+// The real-time runner behind a pty, with a test playing the host on the slave.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "PtyHandset.h"
+#include "SimTestUtil.h"
+
+using namespace sim;
+using simtest::Bench;
+using simtest::Hex;
+using simtest::Request;
+using simtest::ToHex;
+using simtest::Unescape;
+
+namespace {
+
+// The host's end: the slave opened raw at a speed.
+class CHostEnd {
+ public:
+  CHostEnd(const std::string& path, speed_t speed) : m_fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    termios t{};
+    if (m_fd.Valid() && ::tcgetattr(m_fd.Get(), &t) == 0) {
+      ::cfmakeraw(&t);
+      ::cfsetispeed(&t, speed);
+      ::cfsetospeed(&t, speed);
+      m_ok = ::tcsetattr(m_fd.Get(), TCSANOW, &t) == 0;
+    }
+  }
+  bool Ok() const { return m_ok; }
+  bool Write(const std::vector<uint8_t>& bytes) {
+    size_t at = 0;
+    while (at < bytes.size()) {
+      const ssize_t n = ::write(m_fd.Get(), bytes.data() + at, bytes.size() - at);
+      if (n <= 0) return false;
+      at += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  // Reads until a 0x7E arrives or the time is up; hungUp tells whether the line went away.
+  std::vector<uint8_t> ReadFrame(int timeoutMs, bool* hungUp = nullptr) {
+    std::vector<uint8_t> got;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (got.empty() || got.back() != 0x7E) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      pollfd p{m_fd.Get(), POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+      uint8_t buf[256];
+      const ssize_t n = ::read(m_fd.Get(), buf, sizeof buf);
+      if (n <= 0) {
+        if (hungUp) *hungUp = true;
+        break;
+      }
+      got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+  }
+
+ private:
+  CUniqueFd m_fd;
+  bool m_ok = false;
+};
+
+struct Runner {
+  explicit Runner(const std::string& scenario, PtyOptions options = {}, size_t flash = 1 << 20)
+      : pty(std::make_unique<CHandsetModel>(Bench::Parse(scenario), flash), std::move(options)) {}
+  bool Start() {
+    if (!pty.Open()) return false;
+    thread = std::thread([this] { end = pty.Run(); });
+    return true;
+  }
+  CPtyHandset::End Finish() {
+    pty.Stop();
+    if (thread.joinable()) thread.join();
+    return end;
+  }
+  ~Runner() { Finish(); }
+
+  CPtyHandset pty;
+  std::thread thread;
+  CPtyHandset::End end = CPtyHandset::End::Failed;
+};
+
+TEST(PtyHandset, AnswersAVersionRequestOnTheSlave) {
+  Runner r("rev=4321");
+  ASSERT_TRUE(r.Start()) << r.pty.Error();
+  CHostEnd host(r.pty.SlavePath(), B57600);
+  ASSERT_TRUE(host.Ok());
+  ASSERT_TRUE(host.Write(Hex("7F 00 78 F0 7E")));
+  const std::vector<uint8_t> plain = Unescape(host.ReadFrame(5000));
+  ASSERT_EQ(plain.size(), 56u);
+  EXPECT_EQ(plain[0], 0x00);
+  EXPECT_EQ(plain[50] | plain[51] << 8, 4321);
+  const uint32_t crc = static_cast<uint32_t>(plain[52]) << 24 | plain[53] << 16 | plain[54] << 8 | plain[55];
+  EXPECT_EQ(crc, crc::Crc30(plain.data(), 52 * 8));
+  EXPECT_EQ(r.Finish(), CPtyHandset::End::Stopped);
+  const auto& rec = r.pty.Model().Records();
+  ASSERT_EQ(rec.size(), 1u);
+  EXPECT_EQ(rec[0].baud, 57600u);
+  EXPECT_EQ(rec[0].check, FrameCheck::Ok);
+}
+
+TEST(PtyHandset, LinkPointsAtTheSlaveUntilTheEnd) {
+  const std::string link = ::testing::TempDir() + "/sim_pty_link";
+  ::unlink(link.c_str());
+  std::string slave;
+  {
+    Runner r("", PtyOptions{false, link, false});
+    ASSERT_TRUE(r.Start()) << r.pty.Error();
+    slave = r.pty.SlavePath();
+    char target[256] = {};
+    ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), slave);
+    CHostEnd host(link, B57600);  // the host may open the link
+    ASSERT_TRUE(host.Ok());
+    ASSERT_TRUE(host.Write(Hex("7F 0C 14 3A 7E")));
+    EXPECT_EQ(ToHex(host.ReadFrame(5000)), "0C 1E 2A A8 11 7E");
+  }
+  struct stat st {};
+  EXPECT_NE(::lstat(link.c_str(), &st), 0);
+}
+
+TEST(PtyHandset, StopDescriptorEndsTheRun) {
+  CPtyHandset pty(std::make_unique<CHandsetModel>(CScenario{}, 4096), PtyOptions{});
+  ASSERT_TRUE(pty.Open()) << pty.Error();
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  CUniqueFd readEnd(p[0]), writeEnd(p[1]);
+  std::thread t([&] { ASSERT_EQ(::write(writeEnd.Get(), "x", 1), 1); });
+  EXPECT_EQ(pty.Run(readEnd.Get()), CPtyHandset::End::Stopped);
+  t.join();
+}
+
+TEST(PtyHandset, RefusesToReplaceAFile) {
+  const std::string path = ::testing::TempDir() + "/sim_pty_not_a_link";
+  { std::FILE* f = std::fopen(path.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+  CPtyHandset pty(std::make_unique<CHandsetModel>(CScenario{}, 4096), PtyOptions{false, path, false});
+  EXPECT_FALSE(pty.Open());
+  EXPECT_NE(pty.Error().find("not a symbolic link"), std::string::npos) << pty.Error();
+  std::remove(path.c_str());
+}
+
+TEST(PtyHandset, HangUpClosesTheLine) {
+  Runner r("hangup=version:1");
+  ASSERT_TRUE(r.Start()) << r.pty.Error();
+  CHostEnd host(r.pty.SlavePath(), B57600);
+  ASSERT_TRUE(host.Ok());
+  ASSERT_TRUE(host.Write(Hex("7F 00 78 F0 7E")));
+  r.thread.join();
+  EXPECT_EQ(r.end, CPtyHandset::End::HungUp);
+  bool hungUp = false;
+  EXPECT_TRUE(host.ReadFrame(2000, &hungUp).empty());
+  EXPECT_TRUE(hungUp);
+}
+
+// A paced EMERGENCY download from start to the final jump; the runner ends on its own.
+TEST(PtyHandset, PacedDownloadEndsAfterTheFinalJump) {
+  Runner r("start=download; jump-ms=0; erase-ms=0; reboot-ms=0; flash-fill=00; pace=on", PtyOptions{false, "", true});
+  ASSERT_TRUE(r.Start()) << r.pty.Error();
+  CHostEnd host(r.pty.SlavePath(), B57600);
+  ASSERT_TRUE(host.Ok());
+  std::vector<uint8_t> block{0xDD, 0x00, 0x20, 0x00, 0x00, 0x00, 0x10};
+  for (int i = 0; i < 4096; ++i) block.push_back(static_cast<uint8_t>(0x70 + i % 16));
+  const std::vector<std::vector<uint8_t>> requests = {
+      Hex("7E A0 72 55 7E"), Hex("7E B0 F3 45 7E"), Hex("7E F0 00 4F 73 7E"), Hex("7E C0 74 36 7E"),
+      Hex("7E A0 72 55 7E"), Request(0x7E, Hex("EE 00 20 00 00 00 10 00 00")), Request(0x7E, block),
+      Hex("7E C0 74 36 7E")};
+  for (size_t i = 0; i < requests.size(); ++i) {
+    ASSERT_TRUE(host.Write(requests[i])) << i;
+    EXPECT_EQ(ToHex(host.ReadFrame(5000)), "02 6A D3 7E") << i;
+    if (requests[i][1] == 0xC0) std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the jump
+  }
+  r.thread.join();
+  EXPECT_EQ(r.end, CPtyHandset::End::DownloadDone);
+  const auto& flash = r.pty.Model().Flash().Bytes();
+  EXPECT_TRUE(std::equal(block.begin() + 7, block.end(), flash.begin() + 0x2000));
+  EXPECT_EQ(flash[0x1FFF], 0x00);
+  EXPECT_EQ(r.pty.Model().DownloadsCompleted(), 1u);
+}
+
+}  // namespace

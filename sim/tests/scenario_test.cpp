@@ -1,0 +1,135 @@
+// Scenario texts: what they set, and how bad ones are refused.
+#include <gtest/gtest.h>
+
+#include "Scenario.h"
+
+using namespace sim;
+
+namespace {
+
+TEST(Scenario, GoodTexts) {
+  CScenario s;
+  std::string error;
+  ASSERT_TRUE(s.Parse(
+      "start=todm; variant=plain; rev=12345; erase-ms=5000;\n"
+      "# a comment line\n"
+      "date=Feb 29 2024 ; time=23:59:59   # the time has colons\n"
+      "silent=version:1,2; nak=block:5:A1; nak=dlstart:2-3:0x2a; badcrc=version:1;\n"
+      "split=version:1:20; split=status:*:6:3; delay=dmoffline:4000; delay=block:7:250;\n"
+      "noise=before-reply:3; noise=jump:2:9; hangup=block:100; pace=on; dm-baud=38400;"
+      "dload-baud=115200; flash-fill=ff; reply-ms=0; todm-ms=1; dload-ms=2; jump-ms=3; reboot-ms=4",
+      error))
+      << error;
+  EXPECT_EQ(s.start, StartMode::ToDm);
+  EXPECT_EQ(s.variant, DmVariant::Plain);
+  EXPECT_EQ(s.version.revision, 12345);
+  EXPECT_EQ(s.version.date, "Feb 29 2024");
+  EXPECT_EQ(s.version.time, "23:59:59");
+  EXPECT_EQ(s.timing.eraseMs, 5000u);
+  EXPECT_EQ(s.timing.replyMs, 0u);
+  EXPECT_EQ(s.timing.toDmSwitchMs, 1u);
+  EXPECT_EQ(s.timing.dloadSwitchMs, 2u);
+  EXPECT_EQ(s.timing.jumpMs, 3u);
+  EXPECT_EQ(s.timing.rebootMs, 4u);
+  EXPECT_TRUE(s.pace);
+  EXPECT_EQ(s.DmBaud(), 38400u);
+  EXPECT_EQ(s.dloadBaud, 115200u);
+  EXPECT_EQ(s.flashFill, uint8_t{0xFF});
+
+  ASSERT_EQ(s.silent.size(), 1u);
+  EXPECT_EQ(s.silent[0].kind, ReqKind::Version);
+  EXPECT_TRUE(s.silent[0].which.Contains(1));
+  EXPECT_TRUE(s.silent[0].which.Contains(2));
+  EXPECT_FALSE(s.silent[0].which.Contains(3));
+  ASSERT_EQ(s.nak.size(), 2u);
+  EXPECT_EQ(s.nak[0].value, 0xA1u);
+  EXPECT_EQ(s.nak[1].value, 0x2Au);
+  EXPECT_TRUE(s.nak[1].which.Contains(3));
+  EXPECT_FALSE(s.nak[1].which.Contains(4));
+  ASSERT_EQ(s.split.size(), 2u);
+  EXPECT_EQ(s.split[0].value, 20u);
+  EXPECT_EQ(s.split[0].value2, 0u);
+  EXPECT_TRUE(s.split[1].which.Contains(1000));
+  EXPECT_EQ(s.split[1].value2, 3u);
+  ASSERT_EQ(s.delay.size(), 2u);
+  EXPECT_TRUE(s.delay[0].which.Contains(77));  // no list: every one
+  EXPECT_EQ(s.delay[0].value, 4000u);
+  EXPECT_FALSE(s.delay[1].which.Contains(6));
+  ASSERT_EQ(s.noise.size(), 2u);
+  EXPECT_EQ(s.noise[0].kind, ReqKind::Any);
+  EXPECT_EQ(s.noise[0].value, 3u);
+  ASSERT_EQ(s.hangup.size(), 1u);
+  EXPECT_TRUE(s.hangup[0].which.Contains(100));
+}
+
+TEST(Scenario, DefaultsAndVariantSpeeds) {
+  CScenario s;
+  EXPECT_EQ(s.start, StartMode::Dm);
+  EXPECT_EQ(s.DmBaud(), 57600u);
+  std::string error;
+  ASSERT_TRUE(s.Parse("variant=plain", error));
+  EXPECT_EQ(s.DmBaud(), 115200u);
+  ASSERT_TRUE(s.Parse("  ;; \n", error));  // nothing at all is fine
+  ASSERT_TRUE(s.Parse("flash-fill=old", error));
+  EXPECT_FALSE(s.flashFill);
+}
+
+TEST(Scenario, BadTextsAreRefusedWithTheItemNamed) {
+  struct Case {
+    const char* text;
+    const char* says;
+  } cases[] = {
+      {"start=flash", "start is todm, dm or download"},
+      {"variant=crc16", "variant is crc30 or plain"},
+      {"rev=65536", "rev is a number"},
+      {"rev=-1", "rev is a number"},
+      {"colour=red", "unknown key 'colour'"},
+      {"silent", "expected KEY=VALUE"},
+      {"silent=version", "silent takes KIND:LIST"},
+      {"silent=versoin:1", "'versoin' is not a request kind"},
+      {"silent=version:0", "'0' is not a request number"},
+      {"silent=version:3-2", "'3-2' is not a request number"},
+      {"silent=version:1,x", "'x' is not a request number"},
+      {"nak=block:5", "nak takes KIND:LIST:CODE"},
+      {"nak=block:5:1FF", "'1FF' is not a reply code"},
+      {"split=version:1:5", "too short to split"},
+      {"split=version:1:20:0", "not a byte count"},
+      {"delay=dmoffline:soon", "'soon' is not a time in ms"},
+      {"erase-ms=600001", "is not a time in ms"},
+      {"noise=before-reply:0", "not a noise byte count"},
+      {"noise=block:1:300", "not a noise byte count"},
+      {"badcrc=todm:1", "ToDM answers carry no check value"},
+      {"date=Febuary 29 2024", "its field holds 11"},
+      {"dm-baud=fast", "not a line speed"},
+      {"pace=yes", "pace is on or off"},
+  };
+  for (const auto& c : cases) {
+    CScenario s;
+    std::string error;
+    EXPECT_FALSE(s.Parse(c.text, error)) << c.text;
+    EXPECT_NE(error.find(c.says), std::string::npos) << c.text << " -> " << error;
+    EXPECT_NE(error.find("item 1"), std::string::npos) << error;
+  }
+}
+
+TEST(Scenario, FailedParseLeavesTheScenarioAsItWas) {
+  CScenario s;
+  std::string error;
+  ASSERT_TRUE(s.Parse("rev=7", error));
+  EXPECT_FALSE(s.Parse("rev=8; silent=version:1; erase-ms=x", error));
+  EXPECT_NE(error.find("item 3"), std::string::npos) << error;
+  EXPECT_EQ(s.version.revision, 7);
+  EXPECT_TRUE(s.silent.empty());
+}
+
+TEST(Scenario, RulesMatchByKindOrOverall) {
+  CScenario s;
+  std::string error;
+  ASSERT_TRUE(s.Parse("silent=block:2; silent=any:10", error));
+  EXPECT_EQ(FindRule(s.silent, ReqKind::Block, 2, 5), &s.silent[0]);
+  EXPECT_EQ(FindRule(s.silent, ReqKind::Version, 2, 5), nullptr);
+  EXPECT_EQ(FindRule(s.silent, ReqKind::Version, 1, 10), &s.silent[1]);
+  EXPECT_EQ(FindRule(s.silent, ReqKind::Block, 3, 9), nullptr);
+}
+
+}  // namespace

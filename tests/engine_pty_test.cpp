@@ -1,0 +1,145 @@
+// Whole downloads in real time over a pty: the receive thread, the tty device and the
+// simulated handset behind the pty, as a technician's run would go.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "Comm/LinkFlags.h"
+#include "PtyHandset.h"
+#include "TarviselDlg.h"
+#include "platform/RealTimeWindow.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class EnginePtyTest : public ::testing::Test {
+ protected:
+  void Start(const std::string& scenarioText) {
+    sim::CScenario scenario;
+    std::string error;
+    ASSERT_TRUE(scenario.Parse(scenarioText, error)) << error;
+    handset = std::make_unique<sim::CPtyHandset>(std::make_unique<sim::CHandsetModel>(scenario, 1 << 20),
+                                                 sim::PtyOptions{});
+    ASSERT_TRUE(handset->Open()) << handset->Error();
+    handsetThread = std::thread([this] { handsetEnd = handset->Run(); });
+    char tmpl[] = "/tmp/tarvisel-pty-XXXXXX";
+    dir = mkdtemp(tmpl);
+    setenv("TARVISEL_SETTINGS", (dir + "/settings").c_str(), 1);
+    setenv("TARVISEL_COM1", handset->SlavePath().c_str(), 1);
+    win.SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned type) {
+      boxes.push_back(text);
+      return (type & MB_BUTTONS_MASK) == MB_YESNO ? IDYES : IDOK;
+    });
+    dlg = std::make_unique<CTarviselDlg>(win);
+    dlg->OnInitDialog();
+  }
+  void TearDown() override {
+    dlg.reset();
+    StopHandset();
+    unsetenv("TARVISEL_COM1");
+    unsetenv("TARVISEL_SETTINGS");
+    std::error_code ec;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+  }
+  std::string MakeImage(uint32_t size, uint32_t start) {
+    image.assign(size, 0);
+    uint32_t x = 12345;
+    for (auto& b : image) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+    uint8_t* t = image.data() + size - 37;
+    t[0] = 0xFF, t[1] = 0x1D, t[2] = 0x00;
+    t[17] = 203, t[18] = 0, t[19] = 0, t[20] = 0;
+    for (int i = 0; i < 4; ++i) t[21 + i] = static_cast<uint8_t>(start >> (8 * i));
+    const std::string path = dir + "/image.bin";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), size);
+    return path;
+  }
+  void Open(const std::string& path) {
+    win.SetFileDialogHandler([path](const FileOpenRequest&) { return std::optional<std::string>(path); });
+    dlg->OnOpen();
+  }
+  // Runs the window until done or the real-time bound; a watchdog ends a loop that waits.
+  bool RunUntil(const std::function<bool()>& done, std::chrono::seconds bound) {
+    std::atomic<bool> finished{false};
+    std::thread watchdog([&] {
+      const auto until = std::chrono::steady_clock::now() + bound;
+      while (!finished && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(10ms);
+      win.Quit();
+    });
+    const bool ok = win.Run(done);
+    finished = true;
+    watchdog.join();
+    return ok;
+  }
+  bool Shown(const std::string& text) { return std::find(boxes.begin(), boxes.end(), text) != boxes.end(); }
+  void Click(int id) { win.PostMessage(WM_COMMAND, static_cast<uintptr_t>(id), BN_CLICKED); }
+  // Stops the handset and compares its flash with the image from `from` on.
+  void ExpectFlashHoldsImage(uint32_t from) {
+    StopHandset();
+    const auto& flash = handset->Model().Flash().Bytes();
+    EXPECT_TRUE(std::equal(image.begin() + from, image.end(), flash.begin() + from));
+  }
+  void StopHandset() {
+    if (!handsetThread.joinable()) return;
+    handset->Stop();
+    handsetThread.join();
+  }
+
+  std::unique_ptr<sim::CPtyHandset> handset;
+  std::thread handsetThread;
+  sim::CPtyHandset::End handsetEnd{};
+  std::string dir;
+  std::vector<uint8_t> image;
+  CRealTimeWindow win;
+  std::vector<std::string> boxes;
+  std::unique_ptr<CTarviselDlg> dlg;
+};
+
+TEST_F(EnginePtyTest, NormalDownloadCompletesAndTheFlashHoldsTheImage) {
+  Start("rev=203; erase-ms=200");
+  Open(MakeImage(0x10000, 0x4000));
+  Click(IDC_RUN);
+  ASSERT_TRUE(RunUntil([&] { return Shown("Downloading completed"); }, 60s))
+      << win.Controls().LogPlainText(IDC_LOG);
+  ExpectFlashHoldsImage(0x4000);
+}
+
+TEST_F(EnginePtyTest, EmergencyDownloadCompletesAndTheFlashHoldsTheImage) {
+  Start("start=download; erase-ms=200");
+  win.Controls().SetComboSel(IDC_TYPE, TYPE_EMERGENCY);
+  dlg->OnSelchangeType();
+  Open(MakeImage(0x10000, 0x8000));
+  Click(IDC_RUN);
+  ASSERT_TRUE(RunUntil([&] { return Shown("Downloading completed"); }, 60s))
+      << win.Controls().LogPlainText(IDC_LOG);
+  ExpectFlashHoldsImage(0x8000);
+}
+
+TEST_F(EnginePtyTest, AHangUpInTheMiddleStopsTheLinkAndRestoresTheButtons) {
+  Start("rev=203; erase-ms=200; hangup=block:4");
+  Open(MakeImage(0x10000, 0x4000));
+  Click(IDC_RUN);
+  ASSERT_TRUE(RunUntil([&] { return !g_bRxRun && dlg->m_pRxThread == nullptr; }, 60s))
+      << win.Controls().LogPlainText(IDC_LOG);
+  EXPECT_FALSE(Shown("Downloading completed"));
+  auto& c = win.Controls();
+  EXPECT_TRUE(c.IsEnabled(IDC_OPEN) && c.IsEnabled(IDC_RUN) && c.IsEnabled(IDC_TODM) && c.IsEnabled(IDC_INFO));
+  EXPECT_FALSE(c.IsEnabled(IDC_STOP));
+  EXPECT_FALSE(g_bCommOpen);
+}
+
+TEST_F(EnginePtyTest, TheToDmFallBackBringsTheHandsetIntoDmAndTheDownloadCompletes) {
+  Start("start=todm; rev=203; erase-ms=200");
+  Open(MakeImage(0x10000, 0x4000));
+  Click(IDC_RUN);
+  ASSERT_TRUE(RunUntil([&] { return Shown("Downloading completed"); }, 120s))
+      << win.Controls().LogPlainText(IDC_LOG);
+  ExpectFlashHoldsImage(0x4000);
+}
+
+}  // namespace
