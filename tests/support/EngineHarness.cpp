@@ -131,9 +131,9 @@ bool CEngineHarness::BoxShown(const std::string& text) const {
 
 std::string CEngineHarness::TempPath(const std::string& name) const { return m_dir + "/" + name; }
 
-std::string CEngineHarness::MakeImage(uint32_t size, uint32_t startAddr, uint32_t version, uint8_t seed) {
+std::string CEngineHarness::MakeImage(uint32_t size, uint32_t startAddr, uint32_t version, uint8_t pattern) {
   std::vector<uint8_t> bytes(size);
-  uint32_t x = seed * 2654435761u + 1;
+  uint32_t x = pattern * 2654435761u + 1;
   for (auto& b : bytes) {
     x = x * 1103515245u + 12345u;
     b = static_cast<uint8_t>(x >> 16);
@@ -148,7 +148,7 @@ std::string CEngineHarness::MakeImage(uint32_t size, uint32_t startAddr, uint32_
       t[21 + i] = static_cast<uint8_t>(startAddr >> (8 * i));
     }
   }
-  const std::string path = TempPath("image-" + std::to_string(seed) + "-" + std::to_string(size) + ".bin");
+  const std::string path = TempPath("image-" + std::to_string(pattern) + "-" + std::to_string(size) + ".bin");
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                               static_cast<std::streamsize>(bytes.size()));
   return path;

@@ -35,7 +35,7 @@ class CEngineHarness {
   bool BoxShown(const std::string& text) const;
 
   // A temporary image: `size` bytes of pattern with the trailer at its end.
-  std::string MakeImage(uint32_t size, uint32_t startAddr, uint32_t version, uint8_t seed = 1);
+  std::string MakeImage(uint32_t size, uint32_t startAddr, uint32_t version, uint8_t pattern = 1);
   std::string TempPath(const std::string& name) const;
   std::vector<uint8_t> ReadFile(const std::string& path) const;
 
