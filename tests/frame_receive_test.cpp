@@ -137,16 +137,7 @@ TEST_F(FrameReceiveTest, LongestFrameAfterUnescapingFitsTheBuffer) {
   std::vector<uint8_t> body(251, 0x7D);
   const uint32_t c = crc::Crc30(body.data(), body.size() * 8);
   for (int s = 24; s >= 0; s -= 8) body.push_back(static_cast<uint8_t>(c >> s));
-  std::vector<uint8_t> wire;
-  for (uint8_t b : body) {
-    if (b >= 0x7D && b <= 0x7F) {
-      wire.push_back(0x7D);
-      wire.push_back(b ^ 0x20);
-    } else {
-      wire.push_back(b);
-    }
-  }
-  wire.push_back(0x7E);
+  const std::vector<uint8_t> wire = EscapeAndClose(body);
   ASSERT_LE(wire.size(), 512u);
   comm->m_nRxCount = 0;
   comm->ParseRxData(wire.data(), static_cast<int>(wire.size()));

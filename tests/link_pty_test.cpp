@@ -37,22 +37,6 @@ class LinkPtyTest : public ::testing::Test {
     ASSERT_TRUE(comm.Open()) << comm.GetOpenError();
     runner.Start(&target, &comm, &textQ);
   }
-  // The reply of a DM handset in the CRC-30 variant: payload, CRC-30 big-endian, flag.
-  static std::vector<uint8_t> Crc30Reply(std::vector<uint8_t> payload) {
-    const uint32_t c = crc::Crc30(payload.data(), payload.size() * 8);
-    std::vector<uint8_t> wire;
-    for (int s = 24; s >= 0; s -= 8) payload.push_back(static_cast<uint8_t>(c >> s));
-    for (uint8_t b : payload) {
-      if (b >= 0x7D && b <= 0x7F) {
-        wire.push_back(0x7D);
-        wire.push_back(b ^ 0x20);
-      } else {
-        wire.push_back(b);
-      }
-    }
-    wire.push_back(0x7E);
-    return wire;
-  }
   std::string LastPacket() {
     auto msgs = target.Messages();
     for (auto it = msgs.rbegin(); it != msgs.rend(); ++it) {

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "Comm/Crc.h"
+
 std::vector<uint8_t> Hex(const std::string& text) {
   std::vector<uint8_t> out;
   std::istringstream in(text);
@@ -22,3 +24,23 @@ std::string ToHex(const uint8_t* bytes, size_t n) {
 }
 
 std::string ToHex(const std::vector<uint8_t>& bytes) { return ToHex(bytes.data(), bytes.size()); }
+
+std::vector<uint8_t> EscapeAndClose(const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> wire;
+  for (uint8_t b : body) {
+    if (b >= 0x7D && b <= 0x7F) {
+      wire.push_back(0x7D);
+      wire.push_back(static_cast<uint8_t>(b ^ 0x20));
+    } else {
+      wire.push_back(b);
+    }
+  }
+  wire.push_back(0x7E);
+  return wire;
+}
+
+std::vector<uint8_t> Crc30Reply(std::vector<uint8_t> body) {
+  const uint32_t c = crc::Crc30(body.data(), body.size() * 8);
+  for (int s = 24; s >= 0; s -= 8) body.push_back(static_cast<uint8_t>(c >> s));
+  return EscapeAndClose(body);
+}
