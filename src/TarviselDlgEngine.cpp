@@ -1,5 +1,6 @@
 // The download engine: Run, the reply dispatch, the download steps, progress, and the start and
 // stop of the link.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -14,9 +15,9 @@ namespace {
 constexpr uint32_t kBlockSize = 4096;
 
 std::string Format(const char* fmt, unsigned long a) {
-  char buf[128];
-  std::snprintf(buf, sizeof buf, fmt, a);
-  return buf;
+  char buf[256];
+  const int n = std::snprintf(buf, sizeof buf, fmt, a);
+  return n < 0 ? std::string() : std::string(buf, std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
 }
 
 bool IsDmPhaseType(int type) {

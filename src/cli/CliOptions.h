@@ -1,0 +1,38 @@
+#pragma once
+// The command line of tarvisel-cli: the command, the image and the options, checked.
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class CliCommand { None, Download, Info, ToDm, Ports };
+// How the questions the window would ask get their answer.
+enum class CliAnswer { Ask, Yes, No };
+
+struct CliOptions {
+  CliCommand command = CliCommand::None;
+  std::string image;
+  int type = 0;                      // the type list index; NORMAL by default
+  std::optional<int> port;           // 1 or 2
+  std::string device;                // a device path instead of a port
+  std::optional<int> speedIdx;       // 0 = 57600, 1 = 115200
+  std::optional<std::string> fontAddress;
+  std::optional<std::string> fontBlocks;
+  CliAnswer answer = CliAnswer::Ask;
+  std::string logFile;
+  std::string traceFile;
+  bool quiet = false;
+  std::optional<double> timeoutSecs;
+};
+
+enum class CliParse { Ok, Help, Error };
+
+// args without the program name. Help: message holds the help text; Error: what is wrong
+// with the command line, and the usage.
+CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options, std::string& message);
+
+// The download types by the command line's names or the window's ("CHANGE(NORMAL)"), any case.
+std::optional<int> ParseDownloadType(const std::string& text);
+// "1", "2", "COM1", "COM2" (any case).
+std::optional<int> ParsePortNumber(const std::string& text);
+// "57600" -> 0, "115200" -> 1.
+std::optional<int> ParseSpeedIndex(const std::string& text);

@@ -1,0 +1,105 @@
+// The command line: what is accepted, what each option becomes, and what is a usage error.
+#include <gtest/gtest.h>
+
+#include "CliOptions.h"
+#include "ExitStatus.h"
+#include "platform/MessageBox.h"
+
+namespace {
+
+CliParse Parse(std::vector<std::string> args, CliOptions& o) {
+  std::string message;
+  return ParseCliArgs(args, o, message);
+}
+
+TEST(CliOptions, TypeNamesOfTheCommandLineAndOfTheWindow) {
+  const std::vector<std::pair<std::string, std::optional<int>>> cases = {
+      {"normal", 0},           {"NORMAL", 0},           {"emergency", 1},      {"font", 2},
+      {"change-emergency", 3}, {"CHANGE(EMERGENCY)", 3}, {"change-normal", 4}, {"CHANGE(NORMAL)", 4},
+      {"change", std::nullopt}, {"", std::nullopt},     {"normal2", std::nullopt}};
+  for (const auto& [text, type] : cases) EXPECT_EQ(ParseDownloadType(text), type) << text;
+}
+
+TEST(CliOptions, ADownloadWithEveryOption) {
+  CliOptions o;
+  ASSERT_EQ(Parse({"download", "img.bin", "--type", "CHANGE(NORMAL)", "--port", "COM2", "--speed", "57600",
+                   "--yes", "--quiet", "--timeout", "2.5", "--log", "l.txt", "--trace-wire", "t.txt"},
+                  o),
+            CliParse::Ok);
+  EXPECT_EQ(o.command, CliCommand::Download);
+  EXPECT_EQ(o.image, "img.bin");
+  EXPECT_EQ(o.type, 4);
+  EXPECT_EQ(o.port, 2);
+  EXPECT_EQ(o.speedIdx, 0);
+  EXPECT_EQ(o.answer, CliAnswer::Yes);
+  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(o.timeoutSecs, 2.5);
+  EXPECT_EQ(o.logFile, "l.txt");
+  EXPECT_EQ(o.traceFile, "t.txt");
+}
+
+TEST(CliOptions, DefaultsLeaveThePortAndSpeedToTheStoredSettings) {
+  CliOptions o;
+  ASSERT_EQ(Parse({"info", "--device", "/dev/ttyUSB0", "--no"}, o), CliParse::Ok);
+  EXPECT_EQ(o.command, CliCommand::Info);
+  EXPECT_FALSE(o.port);
+  EXPECT_FALSE(o.speedIdx);
+  EXPECT_EQ(o.device, "/dev/ttyUSB0");
+  EXPECT_EQ(o.answer, CliAnswer::No);
+  EXPECT_EQ(o.type, 0);
+  ASSERT_EQ(Parse({"ports"}, o), CliParse::Ok);
+  EXPECT_EQ(o.command, CliCommand::Ports);
+}
+
+TEST(CliOptions, UsageErrors) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"flash", "a.bin"},
+      {"download"},
+      {"download", "a.bin", "--speed", "9600"},
+      {"download", "a.bin", "--port", "3"},
+      {"download", "a.bin", "--type", "bogus"},
+      {"download", "a.bin", "--yes", "--no"},
+      {"download", "a.bin", "--timeout", "0"},
+      {"download", "a.bin", "--timeout", "soon"},
+      {"download", "a.bin", "--font-blocks", "3"},  // FONT parameters without --type font
+      {"info", "--frobnicate"},
+      {"ports", "--port", "1"},
+  };
+  for (const auto& args : cases) {
+    CliOptions o;
+    std::string message;
+    EXPECT_EQ(ParseCliArgs(args, o, message), CliParse::Error) << ::testing::PrintToString(args);
+    EXPECT_FALSE(message.empty());
+  }
+}
+
+TEST(CliOptions, HelpIsNotAnError) {
+  CliOptions o;
+  std::string message;
+  EXPECT_EQ(ParseCliArgs({"--help"}, o, message), CliParse::Help);
+  EXPECT_NE(message.find("download"), std::string::npos);
+}
+
+TEST(ExitStatus, BoxesAndLogLinesOfTheEngine) {
+  struct Case {
+    std::string text;
+    unsigned type;
+    int answer;
+    std::optional<int> status;
+  };
+  const std::vector<Case> cases = {
+      {"Downloading completed", MB_OK, IDOK, kExitOk},
+      {"Can't open COM Port\npermission denied", MB_OK, IDOK, kExitPort},
+      {"Can't start Downloadert\n", MB_OK, IDOK, kExitPort},
+      {"First, Select right bin file", MB_OK, IDOK, kExitRefused},
+      {"Only 100 bytes to write from 0x4000: ...", MB_OK | MB_ICONEXCLAMATION, IDOK, kExitRefused},
+      {"S/W version is different. Downloading continue?", MB_YESNO, IDNO, kExitDeclined},
+      {"S/W version is different. Downloading continue?", MB_YESNO, IDYES, std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StatusOfMessageBox(c.text, c.type, c.answer), c.status) << c.text;
+  EXPECT_EQ(StatusOfLogLine("응답이 없습니다."), kExitNoReply);
+  EXPECT_EQ(StatusOfLogLine("Flash programming 시작"), std::nullopt);
+}
+
+}  // namespace

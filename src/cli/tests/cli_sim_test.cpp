@@ -1,0 +1,242 @@
+// tarvisel-cli against tarvisel-sim over a pty, both as built: exit statuses, what the log
+// says, the wire trace and the flash the download leaves behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "Subprocess.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class CliSimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tarvisel-cli-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    // The children inherit these: private settings, no port mapping from the caller.
+    setenv("TARVISEL_SETTINGS", (dir + "/settings").c_str(), 1);
+    unsetenv("TARVISEL_COM1");
+    unsetenv("TARVISEL_COM2");
+  }
+  void TearDown() override {
+    StopSim();
+    sim.reset();
+    unsetenv("TARVISEL_SETTINGS");
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  void StartSim(const std::string& scenario) {
+    sim = std::make_unique<CChild>(std::vector<std::string>{TARVISEL_SIM_PATH, "--scenario", scenario, "--link",
+                                                            Pty(), "--save-flash", dir + "/flash.bin",
+                                                            "--flash-size", "1M"},
+                                   dir, "sim");
+    ASSERT_TRUE(sim->Started());
+    for (int i = 0; i < 500 && !std::filesystem::exists(Pty()); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(std::filesystem::exists(Pty())) << sim->Err();
+  }
+  void StopSim() {
+    if (!sim) return;
+    sim->Signal(SIGTERM);
+    sim->Wait(20s);
+  }
+  std::string Pty() const { return dir + "/pty"; }
+  // A picture of the flash with the trailer: version and start address in its last bytes.
+  std::string MakeImage(uint32_t size, uint32_t start, uint32_t version = 203, const std::string& name = "image.bin") {
+    image.assign(size, 0);
+    uint32_t x = 777;
+    for (auto& b : image) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+    uint8_t* t = image.data() + size - 37;
+    t[0] = 0xFF, t[1] = 0x1D, t[2] = 0x00;
+    for (int i = 0; i < 4; ++i) {
+      t[17 + i] = static_cast<uint8_t>(version >> (8 * i));
+      t[21 + i] = static_cast<uint8_t>(start >> (8 * i));
+    }
+    const std::string path = dir + "/" + name;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), size);
+    return path;
+  }
+  ProcessResult Cli(std::vector<std::string> args, const std::string& tag = "cli") {
+    args.insert(args.begin(), TARVISEL_CLI_PATH);
+    return RunProgram(args, dir, tag);
+  }
+  static size_t Find(const std::string& text, const std::string& what) { return text.find(what); }
+
+  std::string dir;
+  std::unique_ptr<CChild> sim;
+  std::vector<uint8_t> image;
+};
+
+TEST_F(CliSimTest, NormalDownloadCompletesWithTheLogTheTraceAndTheFlash) {
+  StartSim("rev=203; erase-ms=200");
+  const std::string img = MakeImage(0x10000, 0x4000);
+  const ProcessResult r = Cli({"download", img, "--device", Pty(), "--speed", "115200", "--trace-wire",
+                               dir + "/trace.txt", "--log", dir + "/log.txt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The window's lines in the window's order, then the result.
+  const size_t version = Find(r.err, "단말기 버젼 확인중");
+  const size_t programming = Find(r.err, "Flash programming 시작");
+  const size_t completed = Find(r.err, "message: Downloading completed");
+  ASSERT_NE(version, std::string::npos) << r.err;
+  ASSERT_NE(programming, std::string::npos) << r.err;
+  ASSERT_NE(completed, std::string::npos) << r.err;
+  EXPECT_LT(version, programming);
+  EXPECT_LT(programming, completed);
+  EXPECT_NE(Find(r.err, "programming 100%"), std::string::npos);
+  EXPECT_NE(Find(r.err, "Elapsed time : "), std::string::npos);
+  // Not a terminal: no control sequences.
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+  EXPECT_EQ(r.err.find('\r'), std::string::npos);
+
+  std::ifstream trace(dir + "/trace.txt");
+  std::string line, firstTx;
+  while (std::getline(trace, line))
+    if (line.find(" TX ") != std::string::npos) {
+      firstTx = line;
+      break;
+    }
+  EXPECT_NE(firstTx.find("TX 7F 00 78 F0 7E"), std::string::npos) << firstTx;
+
+  const std::string log = ReadWholeFile(dir + "/log.txt");
+  EXPECT_TRUE(std::regex_search(log, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} message: Downloading completed)")))
+      << log;
+
+  StopSim();
+  const std::string flash = ReadWholeFile(dir + "/flash.bin");
+  ASSERT_GE(flash.size(), image.size());
+  EXPECT_TRUE(std::equal(image.begin() + 0x4000, image.end(), flash.begin() + 0x4000,
+                         [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }));
+}
+
+TEST_F(CliSimTest, InfoPrintsTheHandsetsVersion) {
+  StartSim("rev=1234; sw=SWTEXT");
+  const ProcessResult r = Cli({"info", "--device", Pty()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Ver12.34"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("SWTEXT"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("단말기 정보를 읽어옵니다."), std::string::npos) << r.err;
+}
+
+TEST_F(CliSimTest, ToDmSwitchesAHandsetThatOnlyAnswersToDm) {
+  StartSim("start=todm; todm-ms=200");
+  const ProcessResult r = Cli({"todm", "--device", Pty()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("단말기를 DM 상태로 바꿈"), std::string::npos) << r.err;
+  // The handset answers in DM mode now.
+  const ProcessResult info = Cli({"info", "--device", Pty()}, "info");
+  EXPECT_EQ(info.status, 0) << info.err;
+}
+
+TEST_F(CliSimTest, AVersionQuestionAnsweredNoDeclines) {
+  struct Case {
+    std::vector<std::string> extra;
+    std::string says;
+  };
+  const std::vector<Case> cases = {{{"--no"}, "-> No (--no)"}, {{}, "-> No (no terminal"}};
+  StartSim("rev=999");
+  const std::string img = MakeImage(0x10000, 0x4000, 203);
+  int n = 0;
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"download", img, "--device", Pty()};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const ProcessResult r = Cli(args, "declined" + std::to_string(n++));
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.err.find("S/W version is different. Downloading continue? " + c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Flash programming"), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(CliSimTest, RefusedImagesAndRangesSendNothing) {
+  struct Case {
+    std::string name;
+    uint32_t size, start;
+    bool damage;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"damaged.bin", 0x10000, 0x4000, true, "message: "},
+      {"image.img", 0x10000, 0x4000, false, "다운로드용 파일이 아닙니다."},
+      {"beyond.bin", 0x10000, 0x20000, false, "lies at or beyond its end"},
+      {"partial.bin", 0x10000 + 100, 0x4000, false, "not a whole number of 4096-byte blocks"},
+  };
+  StartSim("");
+  int n = 0;
+  for (const auto& c : cases) {
+    std::string img = MakeImage(c.size, c.start, 203, c.name);
+    if (c.damage) {
+      image[image.size() - 37] = 0;  // the signature
+      std::ofstream(img, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+    }
+    const std::string trace = dir + "/trace" + std::to_string(n) + ".txt";
+    const ProcessResult r = Cli({"download", img, "--device", Pty(), "--trace-wire", trace}, "refused" + std::to_string(n++));
+    EXPECT_EQ(r.status, 3) << c.name << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.name << "\n" << r.err;
+    EXPECT_EQ(ReadWholeFile(trace).find(" TX "), std::string::npos) << c.name;
+  }
+}
+
+TEST_F(CliSimTest, UsageErrorsAndAPortThatDoesNotOpen) {
+  const ProcessResult bad = Cli({"download", "x.bin", "--speed", "9600"}, "usage");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--speed"), std::string::npos) << bad.err;
+  const ProcessResult unknown = Cli({"download"}, "usage2");
+  EXPECT_EQ(unknown.status, 2);
+
+  const ProcessResult noPort = Cli({"info", "--device", dir + "/no-such-tty"}, "noport");
+  EXPECT_EQ(noPort.status, 5) << noPort.err;
+  EXPECT_NE(noPort.err.find("Can't open COM Port"), std::string::npos) << noPort.err;
+}
+
+TEST_F(CliSimTest, TheTimeoutEndsAWaitThatNeverEnds) {
+  StartSim("silent=version:*");
+  const ProcessResult r = Cli({"info", "--device", Pty(), "--timeout", "1"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("--timeout"), std::string::npos) << r.err;
+}
+
+TEST_F(CliSimTest, AHangUpDuringProgrammingIsALineBreak) {
+  StartSim("erase-ms=200; hangup=block:4");
+  const ProcessResult r = Cli({"download", MakeImage(0x10000, 0x4000), "--device", Pty()});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_EQ(r.err.find("Downloading completed"), std::string::npos) << r.err;
+}
+
+// Waits until the child's standard error holds the text.
+bool WaitForErr(const CChild& child, const std::string& text, std::chrono::seconds bound) {
+  const auto until = std::chrono::steady_clock::now() + bound;
+  while (std::chrono::steady_clock::now() < until) {
+    if (child.Err().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+TEST_F(CliSimTest, CtrlCStopsWhileWaitingAndIsRefusedWhileErasingUntilPressedTwice) {
+  {
+    StartSim("silent=version:*");
+    CChild cli({TARVISEL_CLI_PATH, "info", "--device", Pty()}, dir, "stop");
+    ASSERT_TRUE(WaitForErr(cli, "단말기 정보를 읽어옵니다.", 10s)) << cli.Err();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(20s), 130) << cli.Err();
+    EXPECT_NE(cli.Err().find("Downloader stopped!!"), std::string::npos) << cli.Err();
+    StopSim();
+    sim.reset();
+    std::filesystem::remove(Pty());
+  }
+  StartSim("erase-ms=60000");
+  CChild cli({TARVISEL_CLI_PATH, "download", MakeImage(0x10000, 0x4000), "--device", Pty()}, dir, "abort");
+  ASSERT_TRUE(WaitForErr(cli, "잠시 기다리십시요..", 30s)) << cli.Err();
+  cli.Signal(SIGINT);
+  ASSERT_TRUE(WaitForErr(cli, "can't stop downloading", 10s)) << cli.Err();
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(20s), 130) << cli.Err();
+}
+
+}  // namespace
