@@ -31,10 +31,12 @@ std::string ErrnoText(const std::string& what) { return what + ": " + std::strer
 // Ten bit times (start, 8 data, stop) in ns.
 uint64_t ByteNs(uint32_t baud) { return 10ull * 1000000000ull / std::max<uint32_t>(baud, 300); }
 
-// How many bytes may cross the line now; `next` is when the following one may.
-size_t Budget(uint64_t nowNs, uint64_t& nextNs, uint64_t byteNs, size_t most) {
+// How many bytes may cross the line now; `next` is when the following one may. An idle line
+// saves no credit; one that had bytes waiting all along (busy) was sending them even while this
+// runner was not scheduled, so those are owed at once.
+size_t Budget(uint64_t nowNs, uint64_t& nextNs, uint64_t byteNs, size_t most, bool busy) {
   if (nowNs < nextNs) return 0;
-  if (nowNs - nextNs > kIdleNs) nextNs = nowNs;
+  if (!busy && nowNs - nextNs > kIdleNs) nextNs = nowNs;
   return static_cast<size_t>(std::min<uint64_t>(most, 1 + (nowNs - nextNs) / byteNs));
 }
 
@@ -166,6 +168,7 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
   const bool pace = m_options.pace || m_model->Scenario().pace;
   std::deque<Outgoing> out;
   uint64_t nextReadNs = 0;
+  bool hostBytesWaiting = false;  // the host's bytes were still queued after the last read
   uint64_t nextWriteNs = 0;
   bool writeBlocked = false;
   std::array<uint8_t, 4096> buf{};
@@ -192,7 +195,7 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
       }
       size_t want = o.bytes.size() - o.pos;
       if (pace) {
-        want = Budget(now, nextWriteNs, ByteNs(o.baud), std::min(want, kPacedChunk));
+        want = Budget(now, nextWriteNs, ByteNs(o.baud), std::min(want, kPacedChunk), o.pos > 0);
         if (want == 0) break;
       }
       const ssize_t w = ::write(m_master.Get(), o.bytes.data() + o.pos, want);
@@ -245,11 +248,15 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
     if (rev & POLLIN) {
       now = nowNs();
       const uint32_t baud = SlaveBaud();
-      const size_t most = pace ? Budget(now, nextReadNs, ByteNs(baud), buf.size()) : buf.size();
+      const size_t most = pace ? Budget(now, nextReadNs, ByteNs(baud), buf.size(), hostBytesWaiting) : buf.size();
       if (most > 0) {
         const ssize_t r = ::read(m_master.Get(), buf.data(), most);
         if (r > 0) {
-          if (pace) nextReadNs += static_cast<uint64_t>(r) * ByteNs(baud);
+          if (pace) {
+            nextReadNs += static_cast<uint64_t>(r) * ByteNs(baud);
+            int left = 0;
+            hostBytesWaiting = ::ioctl(m_master.Get(), FIONREAD, &left) == 0 && left > 0;
+          }
           m_model->OnHostBytes(buf.data(), static_cast<size_t>(r), baud, now / kNsPerMs);
         } else if (r < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
           m_error = ErrnoText("read from the pty");

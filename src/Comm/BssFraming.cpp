@@ -16,24 +16,35 @@ void CBssComm::SendPacket(const uint8_t* payload, uint16_t len) {
   m_nLastLen = static_cast<int32_t>(n);
   const uint8_t* p = m_LastPkt.data();
 
+  // The frame is put together first and written in one go: the same bytes in the same order,
+  // without a system call for each of them.
+  uint8_t* f = m_TxFrame.data();
+  size_t k = 0;
+  auto put = [f, &k](uint8_t b) {
+    if (NeedEscape(b)) {
+      f[k++] = kEscape;
+      f[k++] = static_cast<uint8_t>(b ^ kEscapeXor);
+    } else {
+      f[k++] = b;
+    }
+  };
   if (m_bDloadFraming) {
-    PutByte(kFlag, false);
+    f[k++] = kFlag;
   } else if (m_bCrc30Mode == 1) {
-    PutByte(kDmFlag, false);
+    f[k++] = kDmFlag;
   }
   if (n > 0) m_nLastCmd = p[0];
 
   uint16_t fcs = crc::kFcs16Init;
   for (size_t i = 0; i < n; ++i) {
-    PutByte(p[i], NeedEscape(p[i]));
+    put(p[i]);
     fcs = crc::Fcs16Step(fcs, p[i]);
   }
   fcs = static_cast<uint16_t>(~fcs);
-  const uint8_t lo = static_cast<uint8_t>(fcs & 0xFF);
-  const uint8_t hi = static_cast<uint8_t>(fcs >> 8);
-  PutByte(lo, NeedEscape(lo));
-  PutByte(hi, NeedEscape(hi));
-  PutByte(kFlag, false);
+  put(static_cast<uint8_t>(fcs & 0xFF));
+  put(static_cast<uint8_t>(fcs >> 8));
+  f[k++] = kFlag;
+  WriteComm(f, k);
 }
 
 void CBssComm::ResendLastPacket() {

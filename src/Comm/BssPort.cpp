@@ -129,6 +129,21 @@ bool CBssComm::WriteCommByte(uint8_t b) {
   return false;
 }
 
+bool CBssComm::WriteComm(const uint8_t* bytes, size_t count) {
+  bool all = true;
+  size_t done = 0;
+  while (done < count) {
+    if (!g_bCommOpen) return false;
+    done += m_device->Write(bytes + done, count - done, kWriteTimeoutMs);
+    if (done < count) {
+      trace::Write("WRITE_Error : WriteFile() in COMM\n");
+      ++done;  // lost, as a single byte that failed would be
+      all = false;
+    }
+  }
+  return all;
+}
+
 bool CBssComm::SetCommMask(uint32_t mask) { return m_device->SetEventMask(mask); }
 
 bool CBssComm::WaitCommEvent(uint32_t& events) { return m_device->WaitEvent(events); }

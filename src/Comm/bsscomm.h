@@ -17,6 +17,7 @@
 class CBssComm {
  public:
   static constexpr size_t kMaxPacket = 4103;      // block write: cmd, address, length, 4096 bytes
+  static constexpr size_t kMaxFrame = 2 + 2 * (kMaxPacket + 2);  // two flags, every byte escaped
   static constexpr int32_t kRxFrameSize = 512;    // frame assembly buffer
   static constexpr size_t kRxPayloadSize = 513;   // one frame without its flags
   static constexpr int kWriteTimeoutMs = 1000;
@@ -51,6 +52,9 @@ class CBssComm {
   bool IsEventsReady() const { return m_bEventsReady; }
   size_t ReadComm(uint8_t* dst, size_t max);
   bool WriteCommByte(uint8_t b);
+  // A whole frame, byte for byte as WriteCommByte would write it: a byte that fails is lost
+  // and the rest still go. False when any failed.
+  bool WriteComm(const uint8_t* bytes, size_t count);
   void LogText(const std::string& text);
   void LogError(const std::string& text);
   // Why the last Open failed, in words for the user ("" after a successful open).
@@ -120,6 +124,7 @@ class CBssComm {
   bool m_bEventsReady = false;  // stands for the two completion events of InitComm
   std::string m_strOpenError;
   std::function<void(unsigned)> m_pause;
+  std::array<uint8_t, kMaxFrame> m_TxFrame{};  // the frame being sent; UI thread only
   // Receive side, used by the receive thread only.
   std::array<uint8_t, kRxFrameSize> m_RxFrame{};
   std::array<uint8_t, kRxPayloadSize> m_RxPayload{};

@@ -79,6 +79,15 @@ bool CWireTraceDevice::WriteByte(uint8_t b, int timeoutMs) {
   return ok;
 }
 
+size_t CWireTraceDevice::Write(const uint8_t* bytes, size_t count, int timeoutMs) {
+  const size_t n = m_inner->Write(bytes, count, timeoutMs);
+  if (n) {
+    std::lock_guard lock(m_mutex);
+    Record(Dir::Tx, bytes, n);
+  }
+  return n;
+}
+
 void CWireTraceDevice::Record(Dir dir, const uint8_t* bytes, size_t count) {
   const uint64_t now = NowMs();
   if (dir != m_dir || now - m_lastMs > kBurstGapMs) Flush();

@@ -34,6 +34,7 @@ class CWireTraceDevice final : public CSerialDevice {
   size_t BytesWaiting() override { return m_inner->BytesWaiting(); }
   size_t Read(uint8_t* dst, size_t max) override;
   bool WriteByte(uint8_t b, int timeoutMs) override;
+  size_t Write(const uint8_t* bytes, size_t count, int timeoutMs) override;
   bool SetEventMask(uint32_t mask) override { return m_inner->SetEventMask(mask); }
   bool WaitEvent(uint32_t& events) override { return m_inner->WaitEvent(events); }
   void Wake() override { m_inner->Wake(); }

@@ -42,6 +42,15 @@ class CSerialDevice {
   virtual size_t Read(uint8_t* dst, size_t max) = 0;
   // Writes one byte, waiting at most timeoutMs for room. False when closed or timed out.
   virtual bool WriteByte(uint8_t b, int timeoutMs) = 0;
+  // Writes bytes in order as WriteByte would, each waiting at most timeoutMs for room, and
+  // stops at the first that fails. Returns how many went out. Devices that can take many
+  // bytes in one call override it; a frame then costs a few system calls, not one a byte.
+  virtual size_t Write(const uint8_t* bytes, size_t count, int timeoutMs) {
+    for (size_t i = 0; i < count; ++i) {
+      if (!WriteByte(bytes[i], timeoutMs)) return i;
+    }
+    return count;
+  }
 
   // Which events WaitEvent reports. An empty mask releases a thread waiting in WaitEvent.
   virtual bool SetEventMask(uint32_t mask) = 0;

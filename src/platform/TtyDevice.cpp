@@ -198,26 +198,36 @@ size_t CTtyDevice::Read(uint8_t* dst, size_t max) {
   return delivered;
 }
 
-bool CTtyDevice::WriteByte(uint8_t b, int timeoutMs) {
+bool CTtyDevice::WriteByte(uint8_t b, int timeoutMs) { return Write(&b, 1, timeoutMs) == 1; }
+
+size_t CTtyDevice::Write(const uint8_t* bytes, size_t count, int timeoutMs) {
   const int fd = m_fd.load();
-  if (fd < 0) return false;
+  if (fd < 0) return 0;
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
-  for (;;) {
-    const ssize_t n = ::write(fd, &b, 1);
-    if (n == 1) return true;
+  const auto timeout = std::chrono::milliseconds(std::max(timeoutMs, 0));
+  // Each byte may wait the whole time-out for room: the deadline moves on with every byte taken.
+  Clock::time_point deadline = Clock::now() + timeout;
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd, bytes + done, count - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      if (done < count) deadline = Clock::now() + timeout;
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
       trace::Printf("tty: write: %s\n", ErrnoText(errno).c_str());
-      return false;
+      return done;
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
+    if (left.count() <= 0) return done;
     pollfd p{fd, POLLOUT, 0};
     const int r = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (r < 0 && errno != EINTR) return false;
-    if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
+    if (r < 0 && errno != EINTR) return done;
+    if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return done;
   }
+  return done;
 }
 
 bool CTtyDevice::SetEventMask(uint32_t mask) {

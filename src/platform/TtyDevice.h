@@ -5,7 +5,7 @@
 // thread sets the event mask, waits, asks what waits and reads. m_ioMutex keeps the descriptor
 // alive while the receive thread uses it: WaitEvent holds it during its poll, so Close first
 // raises m_closing and writes the wake channel (a close does not end a poll on Linux), then
-// takes it. WriteByte runs on the UI thread, the only one that closes, and needs no lock.
+// takes it. WriteByte and Write run on the UI thread, the only one that closes, and need no lock.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +38,7 @@ class CTtyDevice final : public CSerialDevice {
   // as EV_BREAK (each only when in the event mask at the time it is read).
   size_t Read(uint8_t* dst, size_t max) override;
   bool WriteByte(uint8_t b, int timeoutMs) override;
+  size_t Write(const uint8_t* bytes, size_t count, int timeoutMs) override;
 
   // The mask is kept across Close and Open. False when the device is not open.
   bool SetEventMask(uint32_t mask) override;

@@ -1,0 +1,85 @@
+#pragma once
+// The window's services on the Qt GUI thread.
+//
+// Messages that any thread posts wait in our own queue; a queued call wakes the GUI thread,
+// which hands them to the window one per event-loop turn (so painting goes on between them),
+// then the window timers that have come due. Nothing is handed out while a handler runs: a
+// message box or a pause inside a handler lets Qt paint, but the window's messages wait until
+// the handler has returned, as they would on the original platform's single message loop.
+//
+// A pause runs a nested event loop that excludes user input: the window keeps painting, clicks
+// and keys wait, posted messages and timers wait.
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <atomic>
+#include <chrono>
+#include <functional>
+
+#include "platform/PostQueue.h"
+#include "platform/TimerTable.h"
+#include "platform/WindowServices.h"
+
+class CQtWindowServices : public QObject, public CWindowServices {
+  Q_OBJECT
+
+ public:
+  CQtWindowServices();
+  ~CQtWindowServices() override;
+
+  // The widget that owns the controls and parents the dialogs. Set before the window starts.
+  void AttachWindow(QWidget* window, CDialogControls* controls);
+  // Called after every handled message, for the owner to see whether the window closed.
+  void SetAfterDispatch(std::function<void()> afterDispatch) { m_afterDispatch = std::move(afterDispatch); }
+
+  // Runs fn as the window's handler would run: now when nothing else is being handled, else
+  // it fails (returns false) and the caller posts instead.
+  bool RunHandler(const std::function<void()>& fn);
+  // A message from the window itself (a click, a selection change, a close request): handled at
+  // once when the window is idle, else queued behind what is being handled.
+  void Send(const WindowMessage& msg);
+  void SendCommand(int id, intptr_t notification);
+
+  // CWindowServices
+  using CWindowServices::PostMessage;
+  void PostMessage(const WindowMessage& msg) override;
+  void SetHandler(std::function<void(const WindowMessage&)> handler) override;
+  void SetTimer(uint32_t id, uint32_t periodMs) override;
+  void KillTimer(uint32_t id) override;
+  void Pause(uint32_t ms) override;
+  uint64_t ClockMs() override;
+  int MessageBox(const std::string& text, const std::string& caption, unsigned type) override;
+  std::optional<std::string> FileOpenDialog(const FileOpenRequest& request) override;
+  int RunFontDialog(CDlgFont& dialog) override;
+  void BeginWaitCursor() override;
+  void EndWaitCursor() override;
+  void SetCapture() override;
+  void ReleaseCapture() override;
+  CDialogControls& Controls() override;
+
+  bool IsPaused() const { return m_pauseDepth > 0; }
+  bool IsHandling() const { return m_handlerDepth > 0; }
+  int WaitCursorDepth() const { return m_waitCursorDepth; }
+  bool IsCaptured() const { return m_captured; }
+  size_t PendingMessages() const { return m_queue.Size(); }
+
+ private:
+  Q_INVOKABLE void DispatchNext();
+  void ScheduleDispatch();
+  void ScheduleTimerWake();
+
+  const std::chrono::steady_clock::time_point m_start;
+  CPostQueue m_queue;
+  CTimerTable m_timers;
+  QTimer m_timerWake;
+  std::atomic<bool> m_dispatchScheduled{false};
+  std::function<void(const WindowMessage&)> m_handler;
+  std::function<void()> m_afterDispatch;
+  QPointer<QWidget> m_window;
+  CDialogControls* m_controls = nullptr;
+  int m_handlerDepth = 0;
+  int m_pauseDepth = 0;
+  int m_waitCursorDepth = 0;
+  bool m_captured = false;
+};

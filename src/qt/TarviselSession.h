@@ -1,0 +1,33 @@
+#pragma once
+// One run of the main window: its Qt services, its widgets and the engine, in the order they
+// must be built and torn down (the engine first, then the widgets, then the services).
+#include <functional>
+#include <memory>
+
+#include "QtWindowServices.h"
+#include "TarviselDlg.h"
+#include "TarviselWindow.h"
+
+class CTarviselSession {
+ public:
+  CTarviselSession();
+  ~CTarviselSession();
+  CTarviselSession(const CTarviselSession&) = delete;
+  CTarviselSession& operator=(const CTarviselSession&) = delete;
+
+  // Shows the window and initialises it: the stored settings, the link, the caption.
+  void Start();
+  bool IsClosed() const { return m_closed; }
+  void SetOnClosed(std::function<void()> onClosed) { m_onClosed = std::move(onClosed); }
+
+  CQtWindowServices& Services() { return m_services; }
+  CTarviselWindow& Window() { return *m_window; }
+  CTarviselDlg& Dlg() { return *m_dlg; }
+
+ private:
+  CQtWindowServices m_services;
+  std::unique_ptr<CTarviselWindow> m_window;
+  std::unique_ptr<CTarviselDlg> m_dlg;
+  std::function<void()> m_onClosed;
+  bool m_closed = false;
+};

@@ -1,0 +1,166 @@
+#include "FontDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "DialogUnits.h"
+#include "SpinButton.h"
+
+namespace {
+
+struct Shown {
+  CDlgFont logic;
+  QStringList messages;
+  CFontDialog dlg{logic, nullptr, [this](QWidget*, const QString& text) { messages << text; }};
+  Shown() { dlg.show(); }
+
+  void Retype(int id, const QString& text) {
+    auto* edit = dlg.findChild<QLineEdit*>(QString::number(id));
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+  }
+  QString Text(int id) const { return dlg.findChild<QLineEdit*>(QString::number(id))->text(); }
+  void Ok() { QTest::mouseClick(dlg.OkButton(), Qt::LeftButton); }
+};
+
+TEST(FontDialog, OpensWithDefaultsAndFocusOnOk) {
+  Shown s;
+  EXPECT_EQ(s.dlg.windowTitle(), "FONT DOWNLOAD");
+  EXPECT_EQ(s.dlg.focusWidget(), s.dlg.OkButton());
+  EXPECT_TRUE(s.dlg.OkButton()->isDefault());
+  EXPECT_EQ(s.Text(IDC_FONT_COUNT), "1");
+  EXPECT_EQ(s.Text(IDC_FONT_ADDRESS), "");
+  EXPECT_EQ(s.dlg.Spin()->Pos(), 1);
+  s.Ok();
+  EXPECT_FALSE(s.dlg.isVisible());
+  EXPECT_EQ(s.dlg.result(), IDOK);
+  EXPECT_EQ(s.logic.GetFontAddress(), 0u);
+  EXPECT_EQ(s.logic.GetFontSize(), 65536u);
+  EXPECT_TRUE(s.messages.empty());
+}
+
+TEST(FontDialog, TypedAddressIsConvertedOnOk) {
+  const struct { const char* typed; const char* kept; uint32_t address; } cases[] = {
+      {"FFFFFF", "FFFFFF", 0xFFFFFF}, {"1a2B", "1a2B", 0x1A2B}, {"12G4", "12G4", 0x12},
+      {"0x12", "0x12", 0}, {"1234567", "123456", 0x123456},  // the seventh character is refused
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    Shown s;
+    s.Retype(IDC_FONT_ADDRESS, c.typed);
+    EXPECT_EQ(s.Text(IDC_FONT_ADDRESS), c.kept);
+    s.Ok();
+    EXPECT_EQ(s.dlg.result(), IDOK);
+    EXPECT_EQ(s.logic.GetFontAddress(), c.address);
+  }
+}
+
+TEST(FontDialog, BadCountIsRefusedOnceAndFocusGoesToTheCount) {
+  for (const char* count : {"0", "101", "abc"}) {
+    SCOPED_TRACE(count);
+    Shown s;
+    s.Retype(IDC_FONT_COUNT, count);
+    s.Ok();
+    EXPECT_EQ(s.messages.size(), 1);
+    EXPECT_TRUE(s.dlg.isVisible());
+    EXPECT_EQ(s.dlg.focusWidget(), s.dlg.CountEdit());
+    EXPECT_TRUE(s.dlg.CountEdit()->hasSelectedText());
+
+    QTest::keyClicks(s.dlg.CountEdit(), "100");  // types over the selection
+    s.Ok();
+    EXPECT_EQ(s.messages.size(), 1);
+    EXPECT_EQ(s.dlg.result(), IDOK);
+    EXPECT_EQ(s.logic.GetFontSize(), 6553600u);
+  }
+}
+
+TEST(FontDialog, SpinStepsFromItsOwnPositionWithinRange) {
+  Shown s;
+  s.Retype(IDC_FONT_ADDRESS, "AB");
+  QTest::mouseClick(s.dlg.Spin()->DownButton(), Qt::LeftButton);
+  EXPECT_EQ(s.Text(IDC_FONT_COUNT), "1");
+  EXPECT_EQ(s.dlg.Spin()->Pos(), 1);
+  EXPECT_EQ(s.dlg.focusWidget(), s.dlg.CountEdit());
+
+  s.Retype(IDC_FONT_COUNT, "50");  // typed text does not move the control
+  QTest::mouseClick(s.dlg.Spin()->UpButton(), Qt::LeftButton);
+  EXPECT_EQ(s.Text(IDC_FONT_COUNT), "2");
+  for (int i = 0; i < 120; ++i) QTest::keyClick(s.dlg.CountEdit(), Qt::Key_Up);
+  EXPECT_EQ(s.Text(IDC_FONT_COUNT), "100");
+  EXPECT_EQ(s.dlg.Spin()->Pos(), 100);
+  QTest::keyClick(s.dlg.CountEdit(), Qt::Key_Down);
+  EXPECT_EQ(s.Text(IDC_FONT_COUNT), "99");
+  EXPECT_EQ(s.Text(IDC_FONT_ADDRESS), "AB");
+  s.Ok();
+  EXPECT_EQ(s.logic.GetFontSize(), 99u << 16);
+  EXPECT_EQ(s.logic.GetFontAddress(), 0xABu);
+}
+
+TEST(FontDialog, CancelAndCloseEndWithCancelAndReadNothing) {
+  for (bool viaClose : {false, true}) {
+    Shown s;
+    s.Retype(IDC_FONT_ADDRESS, "12");
+    if (viaClose) s.dlg.close();
+    else QTest::mouseClick(s.dlg.CancelButton(), Qt::LeftButton);
+    EXPECT_FALSE(s.dlg.isVisible());
+    EXPECT_EQ(s.dlg.result(), IDCANCEL);
+    EXPECT_EQ(s.logic.GetFontAddress(), 0u);
+    EXPECT_EQ(s.logic.GetFontSize(), 0u);
+  }
+}
+
+TEST(FontDialog, ModalRunEndsWithEnterOrEscape) {
+  for (const auto& [key, expected] : {std::pair{Qt::Key_Return, IDOK}, std::pair{Qt::Key_Escape, IDCANCEL}}) {
+    CDlgFont logic;
+    QTimer::singleShot(0, [key] { QTest::keyClick(QApplication::activeModalWidget(), key); });
+    EXPECT_EQ(RunFontDialogModal(nullptr, logic), expected);
+    EXPECT_EQ(logic.GetFontSize(), expected == IDOK ? 65536u : 0u);
+  }
+}
+
+TEST(FontDialog, ModalRunShowsTheWarningBoxOverTheDialog) {
+  CDlgFont logic;
+  QString warning;
+  QTimer::singleShot(0, [&] {
+    auto* dlg = qobject_cast<CFontDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dlg, nullptr);
+    dlg->CountEdit()->setText("abc");
+    QTimer::singleShot(0, [&warning, dlg] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        EXPECT_EQ(box->parentWidget(), dlg);
+        warning = box->text();
+        box->accept();
+      }
+      QTimer::singleShot(0, [dlg] { QTest::keyClick(dlg, Qt::Key_Escape); });
+    });
+    QTest::keyClick(dlg, Qt::Key_Return);
+  });
+  EXPECT_EQ(RunFontDialogModal(nullptr, logic), IDCANCEL);
+  EXPECT_FALSE(warning.isEmpty());
+}
+
+TEST(FontDialog, ControlsSitAtTheirDialogUnitPositionsInTabOrder) {
+  Shown s;
+  const DialogUnitScale scale = ScaleOf(s.dlg.font());
+  EXPECT_EQ(s.dlg.size(), DialogRect(scale, 0, 0, 114, 62).size());
+  EXPECT_EQ(s.dlg.OkButton()->geometry(), DialogRect(scale, 23, 41, 32, 14));
+  EXPECT_EQ(s.dlg.AddressEdit()->geometry(), DialogRect(scale, 72, 6, 30, 12));
+  EXPECT_EQ(s.dlg.Spin()->geometry(), DialogRect(scale, 94, 22, 8, 12));
+  EXPECT_TRUE(s.dlg.AddressEdit()->alignment() & Qt::AlignRight);
+
+  const QWidget* expected[] = {s.dlg.CancelButton(), s.dlg.AddressEdit(), s.dlg.CountEdit(), s.dlg.OkButton()};
+  for (const QWidget* next : expected) {
+    QTest::keyClick(s.dlg.focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(s.dlg.focusWidget(), next);
+  }
+}
+
+}  // namespace

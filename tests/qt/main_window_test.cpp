@@ -1,0 +1,277 @@
+// The main window as a technician meets it: its controls after start-up, Open, closing, the
+// About entry, and what the services do with pauses and posted messages.
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTextEdit>
+
+#include "Comm/LinkFlags.h"
+#include "ControlIds.h"
+#include "MainWindowLayout.h"
+#include "Registry.h"
+#include "TextProgressWidget.h"
+#include "WindowFixture.h"
+
+namespace {
+
+using MainWindowTest = WindowFixture;
+
+std::vector<std::string> Items(CTarviselWindow& w, int id) { return w.GetComboItems(id); }
+
+TEST_F(MainWindowTest, StartsWithTheTemplateAndTheDefaultsOfAnEmptySettingsFile) {
+  StartHandset();
+  StartWindow();
+  CTarviselWindow& w = session->Window();
+  EXPECT_EQ(w.windowTitle().toStdString(), "Tarvisel ver 2.03");
+  EXPECT_EQ(Items(w, IDC_PORT), (std::vector<std::string>{"COM1", "COM2"}));
+  EXPECT_EQ(Items(w, IDC_SPEED), (std::vector<std::string>{"57600", "115200"}));
+  EXPECT_EQ(Items(w, IDC_TYPE), (std::vector<std::string>{"NORMAL", "EMERGENCY", "FONT", "CHANGE(EMERGENCY)",
+                                                          "CHANGE(NORMAL)"}));
+  EXPECT_EQ(w.GetComboSel(IDC_PORT), 0);
+  EXPECT_EQ(w.GetComboSel(IDC_SPEED), 1);
+  EXPECT_EQ(w.GetComboSel(IDC_TYPE), 0);
+  EXPECT_EQ(Text(IDC_SIZE), "0");
+  for (int id : {IDC_BIN_PATH, IDC_FILE_VERSION, IDC_SW_VERSION, IDC_COMPILED, IDC_PCB_VERSION, IDC_STATUS, IDC_SPARE}) {
+    EXPECT_EQ(Text(id), "") << id;
+    auto* edit = qobject_cast<QLineEdit*>(w.Control(id));
+    ASSERT_NE(edit, nullptr) << id;
+    EXPECT_TRUE(edit->isReadOnly()) << id;
+  }
+  EXPECT_TRUE(qobject_cast<QLineEdit*>(w.Control(IDC_SIZE))->alignment() & Qt::AlignRight);
+  const std::vector<std::pair<int, bool>> buttons = {
+      {IDC_OPEN, true}, {IDC_RUN, false}, {IDC_TODM, true}, {IDC_INFO, true}, {IDC_STOP, false}};
+  for (const auto& [id, enabled] : buttons) EXPECT_EQ(w.IsEnabled(id), enabled) << id;
+  EXPECT_TRUE(w.IdleProgress()->isVisible());
+  EXPECT_FALSE(w.TextProgress()->isVisible());
+  for (int id : {1, 2}) {
+    EXPECT_FALSE(w.Control(id)->isVisible()) << id;
+    EXPECT_FALSE(w.Control(id)->isEnabled()) << id;
+  }
+  EXPECT_TRUE(g_bRxRun);  // the link runs from start-up on
+  EXPECT_TRUE(modals->boxes.empty());
+}
+
+TEST_F(MainWindowTest, ControlsSitAtTheirDialogUnitPlacesInTheWindowFont) {
+  StartHandset();
+  StartWindow();
+  CTarviselWindow& w = session->Window();
+  const DialogUnitScale& s = w.Scale();
+  EXPECT_EQ(w.size(), QSize(DialogX(s, kMainWindowWidthDu), DialogY(s, kMainWindowHeightDu)));
+  EXPECT_EQ(w.Control(IDC_LOG)->geometry(), DialogRect(s, 7, 140, 256, 125));
+  EXPECT_EQ(w.Control(IDC_BIN_PATH)->geometry(), DialogRect(s, 32, 16, 146, 14));
+  EXPECT_EQ(w.Control(IDC_PROGRESS)->geometry(), w.Control(IDC_PROGRESS_IDLE)->geometry());
+  // The image buttons take the size of their up image.
+  EXPECT_EQ(w.Control(IDC_RUN)->size(), QSize(25, 23));
+  EXPECT_EQ(w.Control(IDC_RUN)->pos(), DialogRect(s, 207, 8, 14, 17).topLeft());
+  const QFontInfo font(w.font());
+  EXPECT_EQ(font.pointSize(), 9);
+  EXPECT_TRUE(font.family().contains(QStringLiteral("Nanum"), Qt::CaseInsensitive)) << font.family().toStdString();
+}
+
+TEST_F(MainWindowTest, OnlyTheFiveButtonsHaveToolTips) {
+  StartHandset();
+  StartWindow();
+  CTarviselWindow& w = session->Window();
+  const std::vector<std::pair<int, std::string>> tips = {{IDC_OPEN, "BIN 파일 열기"},
+                                                         {IDC_RUN, "다운로딩 시작"},
+                                                         {IDC_STOP, "다운로딩 취소"},
+                                                         {IDC_INFO, "DM상태에서 단말기 정보 읽어옴"},
+                                                         {IDC_TODM, "단말기 SIO를 DM으로.."},
+                                                         {IDC_PORT, ""},
+                                                         {IDC_LOG, ""}};
+  for (const auto& [id, tip] : tips) EXPECT_EQ(w.Control(id)->toolTip().toStdString(), tip) << id;
+}
+
+struct StoredCase {
+  int port, baud;
+  int portSel, speedSel;
+};
+
+class StoredSettingsTest : public WindowFixture, public ::testing::WithParamInterface<StoredCase> {};
+
+TEST_P(StoredSettingsTest, ComboBoxesShowTheStoredIndexes) {
+  ASSERT_TRUE(CRegistry::WriteInt(CRegistry::kPort, GetParam().port));
+  ASSERT_TRUE(CRegistry::WriteInt(CRegistry::kBaud, GetParam().baud));
+  StartHandset();
+  StartWindow();
+  EXPECT_EQ(session->Window().GetComboSel(IDC_PORT), GetParam().portSel);
+  EXPECT_EQ(session->Window().GetComboSel(IDC_SPEED), GetParam().speedSel);
+  EXPECT_EQ(session->Window().GetComboSel(IDC_TYPE), 0);  // the type is never stored
+}
+
+INSTANTIATE_TEST_SUITE_P(Stored, StoredSettingsTest,
+                         ::testing::Values(StoredCase{1, 0, 1, 0}, StoredCase{0, 1, 0, 1},
+                                           StoredCase{7, 9, -1, -1}));
+
+TEST_F(MainWindowTest, OpenTakesABinFileAndRemembersItsFolder) {
+  StartHandset();
+  StartWindow();
+  const std::string fw = dir + "/fw";
+  std::filesystem::create_directory(fw);
+  image.clear();
+  const std::string path = MakeImage(0x10000, 0x4000, 0xFFFFFFFE, "fw/a.BIN");
+  ChooseFile(path);
+  Click(IDC_OPEN);
+  ASSERT_EQ(modals->fileDialogs, 1);
+  EXPECT_EQ(fileDialogDirectory, QDir::homePath().toStdString());  // an empty BIN_PATH
+  EXPECT_EQ(fileDialogFilters, (QStringList{QStringLiteral("Download Binary File (*.bin)"),
+                                            QStringLiteral("All Files (*)")}));
+  EXPECT_EQ(Text(IDC_BIN_PATH), path);
+  EXPECT_EQ(Text(IDC_SIZE), "65536");
+  EXPECT_EQ(Text(IDC_FILE_VERSION), "-2");
+  EXPECT_EQ(CRegistry::ReadString(CRegistry::kBinPath), fw + "/");
+  EXPECT_TRUE(session->Window().IsEnabled(IDC_RUN));
+  EXPECT_FALSE(session->Window().IsEnabled(IDC_STOP));
+
+  // The next Open starts where the last one ended.
+  modals->onFileDialog = [this](QFileDialog& dialog) {
+    fileDialogDirectory = dialog.directory().absolutePath().toStdString();
+    dialog.reject();
+  };
+  Click(IDC_OPEN);
+  EXPECT_EQ(fileDialogDirectory, fw);
+  EXPECT_EQ(Text(IDC_BIN_PATH), path);  // cancelled: nothing changes
+}
+
+TEST_F(MainWindowTest, OpenRefusesAFileThatIsNotABinAndChangesNothing) {
+  StartHandset();
+  StartWindow();
+  const std::string path = MakeImage(0x10000, 0x4000, 203, "a.txt");
+  ChooseFile(path);
+  Click(IDC_OPEN);
+  ASSERT_EQ(modals->boxes.size(), 1u);
+  EXPECT_EQ(modals->boxes[0].text, "다운로드용 파일이 아닙니다.");
+  EXPECT_EQ(modals->boxes[0].caption, QCoreApplication::applicationName().toStdString());
+  EXPECT_EQ(Text(IDC_BIN_PATH), "");
+  EXPECT_EQ(Text(IDC_SIZE), "0");
+  EXPECT_FALSE(session->Window().IsEnabled(IDC_RUN));
+  EXPECT_EQ(CRegistry::ReadString(CRegistry::kBinPath), "");
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeLeaveTheWindowOpenAndCloseStopsTheLinkFirst) {
+  StartHandset();
+  StartWindow();
+  CTarviselWindow& w = session->Window();
+  QTest::keyClick(&w, Qt::Key_Return);
+  QTest::keyClick(&w, Qt::Key_Escape);
+  QTest::qWait(50);
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_FALSE(session->IsClosed());
+  EXPECT_TRUE(g_bRxRun);
+  w.close();
+  EXPECT_TRUE(session->IsClosed());
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_FALSE(g_bRxRun);
+}
+
+TEST_F(MainWindowTest, SelectingAPortStoresItAtOnce) {
+  StartHandset();
+  StartWindow();
+  auto* combo = qobject_cast<QComboBox*>(session->Window().Control(IDC_PORT));
+  ASSERT_NE(combo, nullptr);
+  combo->setCurrentIndex(1);
+  emit combo->activated(1);  // what a user's choice in the list sends
+  EXPECT_EQ(CRegistry::ReadInt(CRegistry::kPort, -1), 1);
+  auto* speed = qobject_cast<QComboBox*>(session->Window().Control(IDC_SPEED));
+  speed->setCurrentIndex(0);
+  emit speed->activated(0);
+  EXPECT_EQ(CRegistry::ReadInt(CRegistry::kBaud, -1), 0);
+}
+
+TEST_F(MainWindowTest, TheAboutEntryShowsTheAboutBox) {
+  StartHandset();
+  StartWindow();
+  session->Window().OnSysCommand(IDM_ABOUTBOX);
+  session->Window().OnSysCommand(0xF060 & 0xFFF0);  // another system command: nothing here
+  ASSERT_EQ(modals->otherDialogs.size(), 1u);
+  EXPECT_EQ(modals->otherDialogs[0], "CAboutDlg");
+}
+
+// The services alone, over an idle window.
+class ServicesTest : public WindowFixture {
+ protected:
+  void SetUp() override {
+    WindowFixture::SetUp();
+    window = std::make_unique<CTarviselWindow>(services);
+    services.AttachWindow(window.get(), window.get());
+    services.SetHandler([this](const WindowMessage& msg) {
+      handled.push_back(msg.message == WM_TIMER ? 1000 + static_cast<int>(msg.wParam) : static_cast<int>(msg.message));
+      if (onMessage) onMessage(msg);
+    });
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  }
+  void TearDown() override {
+    services.SetHandler({});
+    services.AttachWindow(nullptr, nullptr);
+    window.reset();
+    WindowFixture::TearDown();
+  }
+  CQtWindowServices services;
+  std::unique_ptr<CTarviselWindow> window;
+  std::vector<int> handled;
+  std::function<void(const WindowMessage&)> onMessage;
+};
+
+TEST_F(ServicesTest, APauseKeepsPaintingWhileMessagesAndTimersWait) {
+  std::vector<int> duringPause;
+  services.RunHandler([&] {
+    services.PostMessage(WM_LOG_TEXT, 0, 0);
+    services.SetTimer(7, 10);
+    window->AppendRichText(IDC_LOG, "\nwaiting", 0xFF0000, true);
+    const uint64_t before = services.ClockMs();
+    services.Pause(300);
+    EXPECT_GE(services.ClockMs() - before, 300u);
+    duringPause = handled;
+  });
+  EXPECT_TRUE(duringPause.empty());
+  EXPECT_GT(window->PaintsWhilePaused(), 0);
+  // After the handler: the posted message first, then the timer that came due.
+  ASSERT_TRUE(WaitFor([&] { return handled.size() >= 2; }, 2000));
+  EXPECT_EQ(handled[0], static_cast<int>(WM_LOG_TEXT));
+  EXPECT_EQ(handled[1], 1007);
+  services.KillTimer(7);
+}
+
+TEST_F(ServicesTest, MessagesFromAnotherThreadArriveInOrderOneAtATime) {
+  int depth = 0, deepest = 0;
+  onMessage = [&](const WindowMessage&) {
+    deepest = std::max(deepest, ++depth);
+    services.Pause(1);  // a handler that pauses must not be entered again
+    --depth;
+  };
+  std::thread producer([this] {
+    for (int i = 0; i < 200; ++i) services.PostMessage(WM_USER + static_cast<uint32_t>(i % 2), 0, 0);
+  });
+  producer.join();
+  ASSERT_TRUE(WaitFor([&] { return handled.size() == 200; }, 5000)) << handled.size();
+  for (size_t i = 0; i < handled.size(); ++i) EXPECT_EQ(handled[i], static_cast<int>(WM_USER + i % 2));
+  EXPECT_EQ(deepest, 1);
+}
+
+TEST_F(ServicesTest, AKilledTimerNeverFiresAndAResetOneKeepsOneId) {
+  services.SetTimer(3, 20);
+  services.SetTimer(4, 20);
+  services.KillTimer(4);
+  services.SetTimer(3, 30);  // replaces
+  QTest::qWait(100);
+  services.KillTimer(3);
+  const int threes = static_cast<int>(std::count(handled.begin(), handled.end(), 1003));
+  EXPECT_GE(threes, 1);
+  EXPECT_LE(threes, 4);
+  EXPECT_EQ(std::count(handled.begin(), handled.end(), 1004), 0);
+}
+
+TEST_F(ServicesTest, AClickDuringAHandlerWaitsForIt) {
+  services.RunHandler([&] {
+    services.SendCommand(IDC_RUN, BN_CLICKED);
+    EXPECT_TRUE(handled.empty());
+  });
+  ASSERT_TRUE(WaitFor([&] { return !handled.empty(); }, 1000));
+  EXPECT_EQ(handled[0], static_cast<int>(WM_COMMAND));
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+// A NORMAL download driven through the window as a technician does it: Open, Run, against
+// tarvisel-sim (the program as built) over a pty, to "Downloading completed".
+#include <signal.h>
+
+#include <QProgressBar>
+#include <QTimer>
+
+#include "ControlIds.h"
+#include "Subprocess.h"
+#include "TextProgressWidget.h"
+#include "WindowFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class WindowDownloadTest : public WindowFixture {
+ protected:
+  void StartSim(const std::string& scenario) {
+    sim = std::make_unique<CChild>(std::vector<std::string>{TARVISEL_SIM_PATH, "--scenario", scenario, "--link", Pty(),
+                                                            "--save-flash", dir + "/flash.bin", "--flash-size", "1M"},
+                                   dir, "sim");
+    ASSERT_TRUE(sim->Started());
+    for (int i = 0; i < 500 && !std::filesystem::exists(Pty()); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(std::filesystem::exists(Pty())) << sim->Err();
+    setenv("TARVISEL_COM1", Pty().c_str(), 1);
+  }
+  void StopSim() {
+    if (!sim) return;
+    sim->Signal(SIGTERM);
+    sim->Wait(20s);
+  }
+  void TearDown() override {
+    session.reset();
+    StopSim();
+    sim.reset();
+    WindowFixture::TearDown();
+  }
+  std::string Pty() const { return dir + "/pty"; }
+
+  std::unique_ptr<CChild> sim;
+};
+
+struct Sample {
+  bool textBar = false;
+  bool idleBar = false;
+  bool paused = false;
+};
+
+TEST_F(WindowDownloadTest, NormalDownloadByClickingRunCompletesAndTheFlashHoldsTheImage) {
+  StartSim("rev=203; erase-ms=300");
+  StartWindow();
+  const std::string path = MakeImage(0x10000, 0x4000, 203, "image.bin");
+  ChooseFile(path);
+  Click(IDC_OPEN);
+  ASSERT_EQ(Text(IDC_BIN_PATH), path);
+
+  // What the bars show over time, sampled while the engine runs (inside its pauses, too).
+  std::vector<Sample> samples;
+  QTimer sampler;
+  CTarviselWindow& w = session->Window();
+  QObject::connect(&sampler, &QTimer::timeout, [&] {
+    samples.push_back({w.TextProgress()->isVisible(), w.IdleProgress()->isVisible(), session->Services().IsPaused()});
+  });
+  sampler.start(10);
+
+  Click(IDC_RUN);
+  ASSERT_TRUE(WaitFor([&] { return modals->Saw("Downloading completed"); }, 60000)) << LogText();
+  sampler.stop();
+
+  const std::string log = LogText();
+  const size_t version = log.find("단말기 버젼 확인중");
+  const size_t programming = log.find("Flash programming 시작");
+  ASSERT_NE(version, std::string::npos) << log;
+  ASSERT_NE(programming, std::string::npos) << log;
+  EXPECT_LT(version, programming);
+  EXPECT_EQ(Text(IDC_STATUS).rfind("Elapsed time : ", 0), 0u) << Text(IDC_STATUS);
+
+  const bool programmingShown = std::any_of(samples.begin(), samples.end(),
+                                            [](const Sample& s) { return s.textBar && !s.idleBar; });
+  const bool sampledInPause = std::any_of(samples.begin(), samples.end(), [](const Sample& s) { return s.paused; });
+  EXPECT_TRUE(programmingShown);
+  EXPECT_TRUE(sampledInPause);  // timers, and so the event loop, ran during the pauses
+  EXPECT_GT(w.PaintsWhilePaused(), 0);
+  EXPECT_FALSE(w.TextProgress()->isVisible());
+  EXPECT_TRUE(w.IdleProgress()->isVisible());
+  for (int id : {IDC_OPEN, IDC_RUN, IDC_TODM, IDC_INFO}) EXPECT_TRUE(w.IsEnabled(id)) << id;
+  EXPECT_FALSE(w.IsEnabled(IDC_STOP));
+  EXPECT_EQ(w.TextProgress()->Ctrl().GetPos(), (0x10000 - 0x4000) / 4096);  // every block acknowledged
+
+  session.reset();
+  StopSim();
+  const std::string flash = ReadWholeFile(dir + "/flash.bin");
+  ASSERT_GE(flash.size(), image.size());
+  EXPECT_TRUE(std::equal(image.begin() + 0x4000, image.end(), flash.begin() + 0x4000,
+                         [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }));
+}
+
+}  // namespace
