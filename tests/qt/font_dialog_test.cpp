@@ -21,45 +21,51 @@ struct Shown {
   CFontDialog dlg{logic, nullptr, [this](QWidget*, const QString& text) { messages << text; }};
   Shown() { dlg.show(); }
 
+  QLineEdit* Edit(int id) const { return dlg.findChild<QLineEdit*>(QString::number(id)); }
   void Retype(int id, const QString& text) {
-    auto* edit = dlg.findChild<QLineEdit*>(QString::number(id));
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    QTest::keyClicks(edit, text);
+    Edit(id)->selectAll();
+    QTest::keyClick(Edit(id), Qt::Key_Delete);
+    QTest::keyClicks(Edit(id), text);
   }
-  QString Text(int id) const { return dlg.findChild<QLineEdit*>(QString::number(id))->text(); }
   void Ok() { QTest::mouseClick(dlg.OkButton(), Qt::LeftButton); }
 };
 
-TEST(FontDialog, OpensWithDefaultsAndFocusOnOk) {
+TEST(FontDialog, OpensAtDialogUnitPositionsWithFocusOnOkInTabOrder) {
   Shown s;
   EXPECT_EQ(s.dlg.windowTitle(), "FONT DOWNLOAD");
+  const DialogUnitScale scale = ScaleOf(s.dlg.font());
+  EXPECT_EQ(s.dlg.size(), DialogRect(scale, 0, 0, 114, 62).size());
+  EXPECT_EQ(s.dlg.OkButton()->geometry(), DialogRect(scale, 23, 41, 32, 14));
+  EXPECT_EQ(s.dlg.AddressEdit()->geometry(), DialogRect(scale, 72, 6, 30, 12));
+  EXPECT_EQ(s.dlg.Spin()->geometry(), DialogRect(scale, 94, 22, 8, 12));
+  EXPECT_TRUE(s.dlg.AddressEdit()->alignment() & Qt::AlignRight);
+  EXPECT_EQ(s.Edit(IDC_FONT_COUNT)->text(), "1");
+  EXPECT_EQ(s.Edit(IDC_FONT_ADDRESS)->text(), "");
+
   EXPECT_EQ(s.dlg.focusWidget(), s.dlg.OkButton());
-  EXPECT_TRUE(s.dlg.OkButton()->isDefault());
-  EXPECT_EQ(s.Text(IDC_FONT_COUNT), "1");
-  EXPECT_EQ(s.Text(IDC_FONT_ADDRESS), "");
-  EXPECT_EQ(s.dlg.Spin()->Pos(), 1);
-  s.Ok();
-  EXPECT_FALSE(s.dlg.isVisible());
-  EXPECT_EQ(s.dlg.result(), IDOK);
-  EXPECT_EQ(s.logic.GetFontAddress(), 0u);
-  EXPECT_EQ(s.logic.GetFontSize(), 65536u);
-  EXPECT_TRUE(s.messages.empty());
+  for (const QWidget* next : {s.dlg.Item(IDCANCEL), s.dlg.Item(IDC_FONT_ADDRESS), s.dlg.Item(IDC_FONT_COUNT),
+                              s.dlg.Item(IDOK)}) {
+    QTest::keyClick(s.dlg.focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(s.dlg.focusWidget(), next);
+  }
 }
 
 TEST(FontDialog, TypedAddressIsConvertedOnOk) {
   const struct { const char* typed; const char* kept; uint32_t address; } cases[] = {
-      {"FFFFFF", "FFFFFF", 0xFFFFFF}, {"1a2B", "1a2B", 0x1A2B}, {"12G4", "12G4", 0x12},
+      {"", "", 0}, {"FFFFFF", "FFFFFF", 0xFFFFFF}, {"1a2B", "1a2B", 0x1A2B}, {"12G4", "12G4", 0x12},
       {"0x12", "0x12", 0}, {"1234567", "123456", 0x123456},  // the seventh character is refused
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);
     Shown s;
     s.Retype(IDC_FONT_ADDRESS, c.typed);
-    EXPECT_EQ(s.Text(IDC_FONT_ADDRESS), c.kept);
+    EXPECT_EQ(s.Edit(IDC_FONT_ADDRESS)->text(), c.kept);
     s.Ok();
+    EXPECT_FALSE(s.dlg.isVisible());
     EXPECT_EQ(s.dlg.result(), IDOK);
     EXPECT_EQ(s.logic.GetFontAddress(), c.address);
+    EXPECT_EQ(s.logic.GetFontSize(), 65536u);
+    EXPECT_TRUE(s.messages.empty());
   }
 }
 
@@ -72,9 +78,7 @@ TEST(FontDialog, BadCountIsRefusedOnceAndFocusGoesToTheCount) {
     EXPECT_EQ(s.messages.size(), 1);
     EXPECT_TRUE(s.dlg.isVisible());
     EXPECT_EQ(s.dlg.focusWidget(), s.dlg.CountEdit());
-    EXPECT_TRUE(s.dlg.CountEdit()->hasSelectedText());
-
-    QTest::keyClicks(s.dlg.CountEdit(), "100");  // types over the selection
+    QTest::keyClicks(s.dlg.CountEdit(), "100");  // types over the selected text
     s.Ok();
     EXPECT_EQ(s.messages.size(), 1);
     EXPECT_EQ(s.dlg.result(), IDOK);
@@ -86,43 +90,33 @@ TEST(FontDialog, SpinStepsFromItsOwnPositionWithinRange) {
   Shown s;
   s.Retype(IDC_FONT_ADDRESS, "AB");
   QTest::mouseClick(s.dlg.Spin()->DownButton(), Qt::LeftButton);
-  EXPECT_EQ(s.Text(IDC_FONT_COUNT), "1");
-  EXPECT_EQ(s.dlg.Spin()->Pos(), 1);
+  EXPECT_EQ(s.Edit(IDC_FONT_COUNT)->text(), "1");
   EXPECT_EQ(s.dlg.focusWidget(), s.dlg.CountEdit());
 
   s.Retype(IDC_FONT_COUNT, "50");  // typed text does not move the control
   QTest::mouseClick(s.dlg.Spin()->UpButton(), Qt::LeftButton);
-  EXPECT_EQ(s.Text(IDC_FONT_COUNT), "2");
+  EXPECT_EQ(s.Edit(IDC_FONT_COUNT)->text(), "2");
   for (int i = 0; i < 120; ++i) QTest::keyClick(s.dlg.CountEdit(), Qt::Key_Up);
-  EXPECT_EQ(s.Text(IDC_FONT_COUNT), "100");
+  EXPECT_EQ(s.Edit(IDC_FONT_COUNT)->text(), "100");
   EXPECT_EQ(s.dlg.Spin()->Pos(), 100);
   QTest::keyClick(s.dlg.CountEdit(), Qt::Key_Down);
-  EXPECT_EQ(s.Text(IDC_FONT_COUNT), "99");
-  EXPECT_EQ(s.Text(IDC_FONT_ADDRESS), "AB");
   s.Ok();
   EXPECT_EQ(s.logic.GetFontSize(), 99u << 16);
   EXPECT_EQ(s.logic.GetFontAddress(), 0xABu);
 }
 
-TEST(FontDialog, CancelAndCloseEndWithCancelAndReadNothing) {
-  for (bool viaClose : {false, true}) {
-    Shown s;
-    s.Retype(IDC_FONT_ADDRESS, "12");
-    if (viaClose) s.dlg.close();
-    else QTest::mouseClick(s.dlg.CancelButton(), Qt::LeftButton);
-    EXPECT_FALSE(s.dlg.isVisible());
-    EXPECT_EQ(s.dlg.result(), IDCANCEL);
-    EXPECT_EQ(s.logic.GetFontAddress(), 0u);
-    EXPECT_EQ(s.logic.GetFontSize(), 0u);
-  }
-}
-
-TEST(FontDialog, ModalRunEndsWithEnterOrEscape) {
-  for (const auto& [key, expected] : {std::pair{Qt::Key_Return, IDOK}, std::pair{Qt::Key_Escape, IDCANCEL}}) {
+TEST(FontDialog, ModalRunEndsWithEnterEscapeOrClose) {
+  const struct { int key; int result; } cases[] = {
+      {Qt::Key_Return, IDOK}, {Qt::Key_Escape, IDCANCEL}, {0, IDCANCEL}};  // 0: the window is closed
+  for (const auto& c : cases) {
     CDlgFont logic;
-    QTimer::singleShot(0, [key] { QTest::keyClick(QApplication::activeModalWidget(), key); });
-    EXPECT_EQ(RunFontDialogModal(nullptr, logic), expected);
-    EXPECT_EQ(logic.GetFontSize(), expected == IDOK ? 65536u : 0u);
+    QTimer::singleShot(0, [key = c.key] {
+      QWidget* dlg = QApplication::activeModalWidget();
+      if (key) QTest::keyClick(dlg, static_cast<Qt::Key>(key));
+      else dlg->close();
+    });
+    EXPECT_EQ(RunFontDialogModal(nullptr, logic), c.result);
+    EXPECT_EQ(logic.GetFontSize(), c.result == IDOK ? 65536u : 0u);
   }
 }
 
@@ -145,22 +139,6 @@ TEST(FontDialog, ModalRunShowsTheWarningBoxOverTheDialog) {
   });
   EXPECT_EQ(RunFontDialogModal(nullptr, logic), IDCANCEL);
   EXPECT_FALSE(warning.isEmpty());
-}
-
-TEST(FontDialog, ControlsSitAtTheirDialogUnitPositionsInTabOrder) {
-  Shown s;
-  const DialogUnitScale scale = ScaleOf(s.dlg.font());
-  EXPECT_EQ(s.dlg.size(), DialogRect(scale, 0, 0, 114, 62).size());
-  EXPECT_EQ(s.dlg.OkButton()->geometry(), DialogRect(scale, 23, 41, 32, 14));
-  EXPECT_EQ(s.dlg.AddressEdit()->geometry(), DialogRect(scale, 72, 6, 30, 12));
-  EXPECT_EQ(s.dlg.Spin()->geometry(), DialogRect(scale, 94, 22, 8, 12));
-  EXPECT_TRUE(s.dlg.AddressEdit()->alignment() & Qt::AlignRight);
-
-  const QWidget* expected[] = {s.dlg.CancelButton(), s.dlg.AddressEdit(), s.dlg.CountEdit(), s.dlg.OkButton()};
-  for (const QWidget* next : expected) {
-    QTest::keyClick(s.dlg.focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(s.dlg.focusWidget(), next);
-  }
 }
 
 }  // namespace

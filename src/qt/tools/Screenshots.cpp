@@ -1,0 +1,188 @@
+// tarvisel-screenshots OUTDIR: renders the main window (idle, during programming, after the
+// handset stopped answering), the font dialog and the About box to PNG files, against an
+// in-process simulated handset, so that the look can be reviewed by eye.
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTextEdit>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "AboutDialog.h"
+#include "ControlIds.h"
+#include "DlgFont.h"
+#include "FontDialog.h"
+#include "PtyHandset.h"
+#include "Scenario.h"
+#include "TarviselSession.h"
+#include "TextProgressWidget.h"
+
+namespace {
+
+class CHandsetThread {
+ public:
+  explicit CHandsetThread(const std::string& scenarioText) {
+    sim::CScenario scenario;
+    std::string error;
+    if (!scenario.Parse(scenarioText, error)) throw std::runtime_error(error);
+    m_handset = std::make_unique<sim::CPtyHandset>(std::make_unique<sim::CHandsetModel>(scenario, 1 << 20),
+                                                   sim::PtyOptions{});
+    if (!m_handset->Open()) throw std::runtime_error(m_handset->Error());
+    m_thread = std::thread([this] { m_handset->Run(); });
+    setenv("TARVISEL_COM1", m_handset->SlavePath().c_str(), 1);
+  }
+  ~CHandsetThread() {
+    m_handset->Stop();
+    m_thread.join();
+  }
+
+ private:
+  std::unique_ptr<sim::CPtyHandset> m_handset;
+  std::thread m_thread;
+};
+
+bool Save(QWidget& widget, const QString& dir, const QString& name) {
+  const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+  const bool ok = widget.grab().save(path);
+  std::printf("%s %s\n", ok ? "wrote" : "could not write", path.toLocal8Bit().constData());
+  return ok;
+}
+
+void Settle(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+std::string MakeImage(const QString& dir) {
+  std::vector<uint8_t> image(0x40000);
+  uint32_t x = 99;
+  for (auto& b : image) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+  uint8_t* t = image.data() + image.size() - 37;
+  t[0] = 0xFF, t[1] = 0x1D, t[2] = 0x00, t[17] = 203, t[18] = 0, t[19] = 0, t[20] = 0;
+  t[21] = 0, t[22] = 0x40, t[23] = 0, t[24] = 0;
+  const std::string path = (dir + QStringLiteral("/sample.bin")).toStdString();
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+  return path;
+}
+
+// Takes the image as Open would, without its file dialog.
+void TakeImage(CTarviselSession& session, const std::string& path) {
+  session.Services().RunHandler([&] {
+    CTarviselDlg& dlg = session.Dlg();
+    dlg.m_strBinPath = path;
+    dlg.DloadFile().Open(path, TYPE_NORMAL);
+    dlg.ShowFileInfo();
+    dlg.EnableButtons(true, true, true, true, false);
+  });
+}
+
+// Closes every message box the engine shows, after an optional shot of it.
+class CBoxCloser {
+ public:
+  explicit CBoxCloser(std::function<void(QMessageBox&)> onBox = {}) : m_onBox(std::move(onBox)) {
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        if (m_onBox) m_onBox(*box);
+        box->done(QMessageBox::Ok);
+      }
+    });
+    m_timer.start(20);
+  }
+
+ private:
+  QTimer m_timer;
+  std::function<void(QMessageBox&)> m_onBox;
+};
+
+int ShootMainWindow(const QString& dir, const std::string& image) {
+  int failures = 0;
+  {
+    CHandsetThread handset("rev=203; erase-ms=300; pace=on");
+    CTarviselSession session;
+    session.Start();
+    Settle(300);
+    failures += !Save(session.Window(), dir, QStringLiteral("main-idle"));
+
+    TakeImage(session, image);
+    bool shot = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      const CTextProgressCtrl& bar = session.Window().TextProgress()->Ctrl();
+      if (!shot && session.Window().TextProgress()->isVisible() && bar.GetPos() >= 20) {
+        shot = true;
+        failures += !Save(session.Window(), dir, QStringLiteral("main-programming"));
+      }
+    });
+    watcher.start(50);
+    CBoxCloser closer([&](QMessageBox& box) { failures += !Save(box, dir, QStringLiteral("message-completed")); });
+    session.Services().SendCommand(IDC_RUN, BN_CLICKED);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (session.Window().GetText(IDC_STATUS).rfind("Elapsed", 0) == 0) loop.quit();
+    });
+    poll.start(50);
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    loop.exec();
+    Settle(200);
+    failures += !shot;
+  }
+  {
+    CHandsetThread handset("rev=203; silent=version:*");
+    CTarviselSession session;
+    session.Start();
+    TakeImage(session, image);
+    CBoxCloser closer;
+    session.Services().SendCommand(IDC_RUN, BN_CLICKED);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (session.Window().LogView()->toPlainText().contains(QStringLiteral("응답이 없습니다."))) loop.quit();
+    });
+    poll.start(50);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    Settle(300);
+    failures += !Save(session.Window(), dir, QStringLiteral("main-no-reply"));
+  }
+  return failures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: tarvisel-screenshots OUTDIR\n");
+    return 2;
+  }
+  const QString dir = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(dir);
+  setenv("TARVISEL_SETTINGS", (dir + QStringLiteral("/settings")).toLocal8Bit().constData(), 1);
+  int failures = 0;
+  try {
+    failures += ShootMainWindow(dir, MakeImage(dir));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "simulated handset: %s\n", e.what());
+    return 1;
+  }
+  {
+    CDlgFont logic;
+    CFontDialog font(logic);
+    font.show();
+    Settle(100);
+    failures += !Save(font, dir, QStringLiteral("font-dialog"));
+  }
+  {
+    CAboutDlg about;
+    about.show();
+    Settle(100);
+    failures += !Save(about, dir, QStringLiteral("about"));
+  }
+  return failures == 0 ? 0 : 1;
+}
