@@ -185,4 +185,47 @@ TEST_F(FrameSendTest, AFailedByteDoesNotStopTheFrame) {
   EXPECT_EQ(ToHex(dev->TakeWritten()), "7F 00 78 F0 7E");
 }
 
+// Refuses the n-th byte it is given, takes every other.
+class CRefuseNthByte : public CFakeSerialDevice {
+ public:
+  explicit CRefuseNthByte(int n) : m_n(n) {}
+  bool WriteByte(uint8_t b, int timeoutMs) override {
+    if (++m_calls == m_n) return false;
+    return CFakeSerialDevice::WriteByte(b, timeoutMs);
+  }
+
+ private:
+  int m_n;
+  int m_calls = 0;
+};
+
+TEST(FrameSendLossTest, OnlyTheRefusedByteIsMissingFromTheFrame) {
+  setenv("TARVISEL_COM1", "/fake/com1", 1);
+  struct Case {
+    int refused;
+    const char* wire;
+  };
+  const Case cases[] = {
+      {1, "7D 5D 7D 5E 7D 5F CF 58 7E"},     // the opening flag
+      {3, "7E 7D 7D 5E 7D 5F CF 58 7E"},     // the second half of an escape
+      {10, "7E 7D 5D 7D 5E 7D 5F CF 58"},    // the closing flag
+  };
+  for (const auto& c : cases) {
+    auto device = std::make_unique<CRefuseNthByte>(c.refused);
+    CRefuseNthByte* dev = device.get();
+    CRecordingTarget target;
+    CQTextQ textQ;
+    CBssComm comm(std::move(device));
+    comm.SetPause([](unsigned) {});
+    comm.InitComm(&target, &textQ);
+    ASSERT_TRUE(comm.Open());
+    comm.m_bDloadFraming = 1;
+    const uint8_t payload[] = {0x7D, 0x7E, 0x7F};
+    comm.SendPacket(payload, sizeof payload);
+    EXPECT_EQ(ToHex(dev->TakeWritten()), c.wire) << c.refused;
+  }
+  g_bCommOpen = false;
+  unsetenv("TARVISEL_COM1");
+}
+
 }  // namespace

@@ -274,6 +274,32 @@ TEST_F(TtyDeviceTest, WriteByteGivesUpWhenTheLineIsFullAndGoesOnWhenDrained) {
   drain.join();
 }
 
+TEST_F(TtyDeviceTest, WriteTakesManyBytesAndStopsWhereTheLineStaysFull) {
+  OpenConfigured();
+  Bytes frame;
+  for (int i = 0; i < 16; ++i) {
+    const Bytes all = AllByteValues();
+    frame.insert(frame.end(), all.begin(), all.end());
+  }
+  ASSERT_EQ(m_dev.Write(frame.data(), frame.size(), 1000), frame.size());
+  EXPECT_EQ(m_peer.ReadUntil(frame.size(), kDataTimeoutMs), frame);
+
+  // Fill the line, then: nothing goes within the time-out, and all of it once it drains.
+  size_t written = 0;
+  while (written < (1u << 22)) {
+    const size_t n = m_dev.Write(frame.data(), frame.size(), 0);
+    written += n;
+    if (n < frame.size()) break;
+  }
+  ASSERT_LT(written, 1u << 22) << "the line never filled";
+  EXPECT_EQ(m_dev.Write(frame.data(), frame.size(), 20), 0u);
+  std::thread drain([this] { m_peer.ReadFor(500); });
+  EXPECT_EQ(m_dev.Write(frame.data(), 64, 5000), 64u);
+  drain.join();
+  m_dev.Close();
+  EXPECT_EQ(m_dev.Write(frame.data(), frame.size(), 100), 0u);
+}
+
 TEST_F(TtyDeviceTest, WaitReportsReceivedData) {
   OpenConfigured();
   ASSERT_TRUE(m_dev.SetEventMask(EV_RXCHAR | EV_BREAK));

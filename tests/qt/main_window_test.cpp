@@ -275,3 +275,31 @@ TEST_F(ServicesTest, AClickDuringAHandlerWaitsForIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, AFontRunAsksForTheParametersAndCancelBringsTheIdleButtonsBack) {
+  StartHandset();
+  StartWindow();
+  const std::string path = MakeImage(0x20000, 0, 203, "font.bin");
+  ChooseFile(path);
+  Click(IDC_OPEN);
+  auto* type = qobject_cast<QComboBox*>(session->Window().Control(IDC_TYPE));
+  type->setCurrentIndex(TYPE_FONT);
+  emit type->activated(TYPE_FONT);
+  EXPECT_EQ(session->Dlg().m_nType, TYPE_FONT);
+  std::string title;
+  modals->onOtherDialog = [&](QDialog& dialog) {
+    title = dialog.windowTitle().toStdString();
+    dialog.reject();
+  };
+  Click(IDC_RUN);
+  ASSERT_EQ(modals->otherDialogs, (std::vector<std::string>{"CFontDialog"}));
+  EXPECT_EQ(title, "FONT DOWNLOAD");
+  // Nothing started: the window is ready for the next try, not stuck with Run off.
+  for (int id : {IDC_OPEN, IDC_RUN, IDC_TODM, IDC_INFO}) EXPECT_TRUE(session->Window().IsEnabled(id)) << id;
+  EXPECT_FALSE(session->Window().IsEnabled(IDC_STOP));
+  EXPECT_FALSE(session->Window().TextProgress()->isVisible());
+}
+
+}  // namespace
