@@ -31,15 +31,6 @@ std::string ErrnoText(const std::string& what) { return what + ": " + std::strer
 // Ten bit times (start, 8 data, stop) in ns.
 uint64_t ByteNs(uint32_t baud) { return 10ull * 1000000000ull / std::max<uint32_t>(baud, 300); }
 
-// How many bytes may cross the line now; `next` is when the following one may. An idle line
-// saves no credit; one that had bytes waiting all along (busy) was sending them even while this
-// runner was not scheduled, so those are owed at once.
-size_t Budget(uint64_t nowNs, uint64_t& nextNs, uint64_t byteNs, size_t most, bool busy) {
-  if (nowNs < nextNs) return 0;
-  if (!busy && nowNs - nextNs > kIdleNs) nextNs = nowNs;
-  return static_cast<size_t>(std::min<uint64_t>(most, 1 + (nowNs - nextNs) / byteNs));
-}
-
 struct Outgoing {
   std::vector<uint8_t> bytes;
   size_t pos = 0;
@@ -49,6 +40,12 @@ struct Outgoing {
 };
 
 }  // namespace
+
+size_t LineBudget(uint64_t nowNs, uint64_t& nextNs, uint64_t byteNs, size_t most, bool busy) {
+  if (nowNs < nextNs) return 0;
+  if (!busy && nowNs - nextNs > kIdleNs) nextNs = nowNs;
+  return static_cast<size_t>(std::min<uint64_t>(most, 1 + (nowNs - nextNs) / byteNs));
+}
 
 uint32_t SpeedOfCode(unsigned code) {
   static constexpr std::array<std::pair<speed_t, uint32_t>, 24> kSpeeds{{
@@ -195,7 +192,7 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
       }
       size_t want = o.bytes.size() - o.pos;
       if (pace) {
-        want = Budget(now, nextWriteNs, ByteNs(o.baud), std::min(want, kPacedChunk), o.pos > 0);
+        want = LineBudget(now, nextWriteNs, ByteNs(o.baud), std::min(want, kPacedChunk), o.pos > 0);
         if (want == 0) break;
       }
       const ssize_t w = ::write(m_master.Get(), o.bytes.data() + o.pos, want);
@@ -248,7 +245,7 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
     if (rev & POLLIN) {
       now = nowNs();
       const uint32_t baud = SlaveBaud();
-      const size_t most = pace ? Budget(now, nextReadNs, ByteNs(baud), buf.size(), hostBytesWaiting) : buf.size();
+      const size_t most = pace ? LineBudget(now, nextReadNs, ByteNs(baud), buf.size(), hostBytesWaiting) : buf.size();
       if (most > 0) {
         const ssize_t r = ::read(m_master.Get(), buf.data(), most);
         if (r > 0) {

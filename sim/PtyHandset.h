@@ -6,6 +6,7 @@
 // With pacing every byte takes 10 bit times at the line rate in both directions: replies are
 // written at that rate, and the host's bytes are read no faster, so the pty buffer fills and
 // holds the host back as a real line would.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -64,5 +65,11 @@ class CPtyHandset {
 
 // The speed in bit/s of a termios speed code; 0 for one not known.
 uint32_t SpeedOfCode(unsigned code);
+
+// How many bytes (at most `most`) may cross the paced line at nowNs, each taking byteNs;
+// nextNs is when the next one may and the caller moves it on by what it moved. An idle line
+// saves no credit; a busy one (bytes waited all along) was sending them even while the runner
+// was not scheduled, so they are owed at once.
+size_t LineBudget(uint64_t nowNs, uint64_t& nextNs, uint64_t byteNs, size_t most, bool busy);
 
 }  // namespace sim

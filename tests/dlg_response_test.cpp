@@ -136,7 +136,9 @@ TEST_F(DlgResponseTest, TheQuestionIsAskedOnlyWhenRevisionsDiffer) {
     if (c.asks) win.ExpectMessageBox("S/W version is different. Downloading continue?", c.answer);
     EXPECT_EQ(dlg->ConfirmVersion(), c.result);
     ASSERT_EQ(win.MessageBoxes().size(), boxes + (c.asks ? 1 : 0));
-    if (c.asks) EXPECT_EQ(win.MessageBoxes().back().type, MB_YESNO);
+    if (c.asks) {
+      EXPECT_EQ(win.MessageBoxes().back().type, MB_YESNO);
+    }
   }
 }
 

@@ -185,4 +185,31 @@ TEST(PtyHandset, PacedDownloadEndsAfterTheFinalJump) {
   EXPECT_EQ(r.pty.Model().DownloadsCompleted(), 1u);
 }
 
+TEST(LineBudgetTest, CreditOnlyForALineThatWasBusy) {
+  constexpr uint64_t kByte = 100000;  // 100 us a byte
+  constexpr uint64_t kNext = 1000000000;
+  struct Case {
+    const char* name;
+    uint64_t now;
+    size_t most;
+    bool busy;
+    size_t bytes;
+    uint64_t nextAfter;  // before the caller moves it on
+  };
+  const Case cases[] = {
+      {"too early", kNext - 1, 64, false, 0, kNext},
+      {"on time", kNext, 64, false, 1, kNext},
+      {"a little late", kNext + 350000, 64, false, 4, kNext},
+      {"a little late, busy", kNext + 350000, 64, true, 4, kNext},
+      {"idle for 30 ms", kNext + 30000000, 4096, false, 1, kNext + 30000000},
+      {"busy while 30 ms late", kNext + 30000000, 4096, true, 301, kNext},
+      {"busy, capped", kNext + 30000000, 64, true, 64, kNext},
+  };
+  for (const auto& c : cases) {
+    uint64_t next = kNext;
+    EXPECT_EQ(LineBudget(c.now, next, kByte, c.most, c.busy), c.bytes) << c.name;
+    EXPECT_EQ(next, c.nextAfter) << c.name;
+  }
+}
+
 }  // namespace

@@ -8,13 +8,13 @@ constexpr uint64_t kBurstGapMs = 2;  // a longer gap starts a new line
 }  // namespace
 
 std::string HexBytes(const uint8_t* bytes, size_t count) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
-  out.reserve(count * 3);
-  char hex[4];
+  if (count == 0) return out;
+  out.resize(count * 3 - 1, ' ');
   for (size_t i = 0; i < count; ++i) {
-    std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
-    if (i) out += ' ';
-    out += hex;
+    out[i * 3] = kDigits[bytes[i] >> 4];
+    out[i * 3 + 1] = kDigits[bytes[i] & 0x0F];
   }
   return out;
 }
@@ -90,7 +90,11 @@ size_t CWireTraceDevice::Write(const uint8_t* bytes, size_t count, int timeoutMs
 
 void CWireTraceDevice::Record(Dir dir, const uint8_t* bytes, size_t count) {
   const uint64_t now = NowMs();
-  if (dir != m_dir || now - m_lastMs > kBurstGapMs) Flush();
+  if (dir != m_dir || now - m_lastMs > kBurstGapMs) {
+    Flush();
+    // The file is flushed once a burst, not once a line: a block write makes 130 lines.
+    if (m_file.is_open()) m_file.flush();
+  }
   if (m_pending.empty()) {
     m_dir = dir;
     m_lineMs = now;
@@ -114,7 +118,7 @@ void CWireTraceDevice::Flush() {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%8.3f %s ", static_cast<double>(m_lineMs) / 1000.0,
                 m_dir == Dir::Tx ? "TX" : "RX");
-  m_file << stamp << HexBytes(m_pending.data(), m_pending.size()) << '\n' << std::flush;
+  m_file << stamp << HexBytes(m_pending.data(), m_pending.size()) << '\n';
   m_pending.clear();
 }
 
