@@ -11,6 +11,7 @@
 
 #include "Comm/LinkFlags.h"
 #include "PtyHandset.h"
+#include "SampleImage.h"
 #include "TarviselDlg.h"
 #include "platform/RealTimeWindow.h"
 
@@ -48,15 +49,9 @@ class EnginePtyTest : public ::testing::Test {
     if (!dir.empty()) std::filesystem::remove_all(dir, ec);
   }
   std::string MakeImage(uint32_t size, uint32_t start) {
-    image.assign(size, 0);
-    uint32_t x = 12345;
-    for (auto& b : image) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
-    uint8_t* t = image.data() + size - 37;
-    t[0] = 0xFF, t[1] = 0x1D, t[2] = 0x00;
-    t[17] = 203, t[18] = 0, t[19] = 0, t[20] = 0;
-    for (int i = 0; i < 4; ++i) t[21 + i] = static_cast<uint8_t>(start >> (8 * i));
+    image = sim::SampleImage(size, start, 203, 12345);
     const std::string path = dir + "/image.bin";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), size);
+    sim::WriteImage(path, image);
     return path;
   }
   void Open(const std::string& path) {

@@ -46,15 +46,15 @@ CTarviselWindow::CTarviselWindow(CQtWindowServices& services)
 CTarviselWindow::~CTarviselWindow() = default;
 
 void CTarviselWindow::Build() {
-  for (const ControlSpec& spec : MainWindowControls()) {
-    const QRect rect = DialogRect(m_scale, spec.x, spec.y, spec.width, spec.height);
-    const QString text = QString::fromUtf8(spec.text);
+  for (const ControlSpec& control : MainWindowControls()) {
+    const QRect rect = DialogRect(m_scale, control.x, control.y, control.width, control.height);
+    const QString text = QString::fromUtf8(control.text);
     QWidget* widget = nullptr;
-    switch (spec.kind) {
+    switch (control.kind) {
       case ControlKind::ImageButton: {
         auto* button = new CImageButton(text, this);
         button->move(rect.topLeft());  // the button takes the size of its up image
-        const int id = spec.id;
+        const int id = control.id;
         connect(button, &QAbstractButton::clicked, this, [this, id] { m_services.SendCommand(id, BN_CLICKED); });
         widget = button;
         break;
@@ -78,8 +78,8 @@ void CTarviselWindow::Build() {
         auto* edit = new QLineEdit(this);
         edit->setGeometry(rect);
         edit->setReadOnly(true);
-        if (spec.kind == ControlKind::RightEdit) edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        m_edits[spec.id] = edit;
+        if (control.kind == ControlKind::RightEdit) edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        m_edits[control.id] = edit;
         widget = edit;
         break;
       }
@@ -87,10 +87,10 @@ void CTarviselWindow::Build() {
         auto* combo = new QComboBox(this);
         // The template's height is that of the dropped list; the closed box is one line high.
         combo->setGeometry(rect.x(), rect.y(), rect.width(), DialogY(m_scale, 12));
-        combo->setMaxVisibleItems(std::max(1, (spec.height - 12) / 8));
-        const int id = spec.id;
+        combo->setMaxVisibleItems(std::max(1, (control.height - 12) / 8));
+        const int id = control.id;
         connect(combo, &QComboBox::activated, this, [this, id] { m_services.SendCommand(id, CBN_SELCHANGE); });
-        m_combos[spec.id] = combo;
+        m_combos[control.id] = combo;
         widget = combo;
         break;
       }
@@ -131,10 +131,10 @@ void CTarviselWindow::Build() {
         break;
       }
     }
-    if (spec.id != 0) {
-      widget->setObjectName(QString::number(spec.id));
-      m_controls[spec.id] = widget;
-      const QString tip = QString::fromUtf8(ToolTipText(spec.id));
+    if (control.id != 0) {
+      widget->setObjectName(QString::number(control.id));
+      m_controls[control.id] = widget;
+      const QString tip = QString::fromUtf8(ToolTipText(control.id));
       if (!tip.isEmpty()) widget->setToolTip(tip);
     }
     widget->installEventFilter(this);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "SampleImage.h"
 #include "Scenario.h"
 
 void WindowFixture::SetUp() {
@@ -54,17 +55,9 @@ void WindowFixture::StartWindow() {
 }
 
 std::string WindowFixture::MakeImage(uint32_t size, uint32_t start, uint32_t version, const std::string& name) {
-  image.assign(size, 0);
-  uint32_t x = 4242;
-  for (auto& b : image) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
-  uint8_t* t = image.data() + size - 37;
-  t[0] = 0xFF, t[1] = 0x1D, t[2] = 0x00;
-  for (int i = 0; i < 4; ++i) {
-    t[17 + i] = static_cast<uint8_t>(version >> (8 * i));
-    t[21 + i] = static_cast<uint8_t>(start >> (8 * i));
-  }
+  image = sim::SampleImage(size, start, version, 4242);
   const std::string path = dir + "/" + name;
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), size);
+  sim::WriteImage(path, image);
   return path;
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "Comm/LinkFlags.h"
+#include "SampleImage.h"
 
 namespace {
 std::unique_ptr<sim::CHandsetModel> MakeModel(const std::string& text, size_t flashSize) {
@@ -132,25 +133,8 @@ bool CEngineHarness::BoxShown(const std::string& text) const {
 std::string CEngineHarness::TempPath(const std::string& name) const { return m_dir + "/" + name; }
 
 std::string CEngineHarness::MakeImage(uint32_t size, uint32_t startAddr, uint32_t version, uint8_t pattern) {
-  std::vector<uint8_t> bytes(size);
-  uint32_t x = pattern * 2654435761u + 1;
-  for (auto& b : bytes) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-  }
-  if (size >= 37) {
-    uint8_t* t = bytes.data() + size - 37;
-    t[0] = 0xFF;
-    t[1] = 0x1D;
-    t[2] = 0x00;
-    for (int i = 0; i < 4; ++i) {
-      t[17 + i] = static_cast<uint8_t>(version >> (8 * i));
-      t[21 + i] = static_cast<uint8_t>(startAddr >> (8 * i));
-    }
-  }
   const std::string path = TempPath("image-" + std::to_string(pattern) + "-" + std::to_string(size) + ".bin");
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+  sim::WriteImage(path, sim::SampleImage(size, startAddr, version, pattern * 2654435761u + 1));
   return path;
 }
 

@@ -9,6 +9,7 @@
 #include <regex>
 #include <thread>
 
+#include "SampleImage.h"
 #include "Subprocess.h"
 
 namespace {
@@ -50,17 +51,9 @@ class CliSimTest : public ::testing::Test {
   std::string Pty() const { return dir + "/pty"; }
   // A picture of the flash with the trailer: version and start address in its last bytes.
   std::string MakeImage(uint32_t size, uint32_t start, uint32_t version = 203, const std::string& name = "image.bin") {
-    image.assign(size, 0);
-    uint32_t x = 777;
-    for (auto& b : image) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
-    uint8_t* t = image.data() + size - 37;
-    t[0] = 0xFF, t[1] = 0x1D, t[2] = 0x00;
-    for (int i = 0; i < 4; ++i) {
-      t[17 + i] = static_cast<uint8_t>(version >> (8 * i));
-      t[21 + i] = static_cast<uint8_t>(start >> (8 * i));
-    }
+    image = sim::SampleImage(size, start, version, 777);
     const std::string path = dir + "/" + name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), size);
+    sim::WriteImage(path, image);
     return path;
   }
   ProcessResult Cli(std::vector<std::string> args, const std::string& tag = "cli") {

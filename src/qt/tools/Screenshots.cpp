@@ -17,6 +17,7 @@
 #include "DlgFont.h"
 #include "FontDialog.h"
 #include "PtyHandset.h"
+#include "SampleImage.h"
 #include "Scenario.h"
 #include "TarviselSession.h"
 #include "TextProgressWidget.h"
@@ -59,14 +60,8 @@ void Settle(int ms) {
 }
 
 std::string MakeImage(const QString& dir) {
-  std::vector<uint8_t> image(0x40000);
-  uint32_t x = 99;
-  for (auto& b : image) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
-  uint8_t* t = image.data() + image.size() - 37;
-  t[0] = 0xFF, t[1] = 0x1D, t[2] = 0x00, t[17] = 203, t[18] = 0, t[19] = 0, t[20] = 0;
-  t[21] = 0, t[22] = 0x40, t[23] = 0, t[24] = 0;
   const std::string path = (dir + QStringLiteral("/sample.bin")).toStdString();
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+  sim::WriteImage(path, sim::SampleImage(0x40000, 0x4000, 203, 99));
   return path;
 }
 
