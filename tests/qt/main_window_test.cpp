@@ -6,6 +6,9 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextEdit>
 
 #include "Comm/LinkFlags.h"
@@ -300,6 +303,33 @@ TEST_F(MainWindowTest, AFontRunAsksForTheParametersAndCancelBringsTheIdleButtons
   for (int id : {IDC_OPEN, IDC_RUN, IDC_TODM, IDC_INFO}) EXPECT_TRUE(session->Window().IsEnabled(id)) << id;
   EXPECT_FALSE(session->Window().IsEnabled(IDC_STOP));
   EXPECT_FALSE(session->Window().TextProgress()->isVisible());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, TheLogViewShowsBoldColouredLinesAndFollowsTheNewest) {
+  StartHandset();
+  StartWindow();
+  CTarviselDlg& dlg = session->Dlg();
+  QTextEdit* log = session->Window().LogView();
+  session->Window().ClearRichText(IDC_LOG);
+  dlg.AppendLog(kColorBlue, "a");
+  dlg.AppendLog(kColorRed, "b");
+  dlg.AppendLog(kColorBlack, "c");
+  EXPECT_EQ(log->toPlainText().toStdString(), "\na\nb\nc");
+  const std::vector<std::pair<int, QColor>> lines = {{1, Qt::blue}, {2, Qt::red}, {3, Qt::black}};
+  for (const auto& [block, colour] : lines) {
+    QTextCursor cursor(log->document()->findBlockByNumber(block));
+    cursor.movePosition(QTextCursor::NextCharacter);
+    EXPECT_EQ(cursor.charFormat().foreground().color(), colour) << block;
+    EXPECT_EQ(cursor.charFormat().fontWeight(), QFont::Bold) << block;
+  }
+  for (int i = 0; i < 100; ++i) dlg.AppendLog(kColorBlue, "line " + std::to_string(i));
+  QScrollBar* bar = log->verticalScrollBar();
+  EXPECT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 }  // namespace
