@@ -62,10 +62,9 @@ class CQtWindowServices : public QObject, public CWindowServices {
   bool IsHandling() const { return m_handlerDepth > 0; }
   int WaitCursorDepth() const { return m_waitCursorDepth; }
   bool IsCaptured() const { return m_captured; }
-  size_t PendingMessages() const { return m_queue.Size(); }
 
  private:
-  Q_INVOKABLE void DispatchNext();
+  void DispatchNext();
   void ScheduleDispatch();
   void ScheduleTimerWake();
 

@@ -2,6 +2,7 @@
 // tarvisel-sim (the program as built) over a pty, to "Downloading completed".
 #include <signal.h>
 
+#include <QApplication>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -86,6 +87,10 @@ TEST_F(WindowDownloadTest, NormalDownloadByClickingRunCompletesAndTheFlashHoldsT
   EXPECT_TRUE(w.IdleProgress()->isVisible());
   for (int id : {IDC_OPEN, IDC_RUN, IDC_TODM, IDC_INFO}) EXPECT_TRUE(w.IsEnabled(id)) << id;
   EXPECT_FALSE(w.IsEnabled(IDC_STOP));
+  // The erase's wait cursor and mouse capture are given back.
+  EXPECT_EQ(session->Services().WaitCursorDepth(), 0);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(session->Services().IsCaptured());
   EXPECT_EQ(w.TextProgress()->Ctrl().GetPos(), (0x10000 - 0x4000) / 4096);  // every block acknowledged
 
   session.reset();
