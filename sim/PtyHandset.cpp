@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <thread>
@@ -25,6 +26,7 @@ constexpr uint64_t kNsPerMs = 1000000;
 constexpr uint64_t kIdleNs = 2 * kNsPerMs;  // a line idle this long has no credit saved up
 constexpr uint64_t kMaxWaitNs = 100 * kNsPerMs;
 constexpr size_t kPacedChunk = 64;
+constexpr size_t kLogLineBytes = 32;
 
 std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -71,7 +73,10 @@ CPtyHandset::CPtyHandset(std::unique_ptr<CHandsetModel> model, PtyOptions option
   }
 }
 
-CPtyHandset::~CPtyHandset() { RemoveLink(); }
+CPtyHandset::~CPtyHandset() {
+  FlushLine();
+  RemoveLink();
+}
 
 bool CPtyHandset::Open() {
   if (!m_stopRead.Valid()) {
@@ -82,6 +87,10 @@ bool CPtyHandset::Open() {
     m_error = std::move(why);
     return false;
   };
+  if (!m_options.lineLog.empty()) {
+    m_lineLog.open(m_options.lineLog, std::ios::out | std::ios::trunc);
+    if (!m_lineLog) return fail("cannot write the line log " + m_options.lineLog);
+  }
   CUniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!master.Valid()) return fail(ErrnoText("posix_openpt"));
   if (::grantpt(master.Get()) != 0) return fail(ErrnoText("grantpt"));
@@ -140,6 +149,38 @@ void CPtyHandset::WaitHostDrained() {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+void CPtyHandset::LogLine(uint64_t nowNs, bool fromHost, uint32_t baud, const uint8_t* bytes, size_t n) {
+  if (!m_lineLog.is_open()) return;
+  PendingLine& l = m_line;
+  if (!l.bytes.empty() && (l.fromHost != fromHost || l.baud != baud || nowNs - l.lastNs > kIdleNs)) FlushLine();
+  for (size_t i = 0; i < n; ++i) {
+    if (l.bytes.empty()) {
+      l.startNs = nowNs;
+      l.fromHost = fromHost;
+      l.baud = baud;
+    }
+    l.bytes.push_back(bytes[i]);
+    if (l.bytes.size() == kLogLineBytes) FlushLine();
+  }
+  l.lastNs = nowNs;
+}
+
+void CPtyHandset::FlushLine() {
+  if (m_line.bytes.empty() || !m_lineLog.is_open()) return;
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char head[48];
+  std::snprintf(head, sizeof head, "%11.6f %s %u", static_cast<double>(m_line.startNs) / 1e9,
+                m_line.fromHost ? "host" : "handset", m_line.baud);
+  std::string text = head;
+  for (uint8_t b : m_line.bytes) {
+    text += ' ';
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0x0F];
+  }
+  m_lineLog << text << '\n';
+  m_line.bytes.clear();
 }
 
 void CPtyHandset::RemoveLink() {
@@ -205,6 +246,7 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
         return End::Failed;
       }
       if (pace) nextWriteNs += static_cast<uint64_t>(w) * ByteNs(o.baud);
+      LogLine(now, false, o.baud, o.bytes.data() + o.pos, static_cast<size_t>(w));
       o.pos += static_cast<size_t>(w);
       if (o.pos < o.bytes.size()) {
         writeBlocked = !pace;  // the pty buffer is full
@@ -254,6 +296,7 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
             int left = 0;
             hostBytesWaiting = ::ioctl(m_master.Get(), FIONREAD, &left) == 0 && left > 0;
           }
+          LogLine(now, true, baud, buf.data(), static_cast<size_t>(r));
           m_model->OnHostBytes(buf.data(), static_cast<size_t>(r), baud, now / kNsPerMs);
         } else if (r < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
           m_error = ErrnoText("read from the pty");

@@ -8,8 +8,10 @@
 // holds the host back as a real line would.
 #include <cstddef>
 #include <cstdint>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "HandsetModel.h"
 #include "UniqueFd.h"
@@ -20,6 +22,7 @@ struct PtyOptions {
   bool pace = false;
   std::string linkPath;            // a symbolic link to the slave, removed at the end
   bool exitAfterDownload = false;  // end once the final jump's ACK is out
+  std::string lineLog;             // every byte that crosses the line, with its time
 };
 
 class CPtyHandset {
@@ -50,6 +53,10 @@ class CPtyHandset {
   uint32_t SlaveBaud() const;
   void WaitHostDrained();
   void RemoveLink();
+  // The line log: bytes one way join the pending line until the other way speaks, a pause
+  // of 2 ms, a speed change or 32 bytes.
+  void LogLine(uint64_t nowNs, bool fromHost, uint32_t baud, const uint8_t* bytes, size_t n);
+  void FlushLine();
 
   std::unique_ptr<CHandsetModel> m_model;
   PtyOptions m_options;
@@ -61,6 +68,14 @@ class CPtyHandset {
   bool m_linkMade = false;
   std::string m_error;
   uint64_t m_dropped = 0;
+  std::ofstream m_lineLog;
+  struct PendingLine {
+    uint64_t startNs = 0;
+    uint64_t lastNs = 0;
+    bool fromHost = false;
+    uint32_t baud = 0;
+    std::vector<uint8_t> bytes;
+  } m_line;
 };
 
 // The speed in bit/s of a termios speed code; 0 for one not known.

@@ -87,6 +87,8 @@ bool ParseSimArgs(const std::vector<std::string>& args, SimOptions& o, std::stri
       if (!value(o.record)) return false;
     } else if (a == "--link") {
       if (!value(o.link)) return false;
+    } else if (a == "--line-log") {
+      if (!value(o.lineLog)) return false;
     } else {
       error = "unknown option '" + a + "' (see --help)";
       return false;
@@ -107,6 +109,8 @@ answers the tool on it until SIGINT or SIGTERM.
   --verbose, -v           the same lines on stderr
   --link PATH             make PATH a symbolic link to the slave (removed at exit)
   --pace                  move bytes at the line rate, 10 bits a byte, both ways
+  --line-log FILE         write every byte that crosses the line to FILE as hex lines,
+                          "SECONDS host|handset BIT/S BYTES", in the order they crossed
   --exit-after-download   exit 0 once the final jump has been acknowledged
   --help, -h              this text
 )") + CScenario::SyntaxHelp();

@@ -14,6 +14,7 @@ struct SimOptions {
   std::string saveFlash;  // written at exit
   std::string record;     // frame record, one line per frame
   std::string link;       // symbolic link to the slave
+  std::string lineLog;    // every byte on the line, with its time
   bool pace = false;
   bool exitAfterDownload = false;
   bool verbose = false;   // frame record on stderr too

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     if (verbose) std::cerr << line << "\n";
   });
 
-  sim::CPtyHandset pty(std::move(model), sim::PtyOptions{opt.pace, opt.link, opt.exitAfterDownload});
+  sim::CPtyHandset pty(std::move(model), sim::PtyOptions{opt.pace, opt.link, opt.exitAfterDownload, opt.lineLog});
   if (!pty.Open()) {
     std::cerr << "tarvisel-sim: " << pty.Error() << "\n";
     return 1;

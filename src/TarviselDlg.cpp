@@ -2,7 +2,6 @@
 #include "TarviselDlg.h"
 
 #include <cstdlib>
-#include <thread>
 
 #include "Comm/LinkFlags.h"
 
@@ -35,10 +34,9 @@ CTarviselDlg::~CTarviselDlg() {
   g_bRxRun = false;
   m_comm.Close();
   m_comm.ReleaseComm();
-  if (m_pRxThread) {
-    while (g_bRxAlive && !m_pRxThread->IsFinished()) std::this_thread::yield();
-    m_pRxThread.reset();
-  }
+  // Joins the thread, which leaves its loop once the closed port ends its wait or its burst;
+  // spinning on its flag meanwhile would only burn the processor for up to two read pauses.
+  m_pRxThread.reset();
 }
 
 void CTarviselDlg::Dispatch(const WindowMessage& msg) {

@@ -23,7 +23,7 @@ TEST(SimOptions, EveryOption) {
   std::string error;
   ASSERT_TRUE(Parse({"--scenario", "rev=5; variant=plain", "--scenario-file", file, "--flash-size", "4M",
                      "--save-flash", "out.bin", "--record", "rec.txt", "--link", "/tmp/handset", "--pace",
-                     "--exit-after-download", "-v"},
+                     "--exit-after-download", "-v", "--line-log", "line.txt"},
                     o, error))
       << error;
   std::remove(file.c_str());
@@ -35,6 +35,7 @@ TEST(SimOptions, EveryOption) {
   EXPECT_EQ(o.saveFlash, "out.bin");
   EXPECT_EQ(o.record, "rec.txt");
   EXPECT_EQ(o.link, "/tmp/handset");
+  EXPECT_EQ(o.lineLog, "line.txt");
   EXPECT_TRUE(o.pace);
   EXPECT_TRUE(o.exitAfterDownload);
   EXPECT_TRUE(o.verbose);

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "PtyHandset.h"
@@ -112,7 +115,7 @@ TEST(PtyHandset, LinkPointsAtTheSlaveUntilTheEnd) {
   ::unlink(link.c_str());
   std::string slave;
   {
-    Runner r("", PtyOptions{false, link, false});
+    Runner r("", PtyOptions{false, link, false, ""});
     ASSERT_TRUE(r.Start()) << r.pty.Error();
     slave = r.pty.SlavePath();
     char target[256] = {};
@@ -141,7 +144,7 @@ TEST(PtyHandset, StopDescriptorEndsTheRun) {
 TEST(PtyHandset, RefusesToReplaceAFile) {
   const std::string path = ::testing::TempDir() + "/sim_pty_not_a_link";
   { std::FILE* f = std::fopen(path.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
-  CPtyHandset pty(std::make_unique<CHandsetModel>(CScenario{}, 4096), PtyOptions{false, path, false});
+  CPtyHandset pty(std::make_unique<CHandsetModel>(CScenario{}, 4096), PtyOptions{false, path, false, ""});
   EXPECT_FALSE(pty.Open());
   EXPECT_NE(pty.Error().find("not a symbolic link"), std::string::npos) << pty.Error();
   std::remove(path.c_str());
@@ -160,29 +163,71 @@ TEST(PtyHandset, HangUpClosesTheLine) {
   EXPECT_TRUE(hungUp);
 }
 
-// A paced EMERGENCY download from start to the final jump; the runner ends on its own.
+// A paced EMERGENCY download from start to the final jump; the runner ends on its own. The line
+// log holds every byte both ways, in order, at the times the line rate allows.
 TEST(PtyHandset, PacedDownloadEndsAfterTheFinalJump) {
-  Runner r("start=download; jump-ms=0; erase-ms=0; reboot-ms=0; flash-fill=00; pace=on", PtyOptions{false, "", true});
-  ASSERT_TRUE(r.Start()) << r.pty.Error();
-  CHostEnd host(r.pty.SlavePath(), B57600);
-  ASSERT_TRUE(host.Ok());
-  std::vector<uint8_t> block{0xDD, 0x00, 0x20, 0x00, 0x00, 0x00, 0x10};
-  for (int i = 0; i < 4096; ++i) block.push_back(static_cast<uint8_t>(0x70 + i % 16));
-  const std::vector<std::vector<uint8_t>> requests = {
-      Hex("7E A0 72 55 7E"), Hex("7E B0 F3 45 7E"), Hex("7E F0 00 4F 73 7E"), Hex("7E C0 74 36 7E"),
-      Hex("7E A0 72 55 7E"), Request(0x7E, Hex("EE 00 20 00 00 00 10 00 00")), Request(0x7E, block),
-      Hex("7E C0 74 36 7E")};
-  for (size_t i = 0; i < requests.size(); ++i) {
-    ASSERT_TRUE(host.Write(requests[i])) << i;
-    EXPECT_EQ(ToHex(host.ReadFrame(5000)), "02 6A D3 7E") << i;
-    if (requests[i][1] == 0xC0) std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the jump
+  const std::string logPath = ::testing::TempDir() + "/sim_pty_line_log";
+  std::vector<uint8_t> sent;
+  {
+    Runner r("start=download; jump-ms=0; erase-ms=0; reboot-ms=0; flash-fill=00; pace=on",
+             PtyOptions{false, "", true, logPath});
+    ASSERT_TRUE(r.Start()) << r.pty.Error();
+    CHostEnd host(r.pty.SlavePath(), B57600);
+    ASSERT_TRUE(host.Ok());
+    std::vector<uint8_t> block{0xDD, 0x00, 0x20, 0x00, 0x00, 0x00, 0x10};
+    for (int i = 0; i < 4096; ++i) block.push_back(static_cast<uint8_t>(0x70 + i % 16));
+    const std::vector<std::vector<uint8_t>> requests = {
+        Hex("7E A0 72 55 7E"), Hex("7E B0 F3 45 7E"), Hex("7E F0 00 4F 73 7E"), Hex("7E C0 74 36 7E"),
+        Hex("7E A0 72 55 7E"), Request(0x7E, Hex("EE 00 20 00 00 00 10 00 00")), Request(0x7E, block),
+        Hex("7E C0 74 36 7E")};
+    for (size_t i = 0; i < requests.size(); ++i) {
+      ASSERT_TRUE(host.Write(requests[i])) << i;
+      EXPECT_EQ(ToHex(host.ReadFrame(5000)), "02 6A D3 7E") << i;
+      if (requests[i][1] == 0xC0) std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the jump
+    }
+    r.thread.join();
+    EXPECT_EQ(r.end, CPtyHandset::End::DownloadDone);
+    const auto& flash = r.pty.Model().Flash().Bytes();
+    EXPECT_TRUE(std::equal(block.begin() + 7, block.end(), flash.begin() + 0x2000));
+    EXPECT_EQ(flash[0x1FFF], 0x00);
+    EXPECT_EQ(r.pty.Model().DownloadsCompleted(), 1u);
+    for (const auto& q : requests) sent.insert(sent.end(), q.begin(), q.end());
   }
-  r.thread.join();
-  EXPECT_EQ(r.end, CPtyHandset::End::DownloadDone);
-  const auto& flash = r.pty.Model().Flash().Bytes();
-  EXPECT_TRUE(std::equal(block.begin() + 7, block.end(), flash.begin() + 0x2000));
-  EXPECT_EQ(flash[0x1FFF], 0x00);
-  EXPECT_EQ(r.pty.Model().DownloadsCompleted(), 1u);
+
+  std::ifstream log(logPath);
+  ASSERT_TRUE(log.is_open());
+  std::vector<uint8_t> fromHost, fromHandset;
+  double last = 0, blockStart = -1, blockAck = -1;
+  size_t blockBytes = 0;
+  std::string line;
+  while (std::getline(log, line)) {
+    std::istringstream in(line);
+    double t = 0;
+    std::string who;
+    unsigned baud = 0;
+    ASSERT_TRUE(in >> t >> who >> baud) << line;
+    EXPECT_GE(t, last) << line;
+    EXPECT_EQ(baud, 57600u) << line;
+    last = t;
+    std::vector<uint8_t> bytes;
+    for (std::string h; in >> h;) bytes.push_back(static_cast<uint8_t>(std::stoul(h, nullptr, 16)));
+    ASSERT_FALSE(bytes.empty()) << line;
+    EXPECT_LE(bytes.size(), 32u) << line;
+    if (who == "host" && bytes.size() > 1 && bytes[0] == 0x7E && bytes[1] == 0xDD) blockStart = t;
+    if (blockStart >= 0 && blockAck < 0 && who == "host") blockBytes += bytes.size();
+    if (blockStart >= 0 && blockAck < 0 && who == "handset") blockAck = t;
+    auto& to = who == "host" ? fromHost : fromHandset;
+    ASSERT_TRUE(who == "host" || who == "handset") << line;
+    to.insert(to.end(), bytes.begin(), bytes.end());
+  }
+  std::remove(logPath.c_str());
+  EXPECT_EQ(ToHex(fromHost), ToHex(sent));
+  std::string acks;
+  for (size_t i = 0; i < 8; ++i) acks += i ? " 02 6A D3 7E" : "02 6A D3 7E";
+  EXPECT_EQ(ToHex(fromHandset), acks);
+  // The block's bytes took their line time: 10 bits each at 57600 bit/s, less the first.
+  ASSERT_GT(blockBytes, 4100u);
+  EXPECT_GE(blockAck - blockStart, static_cast<double>(blockBytes - 1) * 10 / 57600);
 }
 
 TEST(LineBudgetTest, CreditOnlyForALineThatWasBusy) {
