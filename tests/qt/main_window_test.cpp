@@ -1,15 +1,19 @@
 // The main window as a technician meets it: its controls after start-up, Open, closing, the
 // About entry, and what the services do with pauses and posted messages.
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 
 #include "Comm/LinkFlags.h"
 #include "ControlIds.h"
@@ -189,6 +193,26 @@ TEST_F(MainWindowTest, TheAboutEntryShowsTheAboutBox) {
   StartWindow();
   session->Window().OnSysCommand(IDM_ABOUTBOX);
   session->Window().OnSysCommand(0xF060 & 0xFFF0);  // another system command: nothing here
+  ASSERT_EQ(modals->otherDialogs.size(), 1u);
+  EXPECT_EQ(modals->otherDialogs[0], "CAboutDlg");
+}
+
+// Without a system menu of the window's own, the entry is in the context menu.
+TEST_F(MainWindowTest, TheContextMenuOffersTheAboutEntry) {
+  StartHandset();
+  StartWindow();
+  CTarviselWindow& window = session->Window();
+  std::vector<std::string> entries;
+  QTimer::singleShot(50, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) return;
+    for (QAction* action : menu->actions()) entries.push_back(action->text().toStdString());
+    QTest::keyClick(menu, Qt::Key_Down);
+    QTest::keyClick(menu, Qt::Key_Return);
+  });
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), window.mapToGlobal(QPoint(10, 10)));
+  QApplication::sendEvent(&window, &event);
+  EXPECT_EQ(entries, std::vector<std::string>{"Tarvisel 정보(&A)..."});
   ASSERT_EQ(modals->otherDialogs.size(), 1u);
   EXPECT_EQ(modals->otherDialogs[0], "CAboutDlg");
 }
