@@ -284,7 +284,7 @@ TEST_F(TtyDeviceTest, PurgeDropsWhatWaits) {
 
 TEST_F(TtyDeviceTest, WriteByteGivesUpWhenTheLineIsFullAndGoesOnWhenDrained) {
   OpenConfigured();
-  ASSERT_LT(FillLine(Bytes(1, 0x55)), 1u << 22) << "the line never filled";
+  ASSERT_LT(FillLine(Bytes(4096, 0x55)), 1u << 22) << "the line never filled";
   EXPECT_FALSE(m_dev.WriteByte(0x55, 20));
   std::thread drain([this] { m_peer.ReadFor(300); });
   EXPECT_TRUE(m_dev.WriteByte(0x66, 5000));

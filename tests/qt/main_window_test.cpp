@@ -203,13 +203,18 @@ TEST_F(MainWindowTest, TheContextMenuOffersTheAboutEntry) {
   StartWindow();
   CTarviselWindow& window = session->Window();
   std::vector<std::string> entries;
-  QTimer::singleShot(50, [&] {
+  // Look until the menu is up, however slowly it comes: a menu left open would hang the test.
+  QTimer chooser;
+  chooser.setInterval(20);
+  QObject::connect(&chooser, &QTimer::timeout, [&] {
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    if (!menu) return;
+    if (!menu || !menu->isVisible()) return;
+    chooser.stop();
     for (QAction* action : menu->actions()) entries.push_back(action->text().toStdString());
     QTest::keyClick(menu, Qt::Key_Down);
     QTest::keyClick(menu, Qt::Key_Return);
   });
+  chooser.start();
   QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), window.mapToGlobal(QPoint(10, 10)));
   QApplication::sendEvent(&window, &event);
   EXPECT_EQ(entries, std::vector<std::string>{"Tarvisel 정보(&A)..."});
