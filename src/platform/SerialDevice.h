@@ -61,5 +61,11 @@ class CSerialDevice {
   // Makes a WaitEvent in progress (or the next one) return at once with an empty word.
   virtual void Wake() = 0;
 
+  // Bytes handed to Write that, as far as the device can tell, have not yet left on the line
+  // (the driver's output queue, or the line time still owed at the set speed); 0 when it
+  // cannot tell. Any thread. A reply received while a request's bytes are still pending
+  // cannot be that request's answer.
+  virtual size_t PendingOutput() { return 0; }
+
   virtual std::string LastError() const = 0;
 };
