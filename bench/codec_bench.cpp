@@ -70,10 +70,7 @@ void BM_ParseRxData(benchmark::State& state) {
   SetFraming(*link.comm, r);
   const std::vector<uint8_t> frame = ReplyFrame(r, false);
   const int n = static_cast<int>(frame.size());
-  for (auto _ : state) {
-    link.comm->m_nRxCount = 0;
-    benchmark::DoNotOptimize(link.comm->ParseRxData(frame.data(), n));
-  }
+  for (auto _ : state) benchmark::DoNotOptimize(link.comm->ParseRxData(frame.data(), n, 0));
   if (link.target.Posted() != static_cast<uint64_t>(state.iterations())) {
     state.SkipWithError("a reply was rejected");
     return;
@@ -84,18 +81,19 @@ void BM_ParseRxData(benchmark::State& state) {
 BENCHMARK(BM_ParseRxData)->DenseRange(0, 2);
 
 // The decoder alone, on the payload ParseRxData left in place.
-template <bool (CBssComm::*Decode)(int, int&)>
+template <bool (CBssComm::*Decode)(int, int&, int&)>
 void BM_Decode(benchmark::State& state) {
   bench::OpenLink link(std::make_unique<bench::CSinkDevice>());
   const Reply r = static_cast<Reply>(state.range(0));
   SetFraming(*link.comm, r);
   const std::vector<uint8_t> frame = ReplyFrame(r, true);
-  link.comm->ParseRxData(frame.data(), static_cast<int>(frame.size()));
+  link.comm->ParseRxData(frame.data(), static_cast<int>(frame.size()), 0);
   const int count = static_cast<int>(frame.size()) - 1;  // without the closing flag
   bool ok = true;
   for (auto _ : state) {
     int decoded = 0;
-    ok &= (link.comm.get()->*Decode)(count, decoded);
+    int checkSize = 0;
+    ok &= (link.comm.get()->*Decode)(count, decoded, checkSize);
     benchmark::DoNotOptimize(decoded);
   }
   if (!ok) {

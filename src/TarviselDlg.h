@@ -2,6 +2,7 @@
 // The main window: owns the link, the image file and the log text queue, and hosts the download
 // engine. It reaches the platform only through CWindowServices, so it runs the same under the
 // GUI, the command line and the tests.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "Comm/bsscomm.h"
 #include "ControlIds.h"
 #include "DloadFile.h"
+#include "ReplyLedger.h"
 #include "Thrdrx.h"
 #include "platform/WindowServices.h"
 
@@ -21,6 +23,9 @@ enum : int32_t {
   STEP_RESTART = 4, STEP_ERASE = 5, STEP_WRITE = 6, STEP_DONE = 7
 };
 enum : uint32_t { TM_REPLY = 0, TM_RUN_VERSION = 1, TM_BLOCK = 2, TM_VERSION = 3 };
+// Waits for the replies still owed by resends of a request already answered, and after the
+// final jump for a reply that must not come.
+constexpr uint32_t TM_DRAIN = 4;
 // Download types: the index in the type list.
 enum : int32_t { TYPE_NORMAL = 0, TYPE_EMERGENCY = 1, TYPE_FONT = 2, TYPE_CHANGE_EMERGENCY = 3, TYPE_CHANGE_NORMAL = 4 };
 
@@ -29,6 +34,10 @@ constexpr uint32_t kColorBlue = 0xFF0000;
 constexpr uint32_t kColorRed = 0x0000FF;
 constexpr uint32_t kColorBlack = 0x000000;
 uint32_t ColorOfLogKind(int32_t kind);
+
+// The red line of a download whose replies no longer match its requests.
+inline constexpr const char* kOutOfStepText =
+    "Replies out of step with the requests: the download cannot be trusted. Run it again.";
 
 class CTarviselDlg {
  public:
@@ -146,6 +155,34 @@ class CTarviselDlg {
   // Reads and sends block m_nBlockIdx; false (and the download ended) when it can't be read.
   bool SendBlock();
   void EndDownloadOnBadBlock(uint32_t address);
+
+  // --- requests and the replies they are owed ---
+  // A command starts: nothing owed, the replies' check bytes to be learnt again.
+  void BeginCommand();
+  // Bookkeeping after each request: a new one (expecting a reply or not) or a resend.
+  void NoteRequest(bool expectsReply = true);
+  void NoteResend();
+  // False when the reply is for an earlier DM request (it names another command).
+  bool AnswersDmRequestInHand() const;
+  // The accepted reply moves the engine on: the state table.
+  void Advance();
+  // The request in hand was answered while replies to its resends are still owed.
+  void BeginDrain();
+  void FinishDrain();
+  // A later send of the request in hand was refused: it must be sent again.
+  void RevokeAnswer();
+  uint32_t DrainMs() const;
+  void OnUnmatchedReply();
+  void EndOutOfStep();
+  void FinishDownload();
+  void StopDrainTimer();
+
+  CReplyLedger m_ledger;
+  bool m_bActive = false;      // a command waits for replies
+  bool m_bDraining = false;
+  bool m_bFinalDrain = false;
+  RxPacket m_heldResp;         // the answer held over a drain, without its check bytes
+  int m_nEraseCycles = 0;      // erase-and-restart cycles of this download
 
   bool m_bClosed = false;
   bool m_bPriorityRaised = false;

@@ -9,10 +9,12 @@ void CTarviselDlg::OnInfo() {
   m_nState = DL_INFO;
   m_comm.SetPort(m_nPortIdx == 0 ? 1 : 2);
   SetLinkSpeed(57600);
+  BeginCommand();
   m_services.Pause(2000);
   ClearPhoneInfo();
   m_nRetry = 0;
   m_comm.SendVersionReq();
+  NoteRequest();
   ArmReplyTimer(TM_VERSION, 3000);
 }
 
@@ -25,7 +27,9 @@ void CTarviselDlg::OnToDm() {
   m_nState = DL_TO_DM;
   m_nToDmStep = 0;
   SetLinkSpeed(9600);
+  BeginCommand();
   m_comm.SendToDmSequence(0);
+  NoteRequest();
   ArmReplyTimer(TM_REPLY, 3000);
 }
 

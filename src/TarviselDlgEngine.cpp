@@ -13,6 +13,9 @@
 
 namespace {
 constexpr uint32_t kBlockSize = 4096;
+// After the final jump's ACK: a handset running one reply behind the engine answers the jump
+// within its ordinary reply time, well inside a second.
+constexpr uint32_t kFinalDrainMs = 1000;
 
 std::string Format(const char* fmt, unsigned long a) {
   char buf[256];
@@ -34,14 +37,17 @@ void CTarviselDlg::OnRun() {
   }
   PrepareRun();
   if (!SetupRange()) return;
+  BeginCommand();
   if (IsDmPhaseType(m_nType)) {
     ClearPhoneInfo();
     m_nRetry = 0;
     m_comm.SendVersionReq();
+    NoteRequest();
     ArmReplyTimer(TM_RUN_VERSION, 3000);
   } else if (IsEmergencyType(m_nType)) {
     m_nRetry = 0;
     m_comm.SendDloadStartReq();
+    NoteRequest();
     ArmReplyTimer(TM_REPLY, 3000);
   }
 }
@@ -120,81 +126,38 @@ bool CTarviselDlg::CheckRange() {
   return false;
 }
 
-long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
-  m_pResp = m_comm.m_RxBuf.data();
-  if (!ValidateResponse()) return 1;
-  m_services.KillTimer(m_nTimerId);
-  m_nRetry = 0;
-  switch (m_nState) {
-    case DL_TO_DM:
-      ToDmStep();
-      break;
-    case DL_INFO:
-      ParseVersionReply();
-      break;
-    case DL_VERSION:
-      ParseVersionReply();
-      if (!ConfirmVersion()) {
-        m_services.Pause(2000);
-        EnableButtons(true, true, true, true, false);
-        break;
-      }
-      m_nState = DL_DM_OFFLINE;
-      m_nRetry = 0;
-      m_comm.SendDmOfflineReq();
-      ArmReplyTimer(TM_REPLY, 3000);
-      break;
-    case DL_DM_OFFLINE:
-      m_services.Pause(3000);
-      m_nState = DL_DLOAD_MODE;
-      m_nRetry = 0;
-      m_comm.SendDloadModeReq();
-      ArmReplyTimer(TM_REPLY, 3000);
-      break;
-    case DL_DLOAD_MODE:
-      m_services.Pause(2000);
-      m_nState = DL_DOWNLOAD;
-      m_nDlStep = STEP_START;
-      m_nRetry = 0;
-      m_comm.SendDloadStartReq();
-      ArmReplyTimer(TM_REPLY, 3000);
-      break;
-    case DL_DOWNLOAD:
-      DloadStep();
-      break;
-    default:
-      break;
-  }
-  return 1;
-}
-
 void CTarviselDlg::DloadStep() {
   switch (m_nDlStep) {
     case STEP_START:
       m_nDlStep = STEP_COPY;
       m_comm.SendModuleCopyReq();
+      NoteRequest();
       ArmReplyTimer(TM_REPLY, 5000);
       break;
     case STEP_COPY:
       m_nDlStep = STEP_BAUD;
       m_comm.SendBaudRateReq(static_cast<uint8_t>(m_nSpeedIdx));
+      NoteRequest();
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case STEP_BAUD:
       m_nDlStep = STEP_JUMP;
       m_comm.SendJumpReq();
+      NoteRequest();
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case STEP_JUMP:
       ApplySelectedSpeed();
       m_nDlStep = STEP_RESTART;
       m_comm.SendDloadStartReq();
+      NoteRequest();
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case STEP_RESTART:
       m_nBlocks = static_cast<int32_t>(m_dwLength / kBlockSize);
       m_nDlStep = STEP_ERASE;
       m_comm.SendFlashEraseReq(m_dwStartAddr, m_dwLength);
+      NoteRequest();
       AppendLog(kColorBlue, "잠시 기다리십시요..");
       m_services.BeginWaitCursor();
       m_services.SetCapture();
@@ -213,13 +176,19 @@ void CTarviselDlg::DloadStep() {
         ShowElapsedTime();
         m_nDlStep = STEP_DONE;
         m_comm.SendJumpReq();
+        NoteRequest();
         ArmReplyTimer(TM_REPLY, 5000);
       } else {
         SendBlock();
       }
       break;
     case STEP_DONE:
-      m_services.MessageBox("Downloading completed", "", MB_OK);
+      // Completed only if no reply comes after this one: one would mean the engine had been
+      // taking each reply for the request after the one it answered.
+      if (!m_bFinalDrain) {
+        m_bFinalDrain = true;
+        m_services.SetTimer(TM_DRAIN, kFinalDrainMs);
+      }
       break;
     default:
       break;
@@ -237,6 +206,7 @@ bool CTarviselDlg::SendBlock() {
     return false;
   }
   m_comm.SendWriteBlockReq(m_Block);
+  NoteRequest();
   ++m_nBlockIdx;
   ArmReplyTimer(TM_BLOCK, 3000);
   return true;
@@ -251,6 +221,7 @@ void CTarviselDlg::EndDownloadOnBadBlock(uint32_t address) {
                         "", MB_OK | MB_ICONEXCLAMATION);
   m_nState = -1;
   m_nDlStep = STEP_START;
+  m_bActive = false;
   ShowProgramming(false);
   EnableButtons(true, true, true, true, false);
   UpdateData(false);
@@ -264,6 +235,8 @@ void CTarviselDlg::ArmReplyTimer(uint32_t id, uint32_t ms) {
 
 void CTarviselDlg::SetLinkSpeed(uint32_t baud) {
   if (m_comm.GetBaud() == baud) return;
+  // Nothing sent at the old speed can be answered in a way we could read at the new one.
+  m_ledger.WriteOff();
   if (m_pRxThread) m_pRxThread->SuspendThread();
   m_comm.ChangeBaud(baud);
   if (m_pRxThread) m_pRxThread->ResumeThread();
@@ -335,6 +308,11 @@ bool CTarviselDlg::StartDownloader() {
 
 void CTarviselDlg::StopDownloader() {
   m_services.KillTimer(m_nTimerId);
+  StopDrainTimer();
+  m_bDraining = false;
+  m_bFinalDrain = false;
+  m_bActive = false;
+  m_ledger.Reset();
   m_pResp = nullptr;
   m_nDlStep = STEP_START;
   EnableButtons(true, true, true, true, false);

@@ -30,6 +30,9 @@ constexpr ReplyText kDloadNaks[] = {
 };
 constexpr const char* kUnknownError = "Unknown error!!";
 constexpr uint8_t kAck = 0x02;
+constexpr uint8_t kVersionCmd = 0x00;
+// The version reply is read up to its revision at offsets 50 and 51.
+constexpr size_t kVersionReplySize = 52;
 
 template <size_t N>
 const char* Lookup(const ReplyText (&table)[N], uint8_t code, const char* otherwise) {
@@ -63,8 +66,16 @@ bool CTarviselDlg::ValidateResponse() {
 }
 
 bool CTarviselDlg::CheckDmResponse() {
+  if (m_comm.GetRxSize() == 0) {
+    QueueLog(3, kUnknownError);
+    return false;
+  }
   const uint8_t code = m_pResp[0];
   if (code == m_comm.GetLastCmd()) {
+    if (code == kVersionCmd && m_comm.GetRxSize() < kVersionReplySize) {
+      QueueLog(3, "Mobile version reply too short: " + std::to_string(m_comm.GetRxSize()) + " bytes");
+      return false;
+    }
     QueueLog(1, Lookup(kDmAccepted, code, ""));
     return true;
   }
@@ -73,13 +84,19 @@ bool CTarviselDlg::CheckDmResponse() {
 }
 
 bool CTarviselDlg::CheckDloadResponse() {
+  if (m_comm.GetRxSize() == 0) {
+    QueueLog(3, kUnknownError);
+    return false;
+  }
   const uint8_t code = m_pResp[0];
   if (code == kAck) return true;
   QueueLog(3, Lookup(kDloadNaks, code, kUnknownError));
   return false;
 }
 
-bool CTarviselDlg::CheckToDmResponse() { return m_pResp[0] == 0xAA && m_pResp[1] == 0xAF; }
+bool CTarviselDlg::CheckToDmResponse() {
+  return m_comm.GetRxSize() >= 2 && m_pResp[0] == 0xAA && m_pResp[1] == 0xAF;
+}
 
 void CTarviselDlg::ClearPhoneInfo() {
   m_nPhoneRev = 0;
@@ -92,6 +109,7 @@ void CTarviselDlg::ClearPhoneInfo() {
 
 void CTarviselDlg::ParseVersionReply() {
   ClearPhoneInfo();
+  if (m_comm.GetRxSize() < kVersionReplySize) return;  // judged too short before it got here
   const uint8_t* p = m_pResp;
   const uint16_t rev = static_cast<uint16_t>(p[50] | (p[51] << 8));
   m_nPhoneRev = rev;

@@ -2,23 +2,39 @@
 #include <cstdio>
 
 #include "TarviselDlg.h"
+#include "platform/Trace.h"
 
 namespace {
 constexpr uint8_t kVersionExpiries = 5;
 constexpr uint8_t kReplyExpiries = 3;
+// A handset that takes every block write and never acknowledges one would have the range
+// erased and written again for ever.
+constexpr int kMaxEraseCycles = 3;
 }  // namespace
 
 void CTarviselDlg::OnTimer(uint32_t id) {
   m_services.KillTimer(id);
+  if (id == TM_DRAIN) {
+    if (m_bFinalDrain) {
+      FinishDownload();
+    } else if (m_bDraining) {
+      trace::Printf("engine: %zu owed replies did not come: written off\n", m_ledger.Owed());
+      m_ledger.WriteOff();
+      FinishDrain();
+    }
+    return;
+  }
   ++m_nRetry;
   const bool versionTimer = id == TM_RUN_VERSION || id == TM_VERSION;
   if (versionTimer && m_nRetry < kVersionExpiries) {
     if (m_nRetry == 2) {
+      m_ledger.WriteOff();  // nothing sent at the old speed can be read at the new one
       if (m_pRxThread) m_pRxThread->SuspendThread();
       m_comm.ToggleSpeed();
       if (m_pRxThread) m_pRxThread->ResumeThread();
     }
     m_comm.ResendLastPacket();
+    NoteResend();
     ArmReplyTimer(m_nTimerId, m_nTimerMs);
     return;
   }
@@ -28,6 +44,7 @@ void CTarviselDlg::OnTimer(uint32_t id) {
     } else {
       m_comm.ResendLastPacket();
     }
+    NoteResend();
     ArmReplyTimer(m_nTimerId, m_nTimerMs);
     return;
   }
@@ -35,9 +52,13 @@ void CTarviselDlg::OnTimer(uint32_t id) {
   m_nRetry = 0;
   m_services.ReleaseCapture();
   m_services.EndWaitCursor();
+  // Every send was given the whole reply time, longer than any drain: none is owed any more.
+  m_ledger.WriteOff();
+  if (id == TM_BLOCK && m_nEraseCycles >= kMaxEraseCycles) id = TM_REPLY;
   switch (id) {
     case TM_REPLY:
     case TM_VERSION:
+      m_bActive = false;
       AppendLog(kColorRed, "응답이 없습니다.");
       ShowNoReply();
       break;
@@ -47,6 +68,7 @@ void CTarviselDlg::OnTimer(uint32_t id) {
       SetLinkSpeed(9600);
       QueueLog(4, "단말기를 DM 상태로 바꿈");
       m_comm.SendToDmSequence(0);
+      NoteRequest();
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case TM_BLOCK: {
@@ -58,7 +80,9 @@ void CTarviselDlg::OnTimer(uint32_t id) {
       m_services.BeginWaitCursor();
       m_services.SetCapture();
       m_nBlockIdx = 0;
+      ++m_nEraseCycles;
       m_comm.SendFlashEraseReq(m_dwStartAddr, m_dwLength);
+      NoteRequest();
       ArmReplyTimer(TM_REPLY, 100000);
       break;
     }
@@ -80,11 +104,13 @@ void CTarviselDlg::ToDmStep() {
     case 1:
       ++m_nToDmStep;
       m_comm.SendToDmSequence(m_nToDmStep);
+      NoteRequest();
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case 2:
       m_nToDmStep = 3;
       m_comm.SendToDmSequence(3);  // no reply is awaited
+      NoteRequest(false);
       m_services.Pause(7000);
       m_nState = DL_VERSION;
       m_nToDmStep = 0;
@@ -92,11 +118,13 @@ void CTarviselDlg::ToDmStep() {
       m_services.Pause(1000);
       if (m_bToDmOnly) {
         m_bToDmOnly = false;
+        m_bActive = false;
         break;
       }
       ClearPhoneInfo();
       m_nRetry = 0;
       m_comm.SendVersionReq();
+      NoteRequest();
       ArmReplyTimer(TM_VERSION, 3000);
       break;
     default:

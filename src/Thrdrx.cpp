@@ -52,7 +52,7 @@ int CThreadRX::Run() {
     uint32_t events = 0;
     m_pComm->WaitCommEvent(events);
     if (events & EV_RXCHAR) {
-      ReadBurst();
+      ReadAvailable();
     } else if (events & (EV_BREAK | EV_ERR)) {
       m_pOwner->PostMessage(WM_COMM_BREAK, 0, 0);
     }
@@ -61,16 +61,17 @@ int CThreadRX::Run() {
   return 0;
 }
 
-// Reads until a pause of 5 ms finds nothing more; a new burst always starts a new frame.
-void CThreadRX::ReadBurst() {
-  m_pComm->m_nRxCount = 0;
-  bool parseOk = true;
+// Reads what the port holds and hands it to the frame assembly at once: a reply whose closing
+// flag has arrived goes to the window without waiting for more. The assembly keeps a frame
+// that has begun across reads, so a reply cut by the adapter is joined again.
+void CThreadRX::ReadAvailable() {
   for (;;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kBurstPauseMs));
     ParkPoint();
     const size_t n = m_pComm->ReadComm(m_RxChunk.data(), m_RxChunk.size());
     if (n == 0) break;
-    if (parseOk) parseOk = m_pComm->ParseRxData(m_RxChunk.data(), static_cast<int>(n));
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    m_pComm->ParseRxData(m_RxChunk.data(), static_cast<int>(n),
+                         static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count()));
   }
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The receive thread: waits for port events, reads bursts, feeds the frame codec and posts
+// The receive thread: waits for port events, reads what arrived, feeds the frame codec and posts
 // WM_COMM_BREAK on a break or line error. It starts behind a gate and stops on its flags.
 #include <array>
 #include <atomic>
@@ -15,7 +15,6 @@
 class CThreadRX : public CThreadBase {
  public:
   static constexpr size_t kChunkSize = 512;
-  static constexpr unsigned kBurstPauseMs = 5;
 
   CThreadRX();
   ~CThreadRX() override;
@@ -30,7 +29,7 @@ class CThreadRX : public CThreadBase {
   void OnSuspendRequest() override;
 
  private:
-  void ReadBurst();
+  void ReadAvailable();
 
   CAutoResetEvent m_evStart;
   CMessageTarget* m_pOwner = nullptr;

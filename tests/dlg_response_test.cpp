@@ -42,7 +42,11 @@ struct CheckCase {
 
 TEST_F(DlgResponseTest, EachStateJudgesByItsOwnTable) {
   const CheckCase cases[] = {
-      {"version echo", DL_VERSION, 0x00, "00", true, "Mobile version received", 1},
+      {"version echo", DL_VERSION, 0x00, "version", true, "Mobile version received", 1},
+      {"version reply shorter than its layout", DL_VERSION, 0x00, "00 01 02", false,
+       "Mobile version reply too short: 3 bytes", 3},
+      {"empty dm reply", DL_VERSION, 0x00, "", false, "Unknown error!!", 3},
+      {"empty download reply", DL_DOWNLOAD, 0xDD, "", false, "Unknown error!!", 3},
       {"dm offline echo", DL_DM_OFFLINE, 0x29, "29 01 00", true, "Mobile entered DM_OFFLINE mode", 1},
       {"download mode echo", DL_DLOAD_MODE, 0x3A, "3A", true, "Mobile entered DOWNLOAD mode", 1},
       {"other echo: an empty line", DL_INFO, 0x0C, "0C", true, "", 1},
@@ -51,7 +55,7 @@ TEST_F(DlgResponseTest, EachStateJudgesByItsOwnTable) {
       {"invalid length", DL_INFO, 0x00, "15", false, "Invalid packet length Response", 3},
       {"not allowed", DL_VERSION, 0x00, "18", false, "Packet not allowed in this mode", 3},
       {"00 after dm offline", DL_DM_OFFLINE, 0x29, "00", false, "Unknown error!!", 3},
-      {"before any command", -1, 0x00, "00", true, "Mobile version received", 1},
+      {"before any command", -1, 0x00, "version", true, "Mobile version received", 1},
       {"ack", DL_DOWNLOAD, 0xDD, "02", true, nullptr, 0},
       {"crc nak", DL_DOWNLOAD, 0xDD, "A1", false, "CRC ERROR!!", 3},
       {"too large", DL_DOWNLOAD, 0xA0, "A2", false, "Too large packet!!", 3},
@@ -66,7 +70,7 @@ TEST_F(DlgResponseTest, EachStateJudgesByItsOwnTable) {
   for (const auto& c : cases) {
     dlg->m_nState = c.state;
     dlg->Comm().m_nLastCmd = c.lastCmd;
-    Reply(Hex(c.reply));
+    Reply(std::string(c.reply) == "version" ? VersionReply(203) : Hex(c.reply));
     if (std::string(c.reply) == "AA") dlg->Comm().m_RxBuf[1] = 0;  // older bytes must not help
     EXPECT_EQ(dlg->ValidateResponse(), c.accepted) << c.name;
     auto q = Queued();

@@ -1,4 +1,4 @@
-// What the codec makes of received bytes in each framing state.
+// What the codec makes of received bytes in each framing state, however the line cuts them.
 #include <gtest/gtest.h>
 
 #include "Comm/Crc.h"
@@ -9,6 +9,8 @@ namespace {
 
 enum class Rx { Raw9600, Dload, DmCrc30, DmPlain };
 
+constexpr const char* kBad = "\n[RX]Bad CRC in response packet\n";
+
 class FrameReceiveTest : public LinkFixture {
  protected:
   void SetState(Rx rx) {
@@ -16,15 +18,20 @@ class FrameReceiveTest : public LinkFixture {
     comm->m_bDloadFraming = rx == Rx::Dload;
     comm->m_bCrc30Mode = rx == Rx::DmCrc30 ? 1 : 0;
   }
-  // One burst: the assembly restarts, then each chunk is parsed as one read.
-  void Burst(const std::vector<std::string>& chunks) {
-    comm->m_nRxCount = 0;
+  // Each chunk is one read; `gapMs` of silence before each but the first.
+  void Reads(const std::vector<std::string>& chunks, uint64_t gapMs = 0) {
+    bool first = true;
     for (const auto& c : chunks) {
+      if (!first) now += gapMs;
+      first = false;
       auto bytes = Hex(c);
-      comm->ParseRxData(bytes.data(), static_cast<int>(bytes.size()));
+      comm->ParseRxData(bytes.data(), static_cast<int>(bytes.size()), now);
     }
   }
-  // Delivered payloads as hex, and how many bad-frame lines were logged.
+  void Read(const std::vector<uint8_t>& bytes) {
+    comm->ParseRxData(bytes.data(), static_cast<int>(bytes.size()), now);
+  }
+  // Delivered payloads as hex (check bytes included).
   std::vector<std::string> Delivered() {
     std::vector<std::string> out;
     for (const auto& m : target.Take()) {
@@ -36,11 +43,22 @@ class FrameReceiveTest : public LinkFixture {
     int n = 0;
     for (const auto& e : DrainLog()) {
       EXPECT_EQ(e.m_nKind, 3);
-      EXPECT_EQ(e.m_strText, "\n[RX]Bad CRC in response packet\n");
+      EXPECT_EQ(e.m_strText, kBad);
       ++n;
     }
     return n;
   }
+  // A fresh command: nothing known of the handset's check bytes, nothing half assembled.
+  void Fresh(Rx rx) {
+    SetState(rx);
+    comm->ResetReplyChecks();
+    now += 1000;
+    Reads({"7E"});
+    target.Take();
+    DrainLog();
+  }
+
+  uint64_t now = 1000;
 };
 
 struct RxCase {
@@ -58,92 +76,159 @@ TEST_F(FrameReceiveTest, FramesByState) {
       {"crc30 four bytes against the empty crc", Rx::DmCrc30, {"00 00 00 00 7E"}, {"00 00 00 00"}, 0},
       {"crc30 three bytes too short", Rx::DmCrc30, {"00 00 00 7E"}, {}, 1},
       {"crc30 escapes shrink below four", Rx::DmCrc30, {"7D 5E 7D 5E 7E"}, {}, 1},
-      {"opening flags are dropped anywhere", Rx::DmCrc30, {"7F 0C 7E 1E 2A A8 11 7E"}, {"0C 1E 2A A8 11"}, 0},
-      {"split inside one burst", Rx::DmCrc30, {"0C 1E", "2A A8 11 7E"}, {"0C 1E 2A A8 11"}, 0},
-      {"plain reply unescaped, check bytes kept", Rx::DmPlain, {"13 7D 5D 7D 5E AA 7E"}, {"13 7D 7E AA"}, 0},
-      {"plain minimum is three", Rx::DmPlain, {"02 11 7E"}, {}, 1},
+      {"an opening 0x7F is dropped", Rx::DmCrc30, {"7F 0C 1E 2A A8 11 7E"}, {"0C 1E 2A A8 11"}, 0},
+      {"split over two reads", Rx::DmCrc30, {"0C 1E", "2A A8 11 7E"}, {"0C 1E 2A A8 11"}, 0},
+      {"plain reply unescaped and checked", Rx::DmPlain, {"13 7D 5D 7D 5E AA 91 05 7E"}, {"13 7D 7E AA 91 05"}, 0},
       {"download ack with its fcs", Rx::Dload, {"7E 02 6A D3 7E"}, {"02 6A D3"}, 0},
-      {"download empty frame", Rx::Dload, {"7E"}, {}, 1},
-      {"plain empty frame", Rx::DmPlain, {"7E"}, {}, 1},
-      {"crc30 empty frame", Rx::DmCrc30, {"7E"}, {}, 1},
-      {"raw delivers an empty frame", Rx::Raw9600, {"7E"}, {""}, 0},
+      {"download nak with its fcs", Rx::Dload, {"A1 FB 44 7E"}, {"A1 FB 44"}, 0},
+      {"download too short", Rx::Dload, {"02 6A 7E"}, {}, 1},
+      {"frame ending inside an escape", Rx::Dload, {"02 6A D3 7D 7E"}, {}, 1},
+      {"a flag alone closes nothing", Rx::Dload, {"7E"}, {}, 0},
+      {"flags alone close nothing in DM either", Rx::DmCrc30, {"7E 7E 7E"}, {}, 0},
       {"raw keeps escapes", Rx::Raw9600, {"AA AF 7D 5E 7E"}, {"AA AF 7D 5E"}, 0},
       {"raw strips both flags", Rx::Raw9600, {"7F AA AF 7E"}, {"AA AF"}, 0},
-      {"two replies in one read are joined", Rx::Dload, {"02 6A D3 7E 02 6A D3 7E"}, {"02 6A D3 02 6A D3"}, 0},
+      {"two replies in one read, one by one", Rx::Dload, {"02 6A D3 7E A1 FB 44 7E"}, {"02 6A D3", "A1 FB 44"}, 0},
       {"no closing flag yet", Rx::Dload, {"02 6A D3"}, {}, 0},
+      {"a 7E before the reply is an opening flag", Rx::Dload, {"7E", "02 6A D3 7E"}, {"02 6A D3"}, 0},
+      {"noise byte 02 before a nak in the same read", Rx::Dload, {"02 A1 FB 44 7E"}, {}, 1},
+      {"noise byte 00 before a reply in the same read", Rx::Dload, {"00 02 6A D3 7E"}, {}, 1},
+      {"noise byte 55 before a reply in the same read", Rx::Dload, {"55 02 6A D3 7E"}, {}, 1},
   };
   for (const auto& c : cases) {
-    SetState(c.rx);
-    Burst(c.chunks);
+    Fresh(c.rx);
+    Reads(c.chunks, 3);
     EXPECT_EQ(Delivered(), c.delivered) << c.name;
     EXPECT_EQ(BadFrames(), c.badFrames) << c.name;
   }
 }
 
-TEST_F(FrameReceiveTest, AReplySplitAcrossBurstsLosesItsFirstPart) {
-  SetState(Rx::DmCrc30);
-  Burst({"0C 1E"});
-  Burst({"2A A8 11 7E"});
-  EXPECT_TRUE(Delivered().empty());
-  EXPECT_EQ(BadFrames(), 1);
-
-  SetState(Rx::DmPlain);
-  Burst({"00 11 22"});
-  Burst({"33 44 55 7E"});
-  EXPECT_EQ(Delivered(), std::vector<std::string>{"33 44 55"});
+TEST_F(FrameReceiveTest, AReplySplitByAnAdapterIsJoinedAtAnyGapUpToTheLimit) {
+  const std::vector<uint8_t> version = Crc30Reply(std::vector<uint8_t>(52, 0x31));
+  const std::vector<uint8_t> ack = Fcs16Reply({0x02});
+  struct Reply {
+    Rx rx;
+    std::vector<uint8_t> wire;
+  };
+  for (const Reply& r : {Reply{Rx::DmCrc30, version}, Reply{Rx::Dload, ack}}) {
+    for (uint64_t gap : {6, 16, 17, 25, 40, 99}) {
+      for (size_t cut = 1; cut < r.wire.size(); ++cut) {
+        Fresh(r.rx);
+        Read({r.wire.begin(), r.wire.begin() + static_cast<ptrdiff_t>(cut)});
+        now += gap;
+        Read({r.wire.begin() + static_cast<ptrdiff_t>(cut), r.wire.end()});
+        auto got = target.Take();
+        ASSERT_EQ(got.size(), 1u) << "gap " << gap << " cut " << cut;
+        EXPECT_EQ(got[0].packet.PayloadSize(), r.wire.size() - 1 - got[0].packet.checkSize);
+        EXPECT_EQ(BadFrames(), 0);
+      }
+    }
+  }
 }
 
-TEST_F(FrameReceiveTest, AssemblyHoldsExactly512Bytes) {
-  SetState(Rx::DmPlain);
+TEST_F(FrameReceiveTest, SilenceLongerThanTheLimitDropsAHalfFrame) {
+  Fresh(Rx::DmCrc30);
+  Reads({"0C 1E"});
+  now += CBssComm::kInterByteLimitMs + 1;
+  Reads({"0C 1E 2A A8 11 7E"});
+  EXPECT_EQ(Delivered(), std::vector<std::string>{"0C 1E 2A A8 11"}) << "the stale part is gone, silently";
+  EXPECT_EQ(BadFrames(), 0);
+
+  // Noise a while before a reply spoils nothing; noise just before it spoils that reply only.
+  for (const char* noise : {"00", "02", "55"}) {
+    Fresh(Rx::Dload);
+    Reads({noise});
+    now += 200;
+    Reads({"02 6A D3 7E"});
+    EXPECT_EQ(Delivered(), std::vector<std::string>{"02 6A D3"}) << noise;
+    Reads({noise});
+    now += 20;
+    Reads({"A1 FB 44 7E", "02 6A D3 7E"});
+    EXPECT_EQ(Delivered(), std::vector<std::string>{"02 6A D3"}) << noise << ": the NAK is never an ACK";
+    EXPECT_EQ(BadFrames(), 1);
+  }
+}
+
+TEST_F(FrameReceiveTest, CheckBytesAreLearntPerCommand) {
+  // A handset whose replies end in FCS-16: once one matched, a damaged reply is refused.
+  Fresh(Rx::Dload);
+  Reads({"02 6A D3 7E", "02 6A D4 7E", "02 6A D3 7E"});
+  EXPECT_EQ(Delivered(), (std::vector<std::string>{"02 6A D3", "02 6A D3"}));
+  EXPECT_EQ(BadFrames(), 1);
+  EXPECT_EQ(comm->DloadCheck(), CReplyCheck::Kind::Fcs16);
+
+  // A handset with some other check: the first reply is refused, the second settles it.
+  Fresh(Rx::Dload);
+  Reads({"02 12 34 7E", "02 12 34 7E", "A1 56 78 7E"});
+  EXPECT_EQ(Delivered(), (std::vector<std::string>{"02 12 34", "A1 56 78"}));
+  EXPECT_EQ(BadFrames(), 1);
+  EXPECT_EQ(comm->DloadCheck(), CReplyCheck::Kind::Other);
+  // Unchecked, a reply longer than a code and two check bytes has noise in it.
+  Reads({"02 A1 56 78 7E"});
+  EXPECT_EQ(Delivered(), std::vector<std::string>{});
+  EXPECT_EQ(BadFrames(), 1);
+
+  // The next command learns again; plain DM replies are learnt apart from download ones.
+  Fresh(Rx::DmPlain);
+  EXPECT_EQ(comm->DloadCheck(), CReplyCheck::Kind::Unknown);
+  Reads({"29 01 00 AA BB 7E", "29 01 00 AA BB 7E"});
+  EXPECT_EQ(Delivered(), std::vector<std::string>{"29 01 00 AA BB"});
+  EXPECT_EQ(comm->PlainCheck(), CReplyCheck::Kind::Other);
+  SetState(Rx::Dload);
+  Read(Fcs16Reply({0x02}));
+  EXPECT_EQ(Delivered(), std::vector<std::string>{"02 6A D3"});
+  EXPECT_EQ(comm->DloadCheck(), CReplyCheck::Kind::Fcs16);
+}
+
+TEST_F(FrameReceiveTest, AnOverlongFrameIsSkippedUpToItsFlag) {
+  Fresh(Rx::DmPlain);
   std::vector<uint8_t> frame(511, 0x41);
+  const uint16_t c = crc::Fcs16(frame.data(), 509);
+  frame[509] = static_cast<uint8_t>(c & 0xFF);
+  frame[510] = static_cast<uint8_t>(c >> 8);
   frame.push_back(0x7E);
-  comm->m_nRxCount = 0;
-  EXPECT_TRUE(comm->ParseRxData(frame.data(), 512));
+  EXPECT_TRUE(comm->ParseRxData(frame.data(), 512, now));
   auto delivered = target.Take();
   ASSERT_EQ(delivered.size(), 1u);
-  EXPECT_EQ(delivered[0].packet.size, kRxBufSize) << "511 payload bytes are cut to the 500 of the buffer";
+  EXPECT_EQ(delivered[0].packet.size, kRxBufSize) << "511 bytes are cut to the 500 of the buffer";
+  EXPECT_EQ(delivered[0].packet.checkSize, 0) << "the check bytes were cut off";
   EXPECT_EQ(delivered[0].packet.bytes[kRxBufSize - 1], 0x41);
 
-  // The 513th byte before any frame end overflows; the rest of that chunk starts afresh.
-  std::vector<uint8_t> junk(512, 0x41);
-  comm->m_nRxCount = 0;
-  EXPECT_TRUE(comm->ParseRxData(junk.data(), 512));
-  const uint8_t more[] = {0x41, 0x02, 0x6A, 0xD3};
-  EXPECT_FALSE(comm->ParseRxData(more, sizeof more));
-  EXPECT_EQ(comm->m_nRxCount, 3);
-  EXPECT_TRUE(target.Take().empty());
+  std::vector<uint8_t> junk(600, 0x41);
+  EXPECT_FALSE(comm->ParseRxData(junk.data(), 600, now));
+  const auto ack = Fcs16Reply({0x02});
+  const std::vector<uint8_t> tail = {0x41, 0x41, 0x7E};
+  EXPECT_TRUE(comm->ParseRxData(tail.data(), 3, now));
+  comm->m_bDloadFraming = 1;
+  EXPECT_TRUE(comm->ParseRxData(ack.data(), static_cast<int>(ack.size()), now));
+  EXPECT_EQ(Delivered(), std::vector<std::string>{"02 6A D3"}) << "the reply after the skipped frame is whole";
   EXPECT_TRUE(DrainLog().empty()) << "an overflow logs nothing";
 }
 
-TEST_F(FrameReceiveTest, EachReplyTravelsInItsOwnMessage) {
-  // A handset that answers twice must not change the reply the window is about to read.
-  SetState(Rx::Dload);
-  Burst({"02 11 22 7E"});
-  Burst({"A1 33 44 55 7E"});
+TEST_F(FrameReceiveTest, EachReplyTravelsInItsOwnMessageWithItsLength) {
+  Fresh(Rx::Dload);
+  Reads({"02 6A D3 7E", "A1 FB 44 7E"});
   auto msgs = target.Take();
   ASSERT_EQ(msgs.size(), 2u);
-  EXPECT_EQ(ToHex(msgs[0].packet.bytes.data(), msgs[0].packet.size), "02 11 22");
-  EXPECT_EQ(ToHex(msgs[1].packet.bytes.data(), msgs[1].packet.size), "A1 33 44 55");
+  EXPECT_EQ(msgs[0].packet.PayloadSize(), 1u);
 
   comm->StoreResponse(msgs[1].packet);
   comm->StoreResponse(msgs[0].packet);
+  EXPECT_EQ(comm->GetRxSize(), 1u);
   // Only the delivered bytes are replaced; the rest keep the older contents.
-  EXPECT_EQ(ToHex(comm->m_RxBuf.data(), 5), "02 11 22 55 00");
+  EXPECT_EQ(ToHex(comm->m_RxBuf.data(), 4), "02 6A D3 00");
 }
 
 TEST_F(FrameReceiveTest, LongestFrameAfterUnescapingFitsTheBuffer) {
   // 510 escaped bytes shrink to 255; a CRC-30 frame of that size is checked over all of them.
-  SetState(Rx::DmCrc30);
+  Fresh(Rx::DmCrc30);
   std::vector<uint8_t> body(251, 0x7D);
-  const uint32_t c = crc::Crc30(body.data(), body.size() * 8);
-  for (int s = 24; s >= 0; s -= 8) body.push_back(static_cast<uint8_t>(c >> s));
-  const std::vector<uint8_t> wire = EscapeAndClose(body);
+  const std::vector<uint8_t> wire = Crc30Reply(body);
   ASSERT_LE(wire.size(), 512u);
-  comm->m_nRxCount = 0;
-  comm->ParseRxData(wire.data(), static_cast<int>(wire.size()));
+  Read(wire);
   auto msgs = target.Take();
   ASSERT_EQ(msgs.size(), 1u);
-  EXPECT_EQ(msgs[0].packet.size, body.size());
+  EXPECT_EQ(msgs[0].packet.size, body.size() + 4);
+  EXPECT_EQ(msgs[0].packet.PayloadSize(), body.size());
   EXPECT_EQ(BadFrames(), 0);
 }
 

@@ -68,9 +68,11 @@ TEST_F(LinkPtyTest, ARequestIsAnsweredAndTheReplyPosted) {
 TEST_F(LinkPtyTest, DataBytesFFAndControlCharactersArriveAsSent) {
   StartLink();
   comm.m_bDloadFraming = 1;
-  ASSERT_TRUE(peer.Write(Hex("FF 11 13 00 0D 0A FF FF 7E")));
+  const std::vector<uint8_t> reply = Fcs16Reply(Hex("FF 11 13 00 0D 0A FF FF"));
+  ASSERT_TRUE(peer.Write(reply));
   ASSERT_TRUE(target.WaitFor(WM_RX_PACKET, 1, 5s));
-  EXPECT_EQ(LastPacket(), "FF 11 13 00 0D 0A FF FF");
+  EXPECT_EQ(LastPacket(), ToHex(std::vector<uint8_t>(reply.begin(), reply.end() - 1)));
+  EXPECT_EQ(LastPacket().substr(0, 23), "FF 11 13 00 0D 0A FF FF");
 
   BlockRecord rec;
   rec.SetAddress(0x00FF1100);

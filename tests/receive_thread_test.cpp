@@ -76,7 +76,8 @@ TEST_F(ReceiveThreadTest, NothingIsReadWhileHeldForASpeedChange) {
   runner.Thread()->SuspendThread();
   const int readsBefore = dev->ReadCalls();
   comm->ChangeBaud(115200);
-  dev->Feed(Hex("02 11 22 7E"));
+  comm->m_bDloadFraming = 1;
+  dev->Feed(Fcs16Reply({0x02}));
   std::this_thread::sleep_for(30ms);
   EXPECT_EQ(dev->ReadCalls(), readsBefore);
   EXPECT_EQ(target.Count(WM_RX_PACKET), 0u);

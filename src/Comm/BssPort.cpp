@@ -1,4 +1,5 @@
 // The port half of the link: open, configure, close, speed changes, byte I/O and log forwarding.
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <thread>
@@ -17,6 +18,7 @@ CBssComm::~CBssComm() { ReleaseComm(); }
 
 void CBssComm::Reset() {
   m_nRxCount = 0;
+  m_bRxHunting = false;
   g_bCommOpen = false;
 }
 
@@ -124,6 +126,7 @@ size_t CBssComm::ReadComm(uint8_t* dst, size_t max) {
 
 bool CBssComm::WriteCommByte(uint8_t b) {
   if (!g_bCommOpen) return false;
+  ++m_nTxHanded;
   if (m_device->WriteByte(b, kWriteTimeoutMs)) return true;
   trace::Write("WRITE_Error : WriteFile() in COMM\n");
   return false;
@@ -134,10 +137,14 @@ bool CBssComm::WriteComm(const uint8_t* bytes, size_t count) {
   size_t done = 0;
   while (done < count) {
     if (!g_bCommOpen) return false;
-    done += m_device->Write(bytes + done, count - done, kWriteTimeoutMs);
-    if (done < count) {
+    const size_t chunk = std::min(kWriteChunk, count - done);
+    m_nTxHanded += chunk;
+    const size_t wrote = m_device->Write(bytes + done, chunk, kWriteTimeoutMs);
+    done += wrote;
+    if (wrote < chunk) {
       trace::Write("WRITE_Error : WriteFile() in COMM\n");
       ++done;  // lost, as a single byte that failed would be
+      m_nTxHanded -= chunk - (wrote + 1);  // the rest are counted again with the next piece
       all = false;
     }
   }

@@ -11,6 +11,7 @@
 
 #include "BlockRecord.h"
 #include "Comm/QTextQ.h"
+#include "Comm/ReplyCheck.h"
 #include "platform/SerialDevice.h"
 #include "platform/WindowMessage.h"
 
@@ -21,6 +22,14 @@ class CBssComm {
   static constexpr int32_t kRxFrameSize = 512;    // frame assembly buffer
   static constexpr size_t kRxPayloadSize = 513;   // one frame without its flags
   static constexpr int kWriteTimeoutMs = 1000;
+  // Silence after which a frame without its closing flag is noise. USB serial adapters hold
+  // received bytes up to their 16 ms latency timer, so one reply may come in pieces that far
+  // apart; 100 ms absorbs that six times over (and a loaded host's scheduling), while a stray
+  // byte more than 100 ms before a reply no longer spoils it.
+  static constexpr uint64_t kInterByteLimitMs = 100;
+  // Frames go to the device in pieces of this size, each counted as handed over before it is
+  // written, so that a reply arriving during a long write is judged against what has left.
+  static constexpr size_t kWriteChunk = 256;
   static constexpr unsigned kSettleMs = 100;
 
   static constexpr uint8_t kFlag = 0x7E;
@@ -73,15 +82,34 @@ class CBssComm {
   void WriteRawByte(uint8_t b);
   static bool NeedEscape(uint8_t b) { return b >= 0x7D && b <= 0x7F; }
   bool PutByte(uint8_t b, bool escape);
-  bool ParseRxData(const uint8_t* data, int count);
-  // Each decoder unescapes m_RxPayload in place; `count` is the bytes before, `decoded` after.
-  bool DecodePlain(int count, int& decoded);
-  bool DecodeDload(int count, int& decoded);
-  bool DecodeCrc30(int count, int& decoded);
+  // Bytes read at nowMs (any steady millisecond clock): each closing flag ends one frame,
+  // which is decoded and delivered at once. False when a frame overflowed the assembly.
+  bool ParseRxData(const uint8_t* data, int count, uint64_t nowMs);
+  // Each decoder unescapes m_RxPayload in place; `count` is the bytes before, `decoded` after,
+  // `checkSize` the trailing check bytes among them.
+  bool DecodePlain(int count, int& decoded, int& checkSize);
+  bool DecodeDload(int count, int& decoded, int& checkSize);
+  bool DecodeCrc30(int count, int& decoded, int& checkSize);
   static uint32_t Crc30(const uint8_t* data, size_t bits);
-  void DeliverPacket(const uint8_t* bytes, int count);
+  void DeliverPacket(const uint8_t* bytes, int count, int checkSize);
   // On the UI thread: the reply carried by WM_RX_PACKET becomes the current response.
   void StoreResponse(const RxPacket& packet);
+  // The payload size of the current response, check bytes not counted.
+  size_t GetRxSize() const { return m_nRxSize; }
+  // Of the current response: how much the host had sent when it arrived (RxPacket).
+  uint64_t GetRxBytesOut() const { return m_nRxBytesOut; }
+  // A new command may face another handset: learn its replies' check bytes afresh.
+  void ResetReplyChecks();
+  CReplyCheck::Kind PlainCheck() const { return m_plainCheck.Get(); }
+  CReplyCheck::Kind DloadCheck() const { return m_dloadCheck.Get(); }
+
+  // Bytes handed to the port so far (a frame is counted as it is handed over); after a
+  // request, the position of its last byte.
+  uint64_t GetTxEnd() const { return m_nTxHanded.load(); }
+  // Of those, how many have left on the line by now. Any thread.
+  uint64_t TxBytesOut() const;
+  // Bytes on the wire of the last request (flags and escapes included).
+  size_t GetLastFrameBytes() const { return m_nLastFrameBytes; }
 
   // --- requests ---
   void SendStatusReq();
@@ -125,7 +153,17 @@ class CBssComm {
   std::string m_strOpenError;
   std::function<void(unsigned)> m_pause;
   std::array<uint8_t, kMaxFrame> m_TxFrame{};  // the frame being sent; UI thread only
+  size_t m_nLastFrameBytes = 0;
+  std::atomic<uint64_t> m_nTxHanded{0};        // written by the UI thread, read by both
+  size_t m_nRxSize = 0;                         // UI thread
+  uint64_t m_nRxBytesOut = 0;                   // UI thread
+  CReplyCheck m_plainCheck;
+  CReplyCheck m_dloadCheck;
   // Receive side, used by the receive thread only.
+  void EndFrame();
+  bool DecodeTwoByteCheck(CReplyCheck& check, const char* what, int count, int& decoded, int& checkSize);
+  uint64_t m_nLastRxMs = 0;
+  bool m_bRxHunting = false;  // an overlong frame is being skipped up to its flag
   std::array<uint8_t, kRxFrameSize> m_RxFrame{};
   std::array<uint8_t, kRxPayloadSize> m_RxPayload{};
   std::array<uint8_t, kRxPayloadSize> m_RxScratch{};

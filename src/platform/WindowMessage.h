@@ -12,10 +12,17 @@ constexpr uint32_t WM_COMM_BREAK = WM_USER + 0x161;  // the port reported a brea
 constexpr size_t kRxBufSize = 500;
 
 // A decoded reply. It is copied into the message so that a second reply can never tear the
-// one the window is reading.
+// one the window is reading, and it carries its length so that no check reads a byte the
+// reply does not have.
 struct RxPacket {
   std::array<uint8_t, kRxBufSize> bytes{};
-  uint16_t size = 0;
+  uint16_t size = 0;       // bytes delivered, trailing check bytes included
+  uint8_t checkSize = 0;   // trailing check bytes among them (0, 2 or 4)
+  // How many of the host's written bytes had left on the line when the reply was complete:
+  // a reply cannot answer a request whose last byte had not yet gone.
+  uint64_t hostBytesOut = 0;
+
+  size_t PayloadSize() const { return size > checkSize ? size - checkSize : 0; }
 };
 
 struct WindowMessage {

@@ -44,3 +44,10 @@ std::vector<uint8_t> Crc30Reply(std::vector<uint8_t> body) {
   for (int s = 24; s >= 0; s -= 8) body.push_back(static_cast<uint8_t>(c >> s));
   return EscapeAndClose(body);
 }
+
+std::vector<uint8_t> Fcs16Reply(std::vector<uint8_t> body) {
+  const uint16_t c = crc::Fcs16(body.data(), body.size());
+  body.push_back(static_cast<uint8_t>(c & 0xFF));
+  body.push_back(static_cast<uint8_t>(c >> 8));
+  return EscapeAndClose(body);
+}

@@ -13,3 +13,5 @@ std::string ToHex(const uint8_t* bytes, size_t n);
 std::vector<uint8_t> EscapeAndClose(const std::vector<uint8_t>& body);
 // The same after appending the CRC-30 of body, most significant byte first.
 std::vector<uint8_t> Crc30Reply(std::vector<uint8_t> body);
+// The same after appending the FCS-16 of body, low byte first.
+std::vector<uint8_t> Fcs16Reply(std::vector<uint8_t> body);

@@ -65,15 +65,10 @@ void CEngineHarness::OnMessage(const WindowMessage& msg) {
 }
 
 void CEngineHarness::Deliver() {
+  // Each burst is one read of the receive thread, at the time it arrives.
   for (const sim::Burst& burst : loop->TakeDue(win.Now())) {
-    // The receive thread starts a new frame with every burst; a gap above 5 ms ends one.
-    if (!m_lastBurstMs || burst.dueMs > *m_lastBurstMs + 5) {
-      dlg->Comm().m_nRxCount = 0;
-      m_parseOk = true;
-    }
-    m_lastBurstMs = burst.dueMs;
-    if (m_parseOk && !burst.bytes.empty())
-      m_parseOk = dlg->Comm().ParseRxData(burst.bytes.data(), static_cast<int>(burst.bytes.size()));
+    if (!burst.bytes.empty())
+      dlg->Comm().ParseRxData(burst.bytes.data(), static_cast<int>(burst.bytes.size()), burst.dueMs);
   }
   bool hungUp = false;
   loop->WithModel([&](sim::CHandsetModel& m) { hungUp = m.HungUp(); });

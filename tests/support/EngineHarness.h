@@ -1,7 +1,7 @@
 #pragma once
 // The main window on virtual time against the simulated handset in the same process. The
-// handset's replies reach the link's parser when their virtual time comes, as the receive
-// thread would hand them on; a reply split by more than 5 ms is two bursts.
+// handset's replies reach the link's frame assembly when their virtual time comes, one burst
+// per read, as the receive thread hands them on.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -57,8 +57,6 @@ class CEngineHarness {
 
   CWireRecorder* m_wire = nullptr;
   std::string m_dir;
-  std::optional<uint64_t> m_lastBurstMs;
-  bool m_parseOk = true;
   bool m_hangupPosted = false;
   bool m_timerArmed = false;
 };
