@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/PtyPeer.h"
+#include "support/TraceCapture.h"
 
 namespace {
 
@@ -138,6 +139,39 @@ TEST_P(TtyDeviceSpeed, PeerSeesTheConfiguredSpeed) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, TtyDeviceSpeed,
                          ::testing::Values(1200u, 9600u, 57600u, 115200u, 921600u));
+
+TEST_F(TtyDeviceTest, APtyRefusesLowLatencyModeAndOpensAllTheSame) {
+  CTraceCapture trace;
+  OpenConfigured();
+  EXPECT_NE(trace.Text().find("tty: no low-latency mode"), std::string::npos) << trace.Text();
+}
+
+// A pty hands the bytes to the other side at once: no line time, whatever the speed set.
+TEST_F(TtyDeviceTest, PendingOutputOnAPtyIsTheDriversQueueOnly) {
+  EXPECT_EQ(m_dev.PendingOutput(), 0u);
+  OpenConfigured(1200);
+  const Bytes sent(600, 0x5A);  // five seconds at 1200 bit/s
+  ASSERT_EQ(m_dev.Write(sent.data(), sent.size(), 1000), sent.size());
+  EXPECT_EQ(m_peer.ReadUntil(sent.size(), kDataTimeoutMs), sent);
+  EXPECT_EQ(m_dev.PendingOutput(), 0u);
+  m_dev.Close();
+  EXPECT_EQ(m_dev.PendingOutput(), 0u);
+}
+
+// The receive thread may sit in WaitEvent with the port's lock: PendingOutput must not wait for it.
+TEST_F(TtyDeviceTest, PendingOutputAnswersWhileAWaitIsInProgress) {
+  OpenConfigured();
+  m_dev.SetEventMask(EV_RXCHAR);
+  uint32_t events = 0;
+  m_dev.Wake();
+  ASSERT_TRUE(m_dev.WaitEvent(events));
+  CWaiter waiter(m_dev);
+  std::this_thread::sleep_for(50ms);
+  auto pending = std::async(std::launch::async, [this] { return m_dev.PendingOutput(); });
+  const bool answered = pending.wait_for(kBound) == std::future_status::ready;
+  if (!answered) m_dev.Wake();
+  EXPECT_TRUE(answered);
+}
 
 TEST_F(TtyDeviceTest, RefusedSettingsLeaveTheLineAsItWas) {
   OpenConfigured(57600);
@@ -437,6 +471,7 @@ TEST_F(TtyDeviceTest, ReceiveThreadAlongsideCloseAndReopen) {
         continue;
       }
       if ((events & EV_RXCHAR) == 0) continue;
+      m_dev.PendingOutput();  // as the link asks with every reply, while Close may be under way
       while (const size_t n = m_dev.Read(buf, std::min(sizeof buf, m_dev.BytesWaiting() + 1))) {
         std::lock_guard lock(gotMutex);
         got.insert(got.end(), buf, buf + n);

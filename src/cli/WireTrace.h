@@ -38,6 +38,7 @@ class CWireTraceDevice final : public CSerialDevice {
   bool SetEventMask(uint32_t mask) override { return m_inner->SetEventMask(mask); }
   bool WaitEvent(uint32_t& events) override { return m_inner->WaitEvent(events); }
   void Wake() override { m_inner->Wake(); }
+  size_t PendingOutput() override { return m_inner->PendingOutput(); }
   std::string LastError() const override { return m_inner->LastError(); }
 
  private:

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <system_error>
 
 #include "platform/Trace.h"
+#include "platform/TtyLineTime.h"
 #include "platform/TtyOpenError.h"
 #include "platform/TtyTermios.h"
 
@@ -27,6 +29,11 @@ std::string ErrnoText(int err) { return std::generic_category().message(err); }
 
 // Modem-line ioctls fail this way on a pty, which has no modem lines.
 bool NoModemLines(int err) { return err == ENOTTY || err == EINVAL; }
+
+std::chrono::nanoseconds SteadyNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+}
 
 }  // namespace
 
@@ -72,6 +79,10 @@ bool CTtyDevice::Open(const std::string& path) {
                  ErrnoText(err) + ".");
     return false;
   }
+  m_lowLatency.Request(tty::DeviceSerialInfoIoctl(fd));
+  struct stat st {};
+  m_isPty = ::fstat(fd, &st) == 0 && tty::IsPtySlave(st.st_rdev);
+  ResetLineTime();
   {
     std::lock_guard lock(m_ioMutex);
     ResetReceiveState();
@@ -114,6 +125,8 @@ bool CTtyDevice::Configure(const SerialSettings& settings) {
                  (settings.parity == 0 ? "no parity" : "parity") + ".");
     return false;
   }
+  // Bytes already written keep the time they were given at the old speed.
+  if (!m_isPty) m_lineBaud.store(settings.baud);
   // After the speed is set: leaving speed 0 (hang-up) raises DTR again.
   ClearDtr();
   return true;
@@ -123,6 +136,8 @@ void CTtyDevice::Purge() {
   const int fd = m_fd.load();
   if (fd < 0) return;
   if (::tcflush(fd, TCIOFLUSH) != 0) trace::Printf("tty: purge: %s\n", ErrnoText(errno).c_str());
+  // What the driver still held will not go out; the line time kept for it is void.
+  m_lineFreeNs.store(0);
   // The receive side drops its partial mark at its next call; its lock may be held in a wait.
   m_purgeRequested.store(true);
 }
@@ -142,11 +157,16 @@ void CTtyDevice::Close() {
   m_closing.store(true);
   Wake();
   std::lock_guard lock(m_ioMutex);
+  m_lowLatency.Restore(tty::DeviceSerialInfoIoctl(fd));
   // The exclusive flag belongs to the tty, not to this descriptor: on a pty it outlives the
   // close and would keep every later open but root's out with EBUSY.
   ::ioctl(fd, TIOCNXCL);
-  ::close(fd);
-  m_fd.store(-1);
+  {
+    std::lock_guard fdLock(m_fdMutex);
+    ::close(fd);
+    m_fd.store(-1);
+    ResetLineTime();
+  }
   ResetReceiveState();
   DrainWake();
   m_closing.store(false);
@@ -211,6 +231,7 @@ size_t CTtyDevice::Write(const uint8_t* bytes, size_t count, int timeoutMs) {
   while (done < count) {
     const ssize_t n = ::write(fd, bytes + done, count - done);
     if (n > 0) {
+      NoteWritten(static_cast<size_t>(n));
       done += static_cast<size_t>(n);
       if (done < count) deadline = Clock::now() + timeout;
       continue;
@@ -288,6 +309,17 @@ void CTtyDevice::Wake() {
   [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
 }
 
+size_t CTtyDevice::PendingOutput() {
+  std::lock_guard lock(m_fdMutex);
+  const int fd = m_fd.load();
+  if (fd < 0) return 0;
+  int queued = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
+  const size_t onLine = tty::BytesStillOnTheLine(std::chrono::nanoseconds(m_lineFreeNs.load()),
+                                                 SteadyNow(), m_lineBaud.load());
+  return std::max(static_cast<size_t>(queued), onLine);
+}
+
 std::string CTtyDevice::LastError() const {
   std::lock_guard lock(m_errorMutex);
   return m_lastError;
@@ -347,6 +379,20 @@ size_t CTtyDevice::TakeReady(uint8_t* dst, size_t max) {
   std::copy_n(m_ready.begin(), n, dst);
   m_ready.erase(m_ready.begin(), m_ready.begin() + static_cast<std::ptrdiff_t>(n));
   return n;
+}
+
+void CTtyDevice::NoteWritten(size_t count) {
+  const uint32_t baud = m_lineBaud.load();
+  if (baud == 0) return;
+  // Only the UI thread writes, so nothing moves the time between this load and the store.
+  const auto freeAt = tty::LineFreeAfter(std::chrono::nanoseconds(m_lineFreeNs.load()), SteadyNow(),
+                                         count, baud);
+  m_lineFreeNs.store(freeAt.count());
+}
+
+void CTtyDevice::ResetLineTime() {
+  m_lineBaud.store(0);
+  m_lineFreeNs.store(0);
 }
 
 void CTtyDevice::DrainWake() {

@@ -6,6 +6,8 @@
 // alive while the receive thread uses it: WaitEvent holds it during its poll, so Close first
 // raises m_closing and writes the wake channel (a close does not end a poll on Linux), then
 // takes it. WriteByte and Write run on the UI thread, the only one that closes, and need no lock.
+// PendingOutput may come from any thread, also while the receive thread waits: it takes
+// m_fdMutex, which Close holds only for the close itself, never the wait's lock.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +17,7 @@
 
 #include "platform/ParmrkDecoder.h"
 #include "platform/SerialDevice.h"
+#include "platform/TtyLowLatency.h"
 
 class CTtyDevice final : public CSerialDevice {
  public:
@@ -48,6 +51,10 @@ class CTtyDevice final : public CSerialDevice {
   bool WaitEvent(uint32_t& events) override;
   void Wake() override;
 
+  // The driver's output queue; on a serial line (not a pty) at least what the line still owes
+  // at the set speed for the bytes written, which an adapter's own FIFO hides from the driver.
+  size_t PendingOutput() override;
+
   std::string LastError() const override;
 
  private:
@@ -65,6 +72,8 @@ class CTtyDevice final : public CSerialDevice {
   void CheckLineCounters(int fd);
   size_t TakeReady(uint8_t* dst, size_t max);
   void DrainWake();
+  void NoteWritten(size_t count);
+  void ResetLineTime();
 
   std::atomic<int> m_fd{-1};
   int m_wakeFd = -1;  // eventfd, as long-lived as the object
@@ -72,6 +81,14 @@ class CTtyDevice final : public CSerialDevice {
   std::atomic<bool> m_purgeRequested{false};
   std::atomic<uint32_t> m_mask{0};
   std::atomic<uint32_t> m_pending{0};  // line events noticed, not yet reported
+  bool m_isPty = false;                 // UI thread: no line speed to time the bytes by
+  tty::CLowLatency m_lowLatency;        // UI thread
+  // When the line will have sent all written (steady clock, ns) at m_lineBaud; a baud of 0 (a
+  // pty, or not configured yet) means no estimate.
+  std::atomic<int64_t> m_lineFreeNs{0};
+  std::atomic<uint32_t> m_lineBaud{0};
+
+  std::mutex m_fdMutex;  // the descriptor's life against PendingOutput
 
   std::mutex m_ioMutex;  // the descriptor's life against the receive thread; the state below
   CParmrkDecoder m_decoder;

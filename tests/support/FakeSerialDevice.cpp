@@ -109,6 +109,11 @@ void CFakeSerialDevice::Wake() {
   m_cv.notify_all();
 }
 
+size_t CFakeSerialDevice::PendingOutput() {
+  std::lock_guard lock(m_mutex);
+  return m_open ? m_pendingOutput : 0;
+}
+
 std::string CFakeSerialDevice::LastError() const { return "no such device"; }
 
 void CFakeSerialDevice::Feed(const std::vector<uint8_t>& bytes) {
@@ -175,6 +180,11 @@ void CFakeSerialDevice::FailWrites(bool fail) {
 bool CFakeSerialDevice::WasDtrCleared() const {
   std::lock_guard lock(m_mutex);
   return m_dtrCleared;
+}
+
+void CFakeSerialDevice::SetPendingOutput(size_t bytes) {
+  std::lock_guard lock(m_mutex);
+  m_pendingOutput = bytes;
 }
 
 void CFakeSerialDevice::FailEventMask(bool fail) {

@@ -24,6 +24,7 @@ class CFakeSerialDevice : public CSerialDevice {
   bool SetEventMask(uint32_t mask) override;
   bool WaitEvent(uint32_t& events) override;
   void Wake() override;
+  size_t PendingOutput() override;
   std::string LastError() const override;
 
   // Test side.
@@ -42,6 +43,8 @@ class CFakeSerialDevice : public CSerialDevice {
   // Reads done since construction, to see that a held thread does not read.
   int ReadCalls() const;
   bool WasDtrCleared() const;
+  // What PendingOutput reports from now on, as if bytes written were still on their way.
+  void SetPendingOutput(size_t bytes);
 
  private:
   mutable std::mutex m_mutex;
@@ -51,6 +54,7 @@ class CFakeSerialDevice : public CSerialDevice {
   bool m_failMask = false;
   int m_readCalls = 0;
   bool m_dtrCleared = false;
+  size_t m_pendingOutput = 0;
   int m_failOpens = 0;
   int m_openCount = 0;
   int m_closeCount = 0;
