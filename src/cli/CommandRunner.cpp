@@ -22,6 +22,7 @@ namespace {
 
 // Messages and timers of the front-end's own; the engine never sees them.
 constexpr uint32_t WM_CLI_INTERRUPT = WM_USER + 0x300;
+constexpr uint32_t WM_CLI_LOG_SHOWN = WM_USER + 0x301;  // every log line queued before it is out
 constexpr uint32_t TM_CLI_TIMEOUT = 0x7100;
 
 // The device the command talks to. Both COM1 and COM2 are pointed at it, so that the link the
@@ -60,6 +61,7 @@ class CRun {
   bool Prepare();
   void Handle(const WindowMessage& msg);
   void Begin();
+  void ShowQueuedLog();
   int Result();
 
   const CliOptions& m_options;
@@ -69,6 +71,8 @@ class CRun {
   CConsoleQuestions m_questions;
   std::optional<int> m_status;
   bool m_stopAsked = false;
+  bool m_ending = false;    // the result is known: only queued log lines are still handled
+  bool m_logShown = false;  // WM_CLI_LOG_SHOWN came back
   std::atomic<bool> m_aborted{false};
   std::unique_ptr<CTarviselDlg> m_dlg;
 };
@@ -101,6 +105,15 @@ bool CRun::Prepare() {
 }
 
 void CRun::Handle(const WindowMessage& msg) {
+  if (msg.message == WM_CLI_LOG_SHOWN) {
+    m_logShown = true;
+    return;
+  }
+  if (m_ending) {
+    // The command is over: the engine takes no more replies, timers or commands.
+    if (msg.message == WM_LOG_TEXT) m_dlg->Dispatch(msg);
+    return;
+  }
   if (msg.message == WM_CLI_INTERRUPT) {
     m_stopAsked = true;
     m_view.Note("interrupt: Stop (press Ctrl-C again within 2 s to quit)");
@@ -186,9 +199,21 @@ int CRun::Execute() {
       return m_status.has_value();
     });
   }
+  if (!m_aborted) ShowQueuedLog();
   const int status = Result();
   m_dlg.reset();  // closes the port and ends the receive thread
   return status;
+}
+
+// The end is decided right after the message that settled it, while log lines the engine
+// queued before it (Info's "Mobile version received") still wait, each behind a WM_LOG_TEXT.
+// Posted messages are handed out in order and before any timer, so once a marker posted now
+// comes back, every one of them has been shown.
+void CRun::ShowQueuedLog() {
+  m_ending = true;
+  m_logShown = false;
+  m_win.PostMessage(WM_CLI_LOG_SHOWN, 0, 0);
+  m_win.Run([this] { return m_logShown || m_aborted; });
 }
 
 int CRun::Result() {

@@ -117,6 +117,20 @@ TEST_F(CliSimTest, InfoPrintsTheHandsetsVersion) {
   EXPECT_NE(r.err.find("단말기 정보를 읽어옵니다."), std::string::npos) << r.err;
 }
 
+// The reply that ends Info also queues its log line: it must come out, and before the result.
+TEST_F(CliSimTest, InfoShowsTheLogLinesOfTheReplyBeforeTheResult) {
+  StartSim("rev=1234");
+  const ProcessResult r = Cli({"info", "--device", Pty()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const size_t asking = Find(r.err, "단말기 정보를 읽어옵니다.");
+  const size_t received = Find(r.err, "Mobile version received");
+  const size_t result = Find(r.err, "result: info completed");
+  ASSERT_NE(received, std::string::npos) << r.err;
+  ASSERT_NE(result, std::string::npos) << r.err;
+  EXPECT_LT(asking, received) << r.err;
+  EXPECT_LT(received, result) << r.err;
+}
+
 TEST_F(CliSimTest, ToDmSwitchesAHandsetThatOnlyAnswersToDm) {
   StartSim("start=todm; todm-ms=200");
   const ProcessResult r = Cli({"todm", "--device", Pty()});
