@@ -173,6 +173,11 @@ class CTarviselDlg {
   void RevokeAnswer();
   uint32_t DrainMs() const;
   void OnUnmatchedReply();
+  void OnEarlyReply();
+  bool IsAck() const;
+  // The last block is answered: the final jump goes after a short wait in which a second
+  // answer to that block can only be a duplicate, and must not be taken for the jump's.
+  void SendFinalJump();
   void EndOutOfStep();
   void FinishDownload();
   void StopDrainTimer();
@@ -180,6 +185,7 @@ class CTarviselDlg {
   CReplyLedger m_ledger;
   bool m_bActive = false;      // a command waits for replies
   bool m_bDraining = false;
+  bool m_bJumpSettle = false;
   bool m_bFinalDrain = false;
   RxPacket m_heldResp;         // the answer held over a drain, without its check bytes
   int m_nEraseCycles = 0;      // erase-and-restart cycles of this download

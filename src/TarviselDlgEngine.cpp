@@ -16,6 +16,8 @@ constexpr uint32_t kBlockSize = 4096;
 // After the final jump's ACK: a handset running one reply behind the engine answers the jump
 // within its ordinary reply time, well inside a second.
 constexpr uint32_t kFinalDrainMs = 1000;
+// Before the final jump: a handset that answers a block twice does so within milliseconds.
+constexpr uint32_t kJumpSettleMs = 200;
 
 std::string Format(const char* fmt, unsigned long a) {
   char buf[256];
@@ -174,10 +176,8 @@ void CTarviselDlg::DloadStep() {
       ShowBlockProgress();
       if (m_nBlockIdx == m_nBlocks) {
         ShowElapsedTime();
-        m_nDlStep = STEP_DONE;
-        m_comm.SendJumpReq();
-        NoteRequest();
-        ArmReplyTimer(TM_REPLY, 5000);
+        m_bJumpSettle = true;
+        m_services.SetTimer(TM_DRAIN, kJumpSettleMs);
       } else {
         SendBlock();
       }
@@ -193,6 +193,15 @@ void CTarviselDlg::DloadStep() {
     default:
       break;
   }
+}
+
+void CTarviselDlg::SendFinalJump() {
+  m_bJumpSettle = false;
+  m_nDlStep = STEP_DONE;
+  m_nRetry = 0;
+  m_comm.SendJumpReq();
+  NoteRequest();
+  ArmReplyTimer(TM_REPLY, 5000);
 }
 
 bool CTarviselDlg::SendBlock() {
@@ -310,6 +319,7 @@ void CTarviselDlg::StopDownloader() {
   m_services.KillTimer(m_nTimerId);
   StopDrainTimer();
   m_bDraining = false;
+  m_bJumpSettle = false;
   m_bFinalDrain = false;
   m_bActive = false;
   m_ledger.Reset();

@@ -21,12 +21,14 @@ namespace {
 constexpr uint32_t kDrainWorkMs = 1000;
 
 constexpr uint8_t kDmErrorCodes[] = {0x13, 0x15, 0x18};
+constexpr uint8_t kAck = 0x02;
 }  // namespace
 
 void CTarviselDlg::BeginCommand() {
   StopDrainTimer();
   m_ledger.Reset();
   m_bDraining = false;
+  m_bJumpSettle = false;
   m_bFinalDrain = false;
   m_nEraseCycles = 0;
   m_comm.ResetReplyChecks();
@@ -65,7 +67,7 @@ long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
   }
   switch (m_ledger.OnReply(m_comm.GetRxBytesOut())) {
     case CReplyLedger::Match::TooEarly:
-      QueueLog(4, "[RX]Reply ignored: it came before the request had gone out");
+      OnEarlyReply();
       return 1;
     case CReplyLedger::Match::Nothing:
       OnUnmatchedReply();
@@ -93,7 +95,24 @@ long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
   return 1;
 }
 
+bool CTarviselDlg::IsAck() const { return m_comm.GetRxSize() >= 1 && m_pResp[0] == kAck; }
+
+void CTarviselDlg::OnEarlyReply() {
+  // An answer to an earlier request. Another ACK of it changes nothing; anything else disowns
+  // an answer already acted on.
+  if (m_nState == DL_DOWNLOAD && !IsAck()) {
+    ValidateResponse();
+    EndOutOfStep();
+    return;
+  }
+  QueueLog(4, "[RX]Reply ignored: it came before the request had gone out");
+}
+
 void CTarviselDlg::OnUnmatchedReply() {
+  if (m_nState == DL_DOWNLOAD && m_bJumpSettle && IsAck()) {
+    QueueLog(4, "[RX]Reply ignored: a second ACK of the last block");
+    return;
+  }
   if (m_nState == DL_DOWNLOAD) {
     trace::Printf("engine: a reply with none owed (%u sent, %u replies, %u written off)\n", m_ledger.Sends(),
                   m_ledger.Replies(), m_ledger.WrittenOff());
@@ -194,6 +213,7 @@ void CTarviselDlg::EndOutOfStep() {
   m_services.KillTimer(m_nTimerId);
   StopDrainTimer();
   m_bDraining = false;
+  m_bJumpSettle = false;
   m_bFinalDrain = false;
   m_bActive = false;
   m_ledger.Reset();
