@@ -12,6 +12,10 @@ namespace {
 
 // Escaped, a block write is at most twice its payload and FCS.
 constexpr size_t kMaxRawFrame = 2 * (CHandsetModel::kMaxPayload + 2) + 8;
+constexpr uint64_t kNsPerMs = 1000000;
+constexpr const char* kWhileOwedNote = " [sent while a reply was owed]";
+
+uint64_t CeilMs(uint64_t ns) { return (ns + kNsPerMs - 1) / kNsPerMs; }
 
 struct ToDmSequence {
   std::vector<uint8_t> bytes;  // between the opening 7F and the closing 7E
@@ -95,6 +99,7 @@ CHandsetModel::CHandsetModel(CScenario scenario, size_t flashSize)
       m_mode(HandsetMode::Dm),
       m_baud(m_scenario.DmBaud()),
       m_splitter(kMaxRawFrame) {
+  if (m_scenario.adapter.On()) m_adapter.emplace(m_scenario.adapter);
   if (m_scenario.start == StartMode::ToDm) {
     m_mode = HandsetMode::ToDmOnly;
     m_baud = 9600;
@@ -147,11 +152,25 @@ void CHandsetModel::OnHostBytes(const uint8_t* data, size_t n, uint32_t hostBaud
   }
 }
 
+void CHandsetModel::TakeHandovers() {
+  for (CUsbAdapter::Handover& h : m_adapter->TakeMade()) {
+    m_bursts.push_back(Burst{CeilMs(h.atNs), std::move(h.bytes), h.baud, h.endsDownload});
+  }
+}
+
 std::vector<Burst> CHandsetModel::TakeDue(uint64_t nowMs) {
   Advance(nowMs);
+  if (m_adapter) {
+    m_adapter->Expire(nowMs * kNsPerMs);
+    TakeHandovers();
+    while (!m_lineBursts.empty() && m_lineBursts.front().dueMs <= nowMs) m_lineBursts.pop_front();
+  }
   std::vector<Burst> out;
   size_t k = 0;
-  while (k < m_bursts.size() && m_bursts[k].dueMs <= nowMs) ++k;
+  while (k < m_bursts.size() && m_bursts[k].dueMs <= nowMs) {
+    m_bytesOut += m_bursts[k].bytes.size();
+    ++k;
+  }
   out.assign(std::make_move_iterator(m_bursts.begin()),
              std::make_move_iterator(m_bursts.begin() + static_cast<ptrdiff_t>(k)));
   m_bursts.erase(m_bursts.begin(), m_bursts.begin() + static_cast<ptrdiff_t>(k));
@@ -159,8 +178,61 @@ std::vector<Burst> CHandsetModel::TakeDue(uint64_t nowMs) {
 }
 
 std::optional<uint64_t> CHandsetModel::NextDueMs() const {
-  if (m_bursts.empty()) return std::nullopt;
-  return m_bursts.front().dueMs;
+  if (!m_bursts.empty()) return m_bursts.front().dueMs;
+  if (m_adapter) {
+    if (const auto end = m_adapter->HoldEndsNs()) return CeilMs(*end);
+  }
+  return std::nullopt;
+}
+
+void CHandsetModel::DropDue(uint64_t nowMs) {
+  // What the host gets is the runner's business here; only the count of what is out stays.
+  m_adapter->Expire(nowMs * kNsPerMs);
+  TakeHandovers();
+  while (!m_bursts.empty() && m_bursts.front().dueMs <= nowMs) {
+    m_bytesOut += m_bursts.front().bytes.size();
+    m_bursts.erase(m_bursts.begin());
+  }
+}
+
+std::vector<Burst> CHandsetModel::TakeLineDue(uint64_t nowMs) {
+  if (!m_adapter) return TakeDue(nowMs);
+  Advance(nowMs);
+  DropDue(nowMs);
+  std::vector<Burst> out;
+  while (!m_lineBursts.empty() && m_lineBursts.front().dueMs <= nowMs) {
+    out.push_back(std::move(m_lineBursts.front()));
+    m_lineBursts.pop_front();
+  }
+  return out;
+}
+
+std::optional<uint64_t> CHandsetModel::NextLineDueMs() const {
+  if (!m_adapter) return NextDueMs();
+  if (m_lineBursts.empty()) return std::nullopt;
+  return m_lineBursts.front().dueMs;
+}
+
+uint64_t CHandsetModel::BytesOutBy(uint64_t nowMs) const {
+  uint64_t out = m_bytesOut;
+  for (const Burst& b : m_bursts) {
+    if (b.dueMs > nowMs) return out;
+    out += b.bytes.size();
+  }
+  if (m_adapter) {
+    const auto end = m_adapter->HoldEndsNs();
+    if (end && CeilMs(*end) <= nowMs) out += m_adapter->HeldBytes();
+  }
+  return out;
+}
+
+void CHandsetModel::CheckOwed(FrameRecord& rec, uint64_t nowMs) {
+  m_request = rec.bytes;
+  // An identical resend is how a host recovers from a lost reply; anything else must wait.
+  if (m_owedUpTo > BytesOutBy(nowMs) && rec.bytes != m_owedFor) {
+    rec.whileOwed = true;
+    ++m_whileOwed;
+  }
 }
 
 ReplyCheck CHandsetModel::CurrentCheck() const {
@@ -168,9 +240,11 @@ ReplyCheck CHandsetModel::CurrentCheck() const {
     case HandsetMode::ToDmOnly: return ReplyCheck::None;
     case HandsetMode::Dm:
     case HandsetMode::DmOffline:
-      return m_scenario.variant == DmVariant::Crc30 ? ReplyCheck::Crc30 : ReplyCheck::Fcs16;
-    default: return ReplyCheck::Fcs16;
+      if (m_scenario.variant == DmVariant::Crc30) return ReplyCheck::Crc30;
+      break;
+    default: break;
   }
+  return m_scenario.check == CheckStyle::Other ? ReplyCheck::Xmodem : ReplyCheck::Fcs16;
 }
 
 uint64_t CHandsetModel::WireMs(size_t bytes) const {
@@ -183,6 +257,7 @@ uint64_t CHandsetModel::ReplyBaseMs(uint64_t nowMs) const {
 }
 
 void CHandsetModel::Record(FrameRecord rec) {
+  if (rec.whileOwed) rec.outcome += kWhileOwedNote;
   if (m_sink) m_sink(rec);
   m_records.push_back(std::move(rec));
 }
@@ -210,6 +285,7 @@ void CHandsetModel::HandleFrame(RawFrame frame, uint64_t nowMs) {
   const ReplyCheck check = CurrentCheck();
   FrameRecord rec{nowMs, m_baud, m_mode, frame.opening, -1, {}, FrameCheck::NotChecked, {}};
   if (frame.overflow) {
+    CheckOwed(rec, nowMs);
     rec.outcome = download ? "too long: nak A2" : "too long: ignored";
     Record(std::move(rec));
     if (download) Answer(Reply({kNakTooLarge}), ReqKind::Other, check, nowMs);
@@ -219,6 +295,7 @@ void CHandsetModel::HandleFrame(RawFrame frame, uint64_t nowMs) {
   if (!req.fcsOk || req.payload.empty()) {
     rec.bytes = req.unescaped.empty() ? req.payload : req.unescaped;
     rec.check = FrameCheck::Bad;
+    CheckOwed(rec, nowMs);
     rec.outcome = download ? "bad fcs: nak A1" : "bad fcs: 13 + frame";
     const Response r = Reply(download ? std::vector<uint8_t>{kNakCrc} : WithEcho(kDmBadCmd, rec.bytes));
     Record(std::move(rec));
@@ -227,6 +304,7 @@ void CHandsetModel::HandleFrame(RawFrame frame, uint64_t nowMs) {
   }
   rec.check = FrameCheck::Ok;
   rec.bytes = req.payload;
+  CheckOwed(rec, nowMs);
   if (download && req.payload.size() > kMaxPayload) {
     rec.outcome = "too large: nak A2";
     Record(std::move(rec));
@@ -245,6 +323,7 @@ void CHandsetModel::HandleFrame(RawFrame frame, uint64_t nowMs) {
 
 void CHandsetModel::HandleToDm(const RawFrame& frame, uint64_t nowMs) {
   FrameRecord rec{nowMs, m_baud, m_mode, frame.opening, -1, frame.bytes, FrameCheck::NotChecked, {}};
+  CheckOwed(rec, nowMs);
   const auto& seqs = ToDmSequences();
   int step = -1;
   for (size_t s = 0; s < seqs.size(); ++s) {
@@ -284,6 +363,9 @@ bool CHandsetModel::CountAndFilter(ReqKind kind, FrameRecord& rec, uint64_t nowM
     m_mode = HandsetMode::HungUp;
     m_pending.reset();
     m_bursts.clear();
+    m_lineBursts.clear();
+    if (m_adapter) m_adapter->Clear();
+    m_bytesOut = m_bytesScheduled;  // nothing more is coming
     return false;
   }
   if (FindRule(m_scenario.silent, kind, n, nAny)) {
@@ -313,28 +395,56 @@ void CHandsetModel::Answer(const Response& r, ReqKind kind, ReplyCheck check, ui
   // Frames that were never counted (bad check, too long) take no faults: n is 0 for them.
   const uint32_t n = m_lastN;
   const uint32_t nAny = m_lastAny;
+  auto rule = [&](const std::vector<FaultRule>& rules) { return n ? FindRule(rules, kind, n, nAny) : nullptr; };
   uint64_t due = ReplyBaseMs(nowMs) + r.workMs;
   if (r.send) {
-    const FaultRule* delay = n ? FindRule(m_scenario.delay, kind, n, nAny) : nullptr;
-    const FaultRule* noise = n ? FindRule(m_scenario.noise, kind, n, nAny) : nullptr;
-    const FaultRule* split = n ? FindRule(m_scenario.split, kind, n, nAny) : nullptr;
-    const bool bad = n && FindRule(m_scenario.badcrc, kind, n, nAny);
+    const FaultRule* delay = rule(m_scenario.delay);
+    const FaultRule* noise = rule(m_scenario.noise);
+    const FaultRule* split = rule(m_scenario.split);
+    const FaultRule* junk = rule(m_scenario.junk);
+    const FaultRule* dup = rule(m_scenario.dup);
+    const FaultRule* extra = rule(m_scenario.extra);
+    const bool bad = rule(m_scenario.badcrc) != nullptr;
     if (delay) due += delay->value;
-    std::vector<uint8_t> wire = EncodeReply(r.payload, check, bad);
-    if (noise) {
-      std::vector<uint8_t> lead = MakeNoise(noise->value);
-      wire.insert(wire.begin(), lead.begin(), lead.end());
+    const std::vector<uint8_t> frame = EncodeReply(r.payload, check, bad);
+    std::vector<uint8_t> wire;  // the first burst: what leads the frame, then the frame
+    // The reply owed runs to the end of its frame; a duplicate or an extra reply after it is
+    // the handset's doing, and no host could know to wait for it.
+    uint64_t owedUpTo = m_bytesScheduled;
+    if (junk && junk->gap) {
+      Schedule(due, junk->bytes, false);
+      due += junk->value;
+    } else if (junk) {
+      wire = junk->bytes;
     }
+    if (noise) {
+      const std::vector<uint8_t> lead = MakeNoise(noise->value);
+      wire.insert(wire.end(), lead.begin(), lead.end());
+    }
+    wire.insert(wire.end(), frame.begin(), frame.end());
+    owedUpTo += wire.size() + (junk && junk->gap ? junk->bytes.size() : 0);
+    // What follows: each piece a gap after the one before is out, or (gap 0) in its burst.
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> after;
     if (split && wire.size() >= 2) {
       const size_t at = split->value2 ? std::min<size_t>(split->value2, wire.size() - 1) : wire.size() / 2;
-      std::vector<uint8_t> second(wire.begin() + static_cast<ptrdiff_t>(at), wire.end());
+      after.emplace_back(split->value, std::vector<uint8_t>(wire.begin() + static_cast<ptrdiff_t>(at), wire.end()));
       wire.resize(at);
-      Schedule(due, std::move(wire), false);
-      Schedule(m_lineFreeMs + split->value, std::move(second), r.endsDownload);
-    } else {
-      Schedule(due, std::move(wire), r.endsDownload);
     }
+    if (dup) after.emplace_back(dup->value, frame);
+    if (extra) after.emplace_back(extra->value, EncodeReply(extra->bytes, check));
+    for (auto& [gap, bytes] : after) {
+      if (gap == 0) {
+        wire.insert(wire.end(), bytes.begin(), bytes.end());
+        continue;
+      }
+      Schedule(due, std::move(wire), false);
+      due = m_lineFreeMs + gap;
+      wire = std::move(bytes);
+    }
+    Schedule(due, std::move(wire), r.endsDownload);
     m_busyUntilMs = m_lineFreeMs;
+    m_owedUpTo = owedUpTo;
+    m_owedFor = m_request;
   } else {
     m_busyUntilMs = std::max(m_busyUntilMs, due);
   }
@@ -349,7 +459,19 @@ void CHandsetModel::Schedule(uint64_t dueMs, std::vector<uint8_t> bytes, bool en
   // One line: a reply never overtakes the one before it.
   const uint64_t due = std::max(dueMs, m_lineFreeMs);
   m_lineFreeMs = due + WireMs(bytes.size());
-  m_bursts.push_back(Burst{due, std::move(bytes), m_baud, endsDownload});
+  m_bytesScheduled += bytes.size();
+  if (!m_adapter) {
+    m_bursts.push_back(Burst{due, std::move(bytes), m_baud, endsDownload});
+    return;
+  }
+  // The adapter's hand-overs are planned as the bytes are scheduled: each byte reaches it
+  // once it has crossed the line.
+  const uint64_t byteNs = m_outputLineTime ? uint64_t{10} * 1000000000 / m_baud : 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    m_adapter->Push(bytes[i], due * kNsPerMs + (i + 1) * byteNs, m_baud, endsDownload && i + 1 == bytes.size());
+  }
+  TakeHandovers();
+  m_lineBursts.push_back(Burst{due, std::move(bytes), m_baud, endsDownload});
 }
 
 }  // namespace sim

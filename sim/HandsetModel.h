@@ -24,8 +24,16 @@
 // After lost bytes the download receiver hunts: it drops bytes up to the next 7E or 7F and
 // starts the next frame there, as an HDLC receiver resynchronises. The DM receiver cannot
 // (a plain-variant request has no opening flag): it starts afresh with the next byte.
+//
+// The handset notes a host that does not wait: a frame that comes while a reply is still
+// owed (not all of it has reached the host by the frame's arrival: the handset is still at
+// work, or bursts of it, split parts included, are not yet due; a dup or an extra reply the
+// handset adds is nothing a host could know to wait for) and that is
+// not the very request the reply answers is marked in its record and counted. Frames that
+// get no answer (silent, ToDM step 3, hang-up) leave nothing owed.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -34,6 +42,7 @@
 #include "HandsetWire.h"
 #include "NorFlash.h"
 #include "Scenario.h"
+#include "UsbAdapter.h"
 
 namespace sim {
 
@@ -59,6 +68,7 @@ struct FrameRecord {
   std::vector<uint8_t> bytes;  // decoded payload; raw bytes for ToDM and undecodable frames
   FrameCheck check = FrameCheck::NotChecked;
   std::string outcome;  // "reply", "silent (scenario)", "nak A1 (scenario)", "hang-up", ...
+  bool whileOwed = false;  // came while a reply to another request was owed
 };
 std::string FormatRecord(const FrameRecord& rec);
 
@@ -69,11 +79,19 @@ class CHandsetModel {
 
   explicit CHandsetModel(CScenario scenario = {}, size_t flashSize = kDefaultFlashSize);
 
-  // Bytes the host put on the line at hostBaud.
+  // Bytes the host put on the line at hostBaud; nowMs is when the last of them arrived.
   void OnHostBytes(const uint8_t* data, size_t n, uint32_t hostBaud, uint64_t nowMs);
-  // Bursts due by nowMs, in order.
+  // Bursts due by nowMs, in order, as the host's reads get them: with an adapter in the
+  // scenario its hand-overs, else the bursts as they go on the line.
   std::vector<Burst> TakeDue(uint64_t nowMs);
   std::optional<uint64_t> NextDueMs() const;
+  // The bursts as they go on the line, for a runner that times the line and models the
+  // adapter itself. Either pair of calls drains both queues by time.
+  std::vector<Burst> TakeLineDue(uint64_t nowMs);
+  std::optional<uint64_t> NextLineDueMs() const;
+  // Whether reply bytes take their line time before they reach the adapter: so in process
+  // and in a paced runner; a runner that writes a burst in one go says false.
+  void SetOutputLineTime(bool on) { m_outputLineTime = on; }
   // Applies a mode change that is due; the calls above do it themselves.
   void Advance(uint64_t nowMs);
 
@@ -82,6 +100,8 @@ class CHandsetModel {
   bool HungUp() const { return m_mode == HandsetMode::HungUp; }
   uint32_t DownloadsCompleted() const { return m_downloads; }
   uint64_t NoiseBytes() const { return m_noiseBytes; }  // host bytes nobody understood
+  // Frames the host sent while a reply to another request was owed.
+  uint32_t RequestsWhileOwed() const { return m_whileOwed; }
 
   const CNorFlash& Flash() const { return m_flash; }
   bool SaveFlash(const std::string& path) const { return m_flash.Save(path); }
@@ -117,6 +137,11 @@ class CHandsetModel {
   Response DownloadModule(const std::vector<uint8_t>& req);
   void Answer(const Response& r, ReqKind kind, ReplyCheck check, uint64_t nowMs);
   void Schedule(uint64_t dueMs, std::vector<uint8_t> bytes, bool endsDownload);
+  void TakeHandovers();
+  void DropDue(uint64_t nowMs);
+  // Marks rec when it came while a reply to another request was owed; rec.bytes is set.
+  void CheckOwed(FrameRecord& rec, uint64_t nowMs);
+  uint64_t BytesOutBy(uint64_t nowMs) const;
   void Enter(HandsetMode mode, uint32_t baud);
   void Record(FrameRecord rec);
   ReplyCheck CurrentCheck() const;
@@ -131,8 +156,17 @@ class CHandsetModel {
   std::optional<Transition> m_pending;
   CFrameSplitter m_splitter;
   bool m_hunting = false;  // download bytes were lost: wait for a flag before a frame
-  std::vector<Burst> m_bursts;  // in due order
+  std::vector<Burst> m_bursts;  // as the host gets them, in due order
+  std::optional<CUsbAdapter> m_adapter;
+  std::deque<Burst> m_lineBursts;  // with an adapter: as they go on the line
+  bool m_outputLineTime = true;
   uint64_t m_lineFreeMs = 0;    // the last scheduled burst is out by then
+  uint64_t m_bytesScheduled = 0;  // reply bytes ever scheduled
+  uint64_t m_bytesOut = 0;        // of them, taken or dropped from m_bursts and the adapter
+  uint64_t m_owedUpTo = 0;        // m_bytesScheduled once the last reply was scheduled
+  std::vector<uint8_t> m_owedFor;  // the frame that reply answers
+  std::vector<uint8_t> m_request;  // the frame being handled
+  uint32_t m_whileOwed = 0;
   uint64_t m_busyUntilMs = 0;   // requests are served one after the other
   uint32_t m_counts[kReqKindCount] = {};
   uint32_t m_lastN = 0, m_lastAny = 0;  // counts of the request being answered

@@ -17,6 +17,15 @@ void PutEscaped(std::vector<uint8_t>& out, uint8_t b) {
 
 }  // namespace
 
+uint16_t Crc16Xmodem(const uint8_t* data, size_t len) {
+  uint16_t crc = 0;
+  for (size_t i = 0; i < len; ++i) {
+    crc ^= static_cast<uint16_t>(data[i] << 8);
+    for (int b = 0; b < 8; ++b) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+  }
+  return crc;
+}
+
 std::vector<uint8_t> EncodeReply(const std::vector<uint8_t>& payload, ReplyCheck check,
                                  bool corruptCheck) {
   std::vector<uint8_t> body = payload;
@@ -32,6 +41,11 @@ std::vector<uint8_t> EncodeReply(const std::vector<uint8_t>& payload, ReplyCheck
     if (corruptCheck) f ^= 1;
     body.push_back(static_cast<uint8_t>(f & 0xFF));
     body.push_back(static_cast<uint8_t>(f >> 8));
+  } else if (check == ReplyCheck::Xmodem) {
+    uint16_t c = Crc16Xmodem(payload.data(), payload.size());
+    if (corruptCheck) c ^= 1;
+    body.push_back(static_cast<uint8_t>(c >> 8));
+    body.push_back(static_cast<uint8_t>(c & 0xFF));
   }
   std::vector<uint8_t> out;
   out.reserve(body.size() * 2 + 1);

@@ -18,7 +18,11 @@ enum class ReplyCheck {
   None,   // ToDM answers: bytes as they stand, then the flag
   Crc30,  // DM, CRC-30 variant: CRC-30 of the payload, most significant byte first
   Fcs16,  // DM plain variant and download mode: FCS-16, low byte first
+  Xmodem, // the same replies of a handset with another check: CRC-16/XMODEM, high byte first
 };
+
+// CRC-16/XMODEM: polynomial 0x1021, initial value 0, not reflected, not complemented.
+uint16_t Crc16Xmodem(const uint8_t* data, size_t len);
 
 // Payload, check, all escaped (except with ReplyCheck::None), then the closing flag.
 // corruptCheck flips one bit of the check value, for fault scenarios.

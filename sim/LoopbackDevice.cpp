@@ -1,6 +1,21 @@
 #include "LoopbackDevice.h"
 
+#include <algorithm>
+
+#include "HandsetWire.h"
+
 namespace sim {
+
+namespace {
+
+constexpr uint64_t kNsPerMs = 1000000;
+
+uint64_t CeilMs(uint64_t ns) { return (ns + kNsPerMs - 1) / kNsPerMs; }
+
+// Ten bit times (start, 8 data, stop), rounded up so that a byte is never early.
+uint64_t ByteNs(uint32_t baud) { return (uint64_t{10} * 1000000000 + baud - 1) / baud; }
+
+}  // namespace
 
 CLoopbackDevice::CLoopbackDevice(std::unique_ptr<CHandsetModel> model, std::function<uint64_t()> clock)
     : m_model(std::move(model)), m_clock(std::move(clock)) {}
@@ -28,9 +43,18 @@ bool CLoopbackDevice::Configure(const SerialSettings& settings) {
     m_error = "The port is not open.";
     return false;
   }
+  const bool sameLine = m_configured && settings.baud == m_settings.baud &&
+                        settings.byteSize == m_settings.byteSize && settings.parity == m_settings.parity &&
+                        settings.stopBits == m_settings.stopBits;
+  if (!sameLine) LoseInFlightLocked(m_clock());
   m_settings = settings;
   m_configured = true;
   return true;
+}
+
+void CLoopbackDevice::Purge() {
+  std::lock_guard lock(m_mutex);
+  LoseInFlightLocked(m_clock());
 }
 
 void CLoopbackDevice::ClearDtr() {}
@@ -38,6 +62,7 @@ void CLoopbackDevice::ClearDtr() {}
 void CLoopbackDevice::Close() {
   {
     std::lock_guard lock(m_mutex);
+    if (m_open) LoseInFlightLocked(m_clock());
     m_open = false;
     ++m_wakeups;
   }
@@ -47,8 +72,68 @@ void CLoopbackDevice::Close() {
 bool CLoopbackDevice::WriteByte(uint8_t b, int) {
   std::lock_guard lock(m_mutex);
   if (!m_open) return false;
-  m_model->OnHostBytes(&b, 1, LineBaudLocked(), m_clock());
+  WriteLocked(&b, 1);
   return true;
+}
+
+size_t CLoopbackDevice::Write(const uint8_t* bytes, size_t count, int) {
+  std::lock_guard lock(m_mutex);
+  if (!m_open) return 0;
+  WriteLocked(bytes, count);
+  return count;
+}
+
+void CLoopbackDevice::WriteLocked(const uint8_t* bytes, size_t count) {
+  const uint64_t nowMs = m_clock();
+  DeliverLocked(nowMs);
+  const uint32_t heard = LineBaudLocked();
+  if (!m_configured || m_settings.baud == 0) {
+    m_model->OnHostBytes(bytes, count, heard, nowMs);  // no line to time: noise at once
+    return;
+  }
+  const uint64_t byteNs = ByteNs(m_settings.baud);
+  uint64_t at = std::max(nowMs * kNsPerMs, m_lineFreeNs);
+  for (size_t i = 0; i < count; ++i) {
+    at += byteNs;
+    m_line.push_back(InFlight{at, bytes[i], heard});
+  }
+  m_lineFreeNs = at;
+}
+
+void CLoopbackDevice::DeliverLocked(uint64_t nowMs) {
+  const uint64_t limit = nowMs * kNsPerMs;
+  std::vector<uint8_t> group;
+  while (!m_line.empty() && m_line.front().arrivesNs <= limit) {
+    // The model is told the time in ms: bytes in by the same ms go together.
+    const uint64_t ms = CeilMs(m_line.front().arrivesNs);
+    const uint32_t baud = m_line.front().baud;
+    group.clear();
+    while (!m_line.empty() && m_line.front().arrivesNs <= limit && CeilMs(m_line.front().arrivesNs) == ms &&
+           m_line.front().baud == baud) {
+      group.push_back(m_line.front().byte);
+      m_line.pop_front();
+    }
+    m_model->OnHostBytes(group.data(), group.size(), baud, ms);
+  }
+}
+
+void CLoopbackDevice::LoseInFlightLocked(uint64_t nowMs) {
+  DeliverLocked(nowMs);
+  const uint64_t nowNs = nowMs * kNsPerMs;
+  if (!m_line.empty() && m_configured) {
+    const InFlight& first = m_line.front();
+    const uint64_t startedNs = first.arrivesNs - ByteNs(m_settings.baud);
+    if (startedNs < nowNs) m_model->OnHostBytes(&first.byte, 1, 0, nowMs);  // cut off mid-byte
+  }
+  m_lost += m_line.size();
+  m_line.clear();
+  m_lineFreeNs = std::min(m_lineFreeNs, nowNs);
+}
+
+size_t CLoopbackDevice::PendingOutput() {
+  std::lock_guard lock(m_mutex);
+  DeliverLocked(m_clock());
+  return m_line.size();
 }
 
 bool CLoopbackDevice::SetEventMask(uint32_t mask) {
@@ -91,11 +176,21 @@ std::string CLoopbackDevice::LastError() const {
 
 std::optional<uint64_t> CLoopbackDevice::NextDueMs() const {
   std::lock_guard lock(m_mutex);
-  return m_model->NextDueMs();
+  std::optional<uint64_t> due = m_model->NextDueMs();
+  // Only a flag can end a frame and make the handset act; the bytes before it go with it.
+  for (const InFlight& f : m_line) {
+    if (f.byte == kFlag) {
+      const uint64_t ms = CeilMs(f.arrivesNs);
+      if (!due || ms < *due) due = ms;
+      break;
+    }
+  }
+  return due;
 }
 
 std::vector<Burst> CLoopbackDevice::TakeDue(uint64_t nowMs) {
   std::lock_guard lock(m_mutex);
+  DeliverLocked(nowMs);
   std::vector<Burst> out;
   const uint32_t baud = LineBaudLocked();
   for (Burst& b : m_model->TakeDue(nowMs)) {
@@ -113,6 +208,11 @@ uint64_t CLoopbackDevice::DroppedBursts() const {
   return m_dropped;
 }
 
+uint64_t CLoopbackDevice::LostHostBytes() const {
+  std::lock_guard lock(m_mutex);
+  return m_lost;
+}
+
 uint32_t CLoopbackDevice::HostBaud() const {
   std::lock_guard lock(m_mutex);
   return m_configured ? m_settings.baud : 0;
@@ -125,6 +225,7 @@ uint32_t CLoopbackDevice::OpenCount() const {
 
 void CLoopbackDevice::WithModel(const std::function<void(CHandsetModel&)>& f) {
   std::lock_guard lock(m_mutex);
+  DeliverLocked(m_clock());
   f(*m_model);
 }
 

@@ -15,8 +15,11 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <thread>
 #include <utility>
+
+#include "UsbAdapter.h"
 
 namespace sim {
 
@@ -204,22 +207,29 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count());
   };
   const bool pace = m_options.pace || m_model->Scenario().pace;
-  std::deque<Outgoing> out;
+  m_model->SetOutputLineTime(pace);
+  // With an adapter the line's bytes go into it, and what it hands over goes to the pty.
+  std::optional<CUsbAdapter> adapter;
+  if (m_model->Scenario().adapter.On()) adapter.emplace(m_model->Scenario().adapter);
+  std::deque<Outgoing> out;     // bursts on the line
+  std::deque<Outgoing> toHost;  // the adapter's hand-overs, each one write to the pty
   uint64_t nextReadNs = 0;
   bool hostBytesWaiting = false;  // the host's bytes were still queued after the last read
   uint64_t nextWriteNs = 0;
-  bool writeBlocked = false;
+  bool writeBlocked = false;   // the pty took no more of the line's bytes
+  bool toHostBlocked = false;  // nor of the adapter's
   std::array<uint8_t, 4096> buf{};
 
   for (;;) {
     uint64_t now = nowNs();
     const uint32_t hostBaud = SlaveBaud();
-    for (Burst& b : m_model->TakeDue(now / kNsPerMs)) {
+    for (Burst& b : m_model->TakeLineDue(now / kNsPerMs)) {
       out.push_back(Outgoing{std::move(b.bytes), 0, b.baud, b.endsDownload, false});
     }
 
     bool downloadDone = false;
     writeBlocked = false;
+    toHostBlocked = false;
     while (!out.empty()) {
       Outgoing& o = out.front();
       if (!o.started) {
@@ -236,24 +246,55 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
         want = LineBudget(now, nextWriteNs, ByteNs(o.baud), std::min(want, kPacedChunk), o.pos > 0);
         if (want == 0) break;
       }
-      const ssize_t w = ::write(m_master.Get(), o.bytes.data() + o.pos, want);
-      if (w < 0) {
-        if (errno == EAGAIN || errno == EINTR) {
-          writeBlocked = true;
-          break;
+      size_t moved = want;
+      if (adapter) {
+        // Each byte is in the adapter once it has crossed: paced, at its own line time.
+        for (size_t k = 0; k < want; ++k) {
+          const size_t at = o.pos + k;
+          const uint64_t in = pace ? nextWriteNs + (k + 1) * ByteNs(o.baud) : now;
+          adapter->Push(o.bytes[at], in, o.baud, o.endsDownload && at + 1 == o.bytes.size());
         }
-        m_error = ErrnoText("write to the pty");
-        return End::Failed;
+      } else {
+        const ssize_t w = ::write(m_master.Get(), o.bytes.data() + o.pos, want);
+        if (w < 0) {
+          if (errno == EAGAIN || errno == EINTR) {
+            writeBlocked = true;
+            break;
+          }
+          m_error = ErrnoText("write to the pty");
+          return End::Failed;
+        }
+        moved = static_cast<size_t>(w);
       }
-      if (pace) nextWriteNs += static_cast<uint64_t>(w) * ByteNs(o.baud);
-      LogLine(now, false, o.baud, o.bytes.data() + o.pos, static_cast<size_t>(w));
-      o.pos += static_cast<size_t>(w);
+      if (pace) nextWriteNs += static_cast<uint64_t>(moved) * ByteNs(o.baud);
+      LogLine(now, false, o.baud, o.bytes.data() + o.pos, moved);
+      o.pos += moved;
       if (o.pos < o.bytes.size()) {
         writeBlocked = !pace;  // the pty buffer is full
         break;
       }
-      downloadDone |= o.endsDownload;
+      if (!adapter) downloadDone |= o.endsDownload;
       out.pop_front();
+    }
+    if (adapter) {
+      for (CUsbAdapter::Handover& h : adapter->Take(now)) {
+        toHost.push_back(Outgoing{std::move(h.bytes), 0, h.baud, h.endsDownload, true});
+      }
+      while (!toHost.empty()) {
+        Outgoing& o = toHost.front();
+        const ssize_t w = ::write(m_master.Get(), o.bytes.data() + o.pos, o.bytes.size() - o.pos);
+        if (w < 0 && errno != EAGAIN && errno != EINTR) {
+          m_error = ErrnoText("write to the pty");
+          return End::Failed;
+        }
+        if (w > 0) o.pos += static_cast<size_t>(w);
+        if (o.pos < o.bytes.size()) {
+          toHostBlocked = true;
+          break;
+        }
+        downloadDone |= o.endsDownload;
+        toHost.pop_front();
+      }
     }
     if (downloadDone && m_options.exitAfterDownload) {
       WaitHostDrained();
@@ -267,11 +308,14 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
     if (stopFd >= 0) fds[count++] = {stopFd, POLLIN, 0};
     const nfds_t mi = count;
     const bool mayRead = !pace || now >= nextReadNs;
-    fds[count++] = {m_master.Get(), static_cast<short>((mayRead ? POLLIN : 0) | (writeBlocked ? POLLOUT : 0)), 0};
+    fds[count++] = {m_master.Get(), static_cast<short>((mayRead ? POLLIN : 0) | (writeBlocked || toHostBlocked ? POLLOUT : 0)), 0};
 
     uint64_t wake = now + kMaxWaitNs;
-    if (const auto due = m_model->NextDueMs()) wake = std::min(wake, std::max(now, *due * kNsPerMs));
+    if (const auto due = m_model->NextLineDueMs()) wake = std::min(wake, std::max(now, *due * kNsPerMs));
     if (!out.empty() && !writeBlocked) wake = std::min(wake, std::max(now, nextWriteNs));
+    if (adapter) {
+      if (const auto next = adapter->NextNs()) wake = std::min(wake, std::max(now, *next));
+    }
     if (!mayRead) wake = std::min(wake, nextReadNs);
     const uint64_t waitNs = wake > now ? wake - now : 0;
     const timespec ts{static_cast<time_t>(waitNs / 1000000000ull), static_cast<long>(waitNs % 1000000000ull)};

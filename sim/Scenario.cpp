@@ -108,12 +108,46 @@ bool ParseText(const std::string& s, size_t width, std::string& out, std::string
   return true;
 }
 
+constexpr size_t kMaxRuleBytes = 256;
+
+// Hex digits two a byte, as in 02, 7E or 0255.
+bool ParseHexBytes(const std::string& s, std::vector<uint8_t>& out, std::string& why) {
+  out.clear();
+  bool ok = !s.empty() && s.size() % 2 == 0 && s.size() <= 2 * kMaxRuleBytes;
+  for (size_t i = 0; ok && i < s.size(); i += 2) {
+    uint8_t b = 0;
+    const auto [end, ec] = std::from_chars(s.data() + i, s.data() + i + 2, b, 16);
+    ok = ec == std::errc() && end == s.data() + i + 2;
+    out.push_back(b);
+  }
+  if (!ok) {
+    why = "'" + s + "' is not hex bytes (two digits a byte, 1 to " + std::to_string(kMaxRuleBytes) + " bytes)";
+    out.clear();
+  }
+  return ok;
+}
+
+struct RuleShape {
+  const char* key;
+  const char* shape;
+  size_t least, most;  // fields, the kind included
+};
+constexpr RuleShape kRuleShapes[] = {
+    {"silent", "KIND:LIST", 2, 2},
+    {"badcrc", "KIND:LIST", 2, 2},
+    {"hangup", "KIND:LIST", 2, 2},
+    {"nak", "KIND:LIST:CODE", 3, 3},
+    {"noise", "KIND:LIST:COUNT", 3, 3},
+    {"split", "KIND:LIST:GAP-MS[:BYTES]", 3, 4},
+    {"delay", "KIND[:LIST]:MS", 2, 3},
+    {"dup", "KIND:LIST:MS", 3, 3},
+    {"junk", "KIND:LIST:HEX[:GAP-MS]", 3, 4},
+    {"extra", "KIND:LIST:HEX:MS", 4, 4},
+};
+
 // A fault rule: fields[0] is the kind, then the list, then the values the key wants.
 bool ParseRule(const std::string& key, const std::vector<std::string>& f, FaultRule& rule,
                std::string& why) {
-  const bool withValue = key == "nak" || key == "noise";
-  const bool isSplit = key == "split";
-  const bool isDelay = key == "delay";
   if (key == "noise" && f.size() == 2 && f[0] == "before-reply") {
     rule.kind = ReqKind::Any;
     rule.which.ranges = {{1, std::numeric_limits<uint32_t>::max()}};
@@ -125,14 +159,13 @@ bool ParseRule(const std::string& key, const std::vector<std::string>& f, FaultR
     rule.value = n;
     return true;
   }
-  const char* shape = withValue ? (key == "nak" ? "KIND:LIST:CODE" : "KIND:LIST:COUNT")
-                      : isSplit ? "KIND:LIST:GAP-MS[:BYTES]"
-                      : isDelay ? "KIND[:LIST]:MS"
-                                : "KIND:LIST";
-  const size_t want = withValue || isSplit ? 3 : 2;  // delay may leave out its list
-  const size_t most = isSplit || isDelay ? want + 1 : want;
-  if (f.size() < want || f.size() > most) {
-    why = key + " takes " + shape;
+  const RuleShape* shape = nullptr;
+  for (const RuleShape& r : kRuleShapes) {
+    if (key == r.key) shape = &r;
+  }
+  if (!shape) return Fail(why, "unknown key '" + key + "'");
+  if (f.size() < shape->least || f.size() > shape->most) {
+    why = key + " takes " + shape->shape;
     return false;
   }
   if (!ParseKind(f[0], rule.kind)) {
@@ -141,7 +174,7 @@ bool ParseRule(const std::string& key, const std::vector<std::string>& f, FaultR
     why += ")";
     return false;
   }
-  if (isDelay && f.size() == 2) {
+  if (key == "delay" && f.size() == 2) {  // no list: every request of the kind
     rule.which.ranges = {{1, std::numeric_limits<uint32_t>::max()}};
     return ParseMs(f[1], rule.value, why);
   }
@@ -156,9 +189,9 @@ bool ParseRule(const std::string& key, const std::vector<std::string>& f, FaultR
       why = "'" + f[2] + "' is not a noise byte count (1 to 256)";
       return false;
     }
-  } else if (isDelay) {
+  } else if (key == "delay" || key == "dup") {
     return ParseMs(f[2], rule.value, why);
-  } else if (isSplit) {
+  } else if (key == "split") {
     if (!ParseMs(f[2], rule.value, why)) return false;
     if (rule.value <= 5) {
       why = "a gap of " + f[2] + " ms is too short to split a reply (more than 5 ms)";
@@ -168,10 +201,34 @@ bool ParseRule(const std::string& key, const std::vector<std::string>& f, FaultR
       why = "'" + f[3] + "' is not a byte count for the first part";
       return false;
     }
+  } else if (key == "junk") {
+    if (!ParseHexBytes(f[2], rule.bytes, why)) return false;
+    rule.gap = f.size() == 4;
+    if (rule.gap) return ParseMs(f[3], rule.value, why);
+  } else if (key == "extra") {
+    return ParseHexBytes(f[2], rule.bytes, why) && ParseMs(f[3], rule.value, why);
   } else if (key == "badcrc" && rule.kind == ReqKind::ToDm) {
     why = "ToDM answers carry no check value";
     return false;
   }
+  return true;
+}
+
+bool ParseAdapter(const std::string& value, AdapterSettings& adapter, std::string& why) {
+  if (value == "off") {
+    adapter = AdapterSettings{};
+    return true;
+  }
+  const std::vector<std::string> f = SplitOn(value, ':');
+  if (f.size() > 2) return Fail(why, "adapter takes MS[:N] or off");
+  AdapterSettings next;
+  if (!ParseUnsigned(f[0], next.holdMs) || next.holdMs == 0 || next.holdMs > kMaxMs) {
+    return Fail(why, "'" + f[0] + "' is not an adapter hold time (1 to " + std::to_string(kMaxMs) + " ms)");
+  }
+  if (f.size() == 2 && (!ParseUnsigned(f[1], next.packetBytes) || next.packetBytes == 0 || next.packetBytes > 4096)) {
+    return Fail(why, "'" + f[1] + "' is not an adapter packet size (1 to 4096 bytes)");
+  }
+  adapter = next;
   return true;
 }
 
@@ -229,6 +286,13 @@ bool ParseItem(CScenario& s, const std::string& key, const std::string& value, s
     s.flashFill = static_cast<uint8_t>(v);
     return true;
   }
+  if (key == "check") {
+    if (value == "fcs16") s.check = CheckStyle::Fcs16;
+    else if (value == "other") s.check = CheckStyle::Other;
+    else return Fail(why, "check is fcs16 or other");
+    return true;
+  }
+  if (key == "adapter") return ParseAdapter(value, s.adapter, why);
   std::vector<FaultRule>* rules = key == "silent" ? &s.silent
                                   : key == "nak"    ? &s.nak
                                   : key == "badcrc" ? &s.badcrc
@@ -236,6 +300,9 @@ bool ParseItem(CScenario& s, const std::string& key, const std::string& value, s
                                   : key == "delay"  ? &s.delay
                                   : key == "noise"  ? &s.noise
                                   : key == "hangup" ? &s.hangup
+                                  : key == "dup"    ? &s.dup
+                                  : key == "junk"   ? &s.junk
+                                  : key == "extra"  ? &s.extra
                                                     : nullptr;
   if (!rules) return Fail(why, "unknown key '" + key + "'");
   FaultRule rule;
@@ -314,6 +381,12 @@ Settings:
   reboot-ms=N              final jump ACK to DM mode (default 3000)
   flash-fill=XX|old        flash contents at start: one byte, or an old image (default)
   pace=on|off              the pty runner moves bytes at the line rate both ways
+  check=fcs16|other        check bytes of plain-DM and download-mode replies: FCS-16, low
+                           byte first (default), or CRC-16/XMODEM (polynomial 1021, initial
+                           value 0), high byte first, which does not verify as FCS-16
+  adapter=MS[:N]|off       a USB serial adapter before the host (default off): the handset's
+                           bytes are held from the first held byte until MS ms have passed or
+                           N bytes (default 62) wait, then handed over at once
 Faults; KIND is one of any todm status version dmoffline dloadmode dlstart copy baud jump
 erase block other; LIST is N, N-M or *, comma-separated; the n-th request of a kind counts
 from 1 over the whole run, frames with a bad check value not counted:
@@ -327,7 +400,15 @@ from 1 over the whole run, frames with a bad check value not counted:
   noise=KIND:LIST:COUNT    COUNT noise bytes lead the reply in its burst
   noise=before-reply:COUNT the same before every reply
   hangup=KIND:LIST         the handset hangs up on that request
-Example: silent=version:1,2; nak=block:5:A1; split=version:3:20; erase-ms=5000
+  dup=KIND:LIST:MS         the same reply frame goes out again MS ms after the first has
+                           gone out (0: in the same burst)
+  junk=KIND:LIST:HEX[:GAP] the bytes HEX (two digits a byte: 02, 7E, 0255) go out before the
+                           reply, in its burst; with GAP in a burst of their own, the reply
+                           GAP ms later
+  extra=KIND:LIST:HEX:MS   a second reply of payload HEX, under the reply's check, MS ms after
+                           the reply has gone out (0: in the same burst)
+Example: silent=version:1,2; nak=block:5:A1; split=version:3:20; erase-ms=5000;
+         junk=status:1:7E; dup=block:3:40; adapter=16:62
 )";
 }
 

@@ -32,8 +32,22 @@ struct Occurrences {
 struct FaultRule {
   ReqKind kind = ReqKind::Any;
   Occurrences which;
-  uint32_t value = 0;   // nak: code; split: gap ms; delay: ms; noise: byte count
+  uint32_t value = 0;   // nak: code; split, junk: gap ms; delay, dup, extra: ms; noise: byte count
   uint32_t value2 = 0;  // split: bytes in the first burst, 0 for half
+  bool gap = false;     // junk: in a burst of its own, the reply value ms after it
+  std::vector<uint8_t> bytes;  // junk: the raw bytes; extra: the payload
+};
+
+// The check bytes of plain-DM and download-mode replies. Other is CRC-16/XMODEM, high byte
+// first: a handset whose replies the host cannot verify as FCS-16.
+enum class CheckStyle { Fcs16, Other };
+
+// A USB serial adapter between the handset's line and the host's reads: it holds what it
+// received from the first held byte until holdMs have passed or packetBytes wait.
+struct AdapterSettings {
+  uint32_t holdMs = 0;  // 0: no adapter, bytes reach the host as they cross the line
+  uint32_t packetBytes = 62;
+  bool On() const { return holdMs > 0; }
 };
 
 struct Timing {
@@ -61,8 +75,10 @@ class CScenario {
   VersionInfo version;
   Timing timing;
   std::optional<uint8_t> flashFill;  // none: an old image
+  CheckStyle check = CheckStyle::Fcs16;
+  AdapterSettings adapter;
 
-  std::vector<FaultRule> silent, nak, badcrc, split, delay, noise, hangup;
+  std::vector<FaultRule> silent, nak, badcrc, split, delay, noise, hangup, dup, junk, extra;
 
   uint32_t DmBaud() const { return dmBaud ? *dmBaud : variant == DmVariant::Crc30 ? 57600 : 115200; }
 };

@@ -105,7 +105,8 @@ answers the tool on it until SIGINT or SIGTERM.
   --scenario-file FILE    the same, from a file
   --flash-size N          flash size in bytes, K or M allowed (default 16M)
   --save-flash FILE       write the flash to FILE at exit
-  --record FILE           write a line per received frame to FILE
+  --record FILE           write a line per received frame to FILE; at exit a last line
+                          "# requests sent while a reply was owed: N" (also on stderr)
   --verbose, -v           the same lines on stderr
   --link PATH             make PATH a symbolic link to the slave (removed at exit)
   --pace                  move bytes at the line rate, 10 bits a byte, both ways

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include "PtyHandset.h"
 #include "SimOptions.h"
@@ -69,6 +70,11 @@ int main(int argc, char** argv) {
   } else if (end == sim::CPtyHandset::End::HungUp) {
     std::cerr << "tarvisel-sim: hung up as the scenario asked\n";
   }
+  // Scripts check this line: a host must not start a new request while a reply is owed.
+  const std::string owed =
+      "requests sent while a reply was owed: " + std::to_string(pty.Model().RequestsWhileOwed());
+  std::cerr << "tarvisel-sim: " << owed << "\n";
+  if (record.is_open()) record << "# " << owed << std::endl;
   if (!opt.saveFlash.empty() && !pty.Model().SaveFlash(opt.saveFlash)) {
     std::cerr << "tarvisel-sim: cannot write " << opt.saveFlash << "\n";
     rc = 1;

@@ -137,4 +137,54 @@ TEST_F(EnginePtyTest, TheToDmFallBackBringsTheHandsetIntoDmAndTheDownloadComplet
   ExpectFlashHoldsImage(0x4000);
 }
 
+// The real receive thread reading what the pty hands over, on a line that misbehaves. A pty has
+// no line rate, so a duplicate cannot be told from the next answer by time: taken for it, the
+// engine runs one reply behind (its next requests leave while the handset still owes a reply)
+// until a reply with none owed gives it away. There the download may end in a clear failure,
+// but never in a false success.
+struct HarshLine {
+  const char* scenario;
+  bool mustComplete;
+};
+
+void PrintTo(const HarshLine& c, std::ostream* os) { *os << c.scenario; }
+
+class EnginePtyHarshLineTest : public EnginePtyTest, public ::testing::WithParamInterface<HarshLine> {};
+
+TEST_P(EnginePtyHarshLineTest, NeverAFalseSuccess) {
+  const HarshLine& c = GetParam();
+  Start(std::string("start=download; erase-ms=200; ") + c.scenario);
+  win.Controls().SetComboSel(IDC_TYPE, TYPE_EMERGENCY);
+  dlg->OnSelchangeType();
+  Open(MakeImage(0x10000, 0x8000));
+  Click(IDC_RUN);
+  auto failed = [&] {
+    const std::string log = win.Controls().LogPlainText(IDC_LOG);
+    return log.find("응답이 없습니다.") != std::string::npos || log.find(kOutOfStepText) != std::string::npos;
+  };
+  ASSERT_TRUE(RunUntil([&] { return Shown("Downloading completed") || failed(); }, 60s))
+      << win.Controls().LogPlainText(IDC_LOG);
+  const bool completed = Shown("Downloading completed");
+  EXPECT_TRUE(completed || !c.mustComplete) << win.Controls().LogPlainText(IDC_LOG);
+  dlg.reset();
+  StopHandset();
+  if (c.mustComplete) {
+    EXPECT_EQ(handset->Model().RequestsWhileOwed(), 0u);
+  }
+  if (completed) {
+    const auto& flash = handset->Model().Flash().Bytes();
+    EXPECT_TRUE(std::equal(image.begin() + 0x8000, image.end(), flash.begin() + 0x8000))
+        << "completed, but the flash differs from the image";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, EnginePtyHarshLineTest,
+                         ::testing::Values(HarshLine{"delay=block:3:3400; nak=block:6:A1", true},
+                                           HarshLine{"dup=block:3:20; nak=block:6:A1", false},
+                                           HarshLine{"extra=block:3:A1:0", false},
+                                           HarshLine{"junk=block:3:02; nak=block:3:A1", true},
+                                           HarshLine{"split=block:*:20:1", true},
+                                           HarshLine{"adapter=16:62", true},
+                                           HarshLine{"check=other", true}));
+
 }  // namespace

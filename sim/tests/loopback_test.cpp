@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -14,6 +15,8 @@
 
 using namespace sim;
 using simtest::Bench;
+using simtest::Hex;
+using simtest::Request;
 using simtest::ToHex;
 
 namespace {
@@ -59,10 +62,9 @@ class LoopbackLink : public ::testing::Test {
       if (*due > until) break;
       now = std::max<uint64_t>(now, *due);
       for (const Burst& b : loop->TakeDue(now)) {
-        comm->m_nRxCount = 0;
         for (size_t at = 0; at < b.bytes.size(); at += 512) {
           const size_t n = std::min<size_t>(512, b.bytes.size() - at);
-          comm->ParseRxData(b.bytes.data() + at, static_cast<int>(n));
+          comm->ParseRxData(b.bytes.data() + at, static_cast<int>(n), b.dueMs);
         }
       }
     }
@@ -175,9 +177,47 @@ TEST_F(LoopbackLink, ReplyAtAnotherSpeedNeverArrives) {
   comm->SendModuleCopyReq();
   comm->SendBaudRateReq(1);
   comm->SendJumpReq();
+  while (loop->PendingOutput() > 0) Wait(1);  // the requests are in
   comm->ChangeBaud(115200);  // before the jump's ACK, sent at 57600, is on the line
   EXPECT_EQ(Pump().size(), 0u);
   EXPECT_EQ(loop->DroppedBursts(), 4u);
+  EXPECT_EQ(loop->LostHostBytes(), 0u);
+}
+
+// A host that changes the speed while its last request is still on the line loses it.
+TEST_F(LoopbackLink, SpeedChangeCutsOffARequestStillOnTheLine) {
+  for (const bool waits : {false, true}) {
+    Start("start=todm; todm-ms=100");
+    comm->ChangeBaud(9600);
+    comm->SendToDmSequence(3);
+    if (waits) {
+      while (loop->PendingOutput() > 0) Wait(1);
+    }
+    comm->ChangeBaud(57600);
+    Wait(1000);
+    loop->WithModel([&](CHandsetModel& m) {
+      EXPECT_EQ(m.Mode(), waits ? HandsetMode::Dm : HandsetMode::ToDmOnly) << waits;
+      EXPECT_EQ(m.Records().size(), waits ? 1u : 0u) << waits;
+    });
+    EXPECT_EQ(loop->LostHostBytes() > 0, !waits);
+    comm->ReleaseComm();
+  }
+}
+
+TEST_F(LoopbackLink, AdapterHoldsTheReply) {
+  Start("adapter=16");
+  comm->SendStatusReq();
+  const uint64_t sent = now;
+  std::vector<Burst> got;
+  while (auto due = loop->NextDueMs()) {
+    now = std::max<uint64_t>(now, *due);
+    for (Burst& b : loop->TakeDue(now)) got.push_back(std::move(b));
+  }
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(ToHex(got[0].bytes), "0C 1E 2A A8 11 7E");
+  // In at 1 ms, answered 3 ms later, held 16 ms from its first byte.
+  EXPECT_GE(got[0].dueMs, sent + 1 + 3 + 16);
+  EXPECT_LE(got[0].dueMs, sent + 1 + 3 + 16 + 1);
 }
 
 TEST_F(LoopbackLink, WaitEventIdlesUntilWokenOrClosed) {
@@ -205,6 +245,135 @@ TEST_F(LoopbackLink, WaitEventIdlesUntilWokenOrClosed) {
   EXPECT_FALSE(lastOk.load());
   EXPECT_FALSE(loop->IsOpen());
   EXPECT_EQ(loop->BytesWaiting(), 0u);
+}
+
+// The device alone, host to handset, in virtual time.
+struct LineBench {
+  explicit LineBench(const std::string& scenario, uint32_t baud = 57600)
+      : dev(std::make_unique<CHandsetModel>(Bench::Parse(scenario), 1 << 20), [this] { return now; }) {
+    EXPECT_TRUE(dev.Open("/loopback/handset"));
+    SerialSettings s;
+    s.baud = baud;
+    EXPECT_TRUE(dev.Configure(s));
+  }
+  size_t Write(const std::vector<uint8_t>& bytes) { return dev.Write(bytes.data(), bytes.size(), 100); }
+  std::vector<FrameRecord> Records() {
+    std::vector<FrameRecord> out;
+    dev.WithModel([&](CHandsetModel& m) { out = m.Records(); });
+    return out;
+  }
+  uint64_t Noise() {
+    uint64_t n = 0;
+    dev.WithModel([&](CHandsetModel& m) { n = m.NoiseBytes(); });
+    return n;
+  }
+
+  uint64_t now = 1000;
+  CLoopbackDevice dev;
+};
+
+uint64_t LineMs(size_t bytes, uint32_t baud) { return (bytes * 10 * 1000 + baud - 1) / baud; }
+
+TEST(LoopbackLine, BlockWriteIsHandledWhenItsLastByteIsIn) {
+  LineBench b("start=download");
+  std::vector<uint8_t> payload{0xDD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10};
+  payload.resize(4103, 0x11);
+  const std::vector<uint8_t> frame = Request(0x7E, payload);
+  const uint64_t lineMs = LineMs(frame.size(), 57600);
+  EXPECT_GE(lineMs, 713u);
+  EXPECT_LE(lineMs, 715u);
+
+  ASSERT_EQ(b.Write(frame), frame.size());
+  EXPECT_EQ(b.dev.PendingOutput(), frame.size());
+  EXPECT_EQ(b.dev.NextDueMs(), 1001u);  // the opening flag: the model may have to act on any flag
+  EXPECT_TRUE(b.dev.TakeDue(1001).empty());
+  EXPECT_EQ(b.dev.NextDueMs(), 1000 + lineMs);  // then the closing one
+  size_t before = frame.size();
+  for (uint64_t t : {100, 300, 500, 700}) {
+    b.now = 1000 + t;
+    const size_t pending = b.dev.PendingOutput();
+    EXPECT_LT(pending, before) << t;
+    EXPECT_NEAR(static_cast<double>(pending), static_cast<double>(frame.size()) - t * 5.76, 1.0) << t;
+    before = pending;
+  }
+  b.now = 1000 + lineMs - 1;
+  EXPECT_TRUE(b.Records().empty());
+  EXPECT_TRUE(b.dev.TakeDue(b.now).empty());
+  b.now = 1000 + lineMs;
+  const auto rec = b.Records();
+  ASSERT_EQ(rec.size(), 1u);
+  EXPECT_EQ(rec[0].timeMs, 1000 + lineMs);
+  EXPECT_EQ(rec[0].check, FrameCheck::Ok);
+  EXPECT_EQ(b.dev.PendingOutput(), 0u);
+  ASSERT_TRUE(b.dev.NextDueMs());
+  EXPECT_GT(*b.dev.NextDueMs(), 1000 + lineMs);  // the answer only after the request
+}
+
+TEST(LoopbackLine, WritesQueueBehindEachOther) {
+  LineBench b("");
+  const auto status = Hex("7F 0C 14 3A 7E");
+  b.Write(status);
+  b.Write(status);  // starts when the first has left
+  b.now = 1010;
+  b.Write(status);  // the line was idle: starts now
+  b.now = 1100;
+  const auto rec = b.Records();
+  ASSERT_EQ(rec.size(), 3u);
+  EXPECT_EQ(rec[0].timeMs, 1000 + LineMs(5, 57600));
+  EXPECT_EQ(rec[1].timeMs, 1000 + LineMs(10, 57600));
+  EXPECT_EQ(rec[2].timeMs, 1010 + LineMs(5, 57600));
+  for (const auto& r : rec) EXPECT_FALSE(r.whileOwed) << FormatRecord(r);
+  EXPECT_EQ(b.dev.TakeDue(b.now).size(), 3u);
+}
+
+// Bytes on the line when the port is purged, closed or set to another speed never arrive; the
+// one crossing at that moment reaches the handset garbled.
+TEST(LoopbackLine, PortChangesLoseWhatIsStillOnTheLine) {
+  struct Case {
+    const char* name;
+    std::function<void(CLoopbackDevice&)> act;
+    bool loses;
+  } cases[] = {
+      {"purge", [](CLoopbackDevice& d) { d.Purge(); }, true},
+      {"close", [](CLoopbackDevice& d) { d.Close(); }, true},
+      {"another speed",
+       [](CLoopbackDevice& d) {
+         SerialSettings s;
+         s.baud = 115200;
+         d.Configure(s);
+       },
+       true},
+      {"another parity",
+       [](CLoopbackDevice& d) {
+         SerialSettings s;
+         s.parity = 2;
+         d.Configure(s);
+       },
+       true},
+      {"the same settings again", [](CLoopbackDevice& d) { d.Configure(SerialSettings{}); }, false},
+  };
+  for (const auto& c : cases) {
+    LineBench b("");
+    const std::vector<uint8_t> frame = Request(0x7F, std::vector<uint8_t>(200, 0x22));  // unknown command
+    b.Write(frame);
+    b.now = 1010;  // 57.6 bytes have crossed
+    c.act(b.dev);
+    EXPECT_EQ(b.dev.PendingOutput(), c.loses ? 0u : frame.size() - 57) << c.name;
+    EXPECT_EQ(b.dev.LostHostBytes(), c.loses ? frame.size() - 57 : 0u) << c.name;
+    EXPECT_EQ(b.Noise(), c.loses ? 1u : 0u) << c.name;
+    b.now = 1100;
+    EXPECT_EQ(b.Records().size(), c.loses ? 0u : 1u) << c.name;
+    // The handset hears the next whole request at its speed.
+    if (!b.dev.IsOpen()) b.dev.Open("/loopback/handset");
+    b.dev.Configure(SerialSettings{});
+    b.Write(Hex("7F 0C 14 3A 7E"));
+    b.now = 1200;
+    std::string reply;
+    for (const Burst& burst : b.dev.TakeDue(b.now)) {
+      if (burst.bytes.front() == 0x0C) reply = ToHex(burst.bytes);
+    }
+    EXPECT_EQ(reply, "0C 1E 2A A8 11 7E") << c.name;
+  }
 }
 
 }  // namespace

@@ -46,6 +46,14 @@ class CHostEnd {
     }
     return true;
   }
+  // One read of what has arrived, waiting at most timeoutMs for something.
+  std::vector<uint8_t> ReadSome(int timeoutMs) {
+    pollfd p{m_fd.Get(), POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) <= 0) return {};
+    uint8_t buf[256];
+    const ssize_t n = ::read(m_fd.Get(), buf, sizeof buf);
+    return n > 0 ? std::vector<uint8_t>(buf, buf + n) : std::vector<uint8_t>{};
+  }
   // Reads until a 0x7E arrives or the time is up; hungUp tells whether the line went away.
   std::vector<uint8_t> ReadFrame(int timeoutMs, bool* hungUp = nullptr) {
     std::vector<uint8_t> got;
@@ -228,6 +236,34 @@ TEST(PtyHandset, PacedDownloadEndsAfterTheFinalJump) {
   // The block's bytes took their line time: 10 bits each at 57600 bit/s, less the first.
   ASSERT_GT(blockBytes, 4100u);
   EXPECT_GE(blockAck - blockStart, static_cast<double>(blockBytes - 1) * 10 / 57600);
+}
+
+// Paced, through an adapter that hands over 4 bytes at a time or holds for 300 ms: the host
+// reads the status reply as 4 bytes at once, then the last 2 when the hold has run out.
+TEST(PtyHandset, AdapterHandsOverPacketsAndHoldsTheRest) {
+  Runner r("pace=on; adapter=300:4");
+  ASSERT_TRUE(r.Start()) << r.pty.Error();
+  CHostEnd host(r.pty.SlavePath(), B57600);
+  ASSERT_TRUE(host.Ok());
+  using Clock = std::chrono::steady_clock;
+  const auto sent = Clock::now();
+  ASSERT_TRUE(host.Write(Hex("7F 0C 14 3A 7E")));
+  std::vector<uint8_t> got;
+  std::vector<double> at;  // ms after the request, for each byte
+  while (got.size() < 6) {
+    const std::vector<uint8_t> part = host.ReadSome(3000);
+    if (part.empty()) break;
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+    for (uint8_t b : part) {
+      got.push_back(b);
+      at.push_back(ms);
+    }
+  }
+  ASSERT_EQ(ToHex(got), "0C 1E 2A A8 11 7E");
+  EXPECT_LT(at[3], 250.0);  // the packet went as soon as it was full
+  EXPECT_GE(at[4] - at[3], 250.0);  // the rest waited out the hold
+  EXPECT_EQ(at[5], at[4]);  // and came in one piece
+  EXPECT_EQ(r.Finish(), CPtyHandset::End::Stopped);
 }
 
 TEST(LineBudgetTest, CreditOnlyForALineThatWasBusy) {

@@ -102,6 +102,26 @@ TEST(Scenario, BadTextsAreRefusedWithTheItemNamed) {
       {"date=Febuary 29 2024", "its field holds 11"},
       {"dm-baud=fast", "not a line speed"},
       {"pace=yes", "pace is on or off"},
+      {"dup=status:1", "dup takes KIND:LIST:MS"},
+      {"dup=status:1:5:5", "dup takes KIND:LIST:MS"},
+      {"dup=stauts:1:5", "'stauts' is not a request kind"},
+      {"dup=status:1:soon", "'soon' is not a time in ms"},
+      {"junk=status:1", "junk takes KIND:LIST:HEX[:GAP-MS]"},
+      {"junk=status:1:7", "'7' is not hex bytes"},
+      {"junk=status:1:7G", "'7G' is not hex bytes"},
+      {"junk=status:1:0x7E", "'0x7E' is not hex bytes"},
+      {"junk=status:1:-7", "'-7' is not hex bytes"},
+      {"junk=status:1:02:x", "'x' is not a time in ms"},
+      {"extra=block:2:02", "extra takes KIND:LIST:HEX:MS"},
+      {"extra=block:2::5", "'' is not hex bytes"},
+      {"extra=block:0:02:5", "'0' is not a request number"},
+      {"extra=block:2:02:600001", "'600001' is not a time in ms"},
+      {"check=crc16", "check is fcs16 or other"},
+      {"adapter=0", "'0' is not an adapter hold time"},
+      {"adapter=fast", "'fast' is not an adapter hold time"},
+      {"adapter=16:0", "'0' is not an adapter packet size"},
+      {"adapter=16:4097", "'4097' is not an adapter packet size"},
+      {"adapter=16:62:1", "adapter takes MS[:N] or off"},
   };
   for (const auto& c : cases) {
     CScenario s;
@@ -109,6 +129,62 @@ TEST(Scenario, BadTextsAreRefusedWithTheItemNamed) {
     EXPECT_FALSE(s.Parse(c.text, error)) << c.text;
     EXPECT_NE(error.find(c.says), std::string::npos) << c.text << " -> " << error;
     EXPECT_NE(error.find("item 1"), std::string::npos) << error;
+  }
+}
+
+TEST(Scenario, RepeatsJunkExtrasAndTheLine) {
+  CScenario s;
+  std::string error;
+  ASSERT_TRUE(s.Parse("dup=block:3,5:40; dup=status:*:0; junk=status:1:7E; junk=any:2-3:0255AA:30;"
+                      "extra=dlstart:1:a1:0; extra=version:2:0C:25",
+                      error))
+      << error;
+  ASSERT_EQ(s.dup.size(), 2u);
+  EXPECT_EQ(s.dup[0].kind, ReqKind::Block);
+  EXPECT_TRUE(s.dup[0].which.Contains(5));
+  EXPECT_FALSE(s.dup[0].which.Contains(4));
+  EXPECT_EQ(s.dup[0].value, 40u);
+  EXPECT_EQ(s.dup[1].value, 0u);
+  ASSERT_EQ(s.junk.size(), 2u);
+  EXPECT_EQ(s.junk[0].bytes, std::vector<uint8_t>{0x7E});
+  EXPECT_FALSE(s.junk[0].gap);
+  EXPECT_EQ(s.junk[1].bytes, (std::vector<uint8_t>{0x02, 0x55, 0xAA}));
+  EXPECT_TRUE(s.junk[1].gap);
+  EXPECT_EQ(s.junk[1].value, 30u);
+  ASSERT_EQ(s.extra.size(), 2u);
+  EXPECT_EQ(s.extra[0].bytes, std::vector<uint8_t>{0xA1});
+  EXPECT_EQ(s.extra[0].value, 0u);
+  EXPECT_EQ(s.extra[1].value, 25u);
+
+  // A junk text of 256 bytes is the most.
+  const std::string most(512, 'F');
+  EXPECT_TRUE(s.Parse("junk=status:1:" + most, error)) << error;
+  EXPECT_EQ(s.junk.back().bytes.size(), 256u);
+  EXPECT_FALSE(s.Parse("junk=status:1:" + most + "FF", error));
+  EXPECT_NE(error.find("1 to 256 bytes"), std::string::npos) << error;
+}
+
+TEST(Scenario, AdapterAndCheckSettings) {
+  struct Case {
+    const char* text;
+    uint32_t holdMs;
+    uint32_t packet;
+    CheckStyle check;
+  } cases[] = {
+      {"", 0, 62, CheckStyle::Fcs16},
+      {"adapter=16", 16, 62, CheckStyle::Fcs16},
+      {"adapter=1:1; check=fcs16", 1, 1, CheckStyle::Fcs16},
+      {"adapter=600000:4096; check=other", 600000, 4096, CheckStyle::Other},
+      {"adapter=16:8; adapter=off", 0, 62, CheckStyle::Fcs16},
+  };
+  for (const auto& c : cases) {
+    CScenario s;
+    std::string error;
+    ASSERT_TRUE(s.Parse(c.text, error)) << c.text << ": " << error;
+    EXPECT_EQ(s.adapter.holdMs, c.holdMs) << c.text;
+    EXPECT_EQ(s.adapter.On(), c.holdMs > 0) << c.text;
+    EXPECT_EQ(s.adapter.packetBytes, c.packet) << c.text;
+    EXPECT_EQ(s.check, c.check) << c.text;
   }
 }
 

@@ -26,6 +26,9 @@ TEST(HandsetWire, RepliesOnTheWire) {
       {"7C 80", ReplyCheck::Fcs16, "7C 80 2B D2 7E"},      // neither is escaped
       {"7C 80 01", ReplyCheck::Fcs16, "7C 80 01 F2 7D 5E 7E"},
       {"AA AF", ReplyCheck::None, "AA AF 7E"},
+      {"02", ReplyCheck::Xmodem, "02 20 42 7E"},
+      {"31 32 33 34 35 36 37 38 39", ReplyCheck::Xmodem, "31 32 33 34 35 36 37 38 39 31 C3 7E"},  // the catalogue check
+      {"70", ReplyCheck::Xmodem, "70 7D 5E 97 7E"},  // 0x7E97: high byte first, escaped
   };
   for (const auto& c : cases) {
     const auto wire = EncodeReply(Hex(c.payload), c.check);

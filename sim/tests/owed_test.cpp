@@ -1,0 +1,84 @@
+// The handset's record of a host that sends a new request while a reply is still owed.
+#include <gtest/gtest.h>
+
+#include "SimTestUtil.h"
+
+using namespace sim;
+using simtest::Bench;
+
+namespace {
+
+constexpr const char* kStatusReq = "7F 0C 14 3A 7E";
+constexpr const char* kVersionReq = "7F 00 78 F0 7E";
+constexpr const char* kNote = " [sent while a reply was owed]";
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A status request, then after waitMs (virtual, nothing taken) a second frame.
+TEST(HandsetOwed, SecondFrameWhileTheFirstIsAnswered) {
+  struct Case {
+    const char* name;
+    const char* scenario;
+    uint64_t waitMs;
+    const char* second;
+    bool owed;
+  } cases[] = {
+      {"reply not yet due", "", 1, kVersionReq, true},
+      {"reply due as it arrives", "", 3, kVersionReq, false},
+      {"reply long out", "", 50, kVersionReq, false},
+      {"handset still at work", "reply-ms=200", 100, kVersionReq, true},
+      {"delayed reply", "delay=status:1:500", 100, kVersionReq, true},
+      {"identical resend", "delay=status:1:500", 100, kStatusReq, false},
+      {"resend under another opening", "delay=status:1:500", 100, "0C 14 3A 7E", false},
+      {"a bad frame is another request", "delay=status:1:500", 100, "7F 0C 14 3B 7E", true},
+      {"silent request owes nothing", "silent=status:1", 0, kVersionReq, false},
+      {"nak owes its answer", "nak=status:1:13; delay=status:1:100", 50, kVersionReq, true},
+      {"second part of a split", "split=status:1:100", 50, kVersionReq, true},
+      {"after the split", "split=status:1:100", 150, kVersionReq, false},
+      {"a duplicate is not owed", "dup=status:1:200", 50, kVersionReq, false},
+      {"an extra reply is not owed", "extra=status:1:0C:200", 50, kVersionReq, false},
+      {"after dup and extra", "dup=status:1:20; extra=status:1:0C:20", 100, kVersionReq, false},
+      {"junk out, reply not", "junk=status:1:02:100", 50, kVersionReq, true},
+      {"held in the adapter", "adapter=60", 30, kVersionReq, true},
+      {"handed over by the adapter", "adapter=60", 80, kVersionReq, false},
+  };
+  for (const auto& c : cases) {
+    Bench b(c.scenario);
+    b.Send(kStatusReq, 57600);
+    b.Wait(c.waitMs);
+    b.Send(c.second, 57600);
+    const auto& rec = b.model.Records();
+    ASSERT_EQ(rec.size(), 2u) << c.name;
+    EXPECT_FALSE(rec[0].whileOwed) << c.name;
+    EXPECT_EQ(rec[1].whileOwed, c.owed) << c.name;
+    EXPECT_EQ(EndsWith(rec[1].outcome, kNote), c.owed) << c.name << ": " << rec[1].outcome;
+    EXPECT_EQ(b.model.RequestsWhileOwed(), c.owed ? 1u : 0u) << c.name;
+  }
+}
+
+TEST(HandsetOwed, CountsEveryOffenceAndTheRecordLineShowsIt) {
+  Bench b("delay=status:*:300; silent=version:2");
+  b.Send(kStatusReq, 57600);
+  b.Wait(10);
+  b.Send(kVersionReq, 57600);  // while owed: the status reply (and now its own)
+  b.Wait(10);
+  b.Send(kVersionReq, 57600);  // a resend of the version request, lost by the scenario
+  b.Wait(10);
+  b.Send(kStatusReq, 57600);  // the version reply is still owed, and it is another request
+  b.Reply();
+  b.Send(kVersionReq, 57600);  // after everything went out
+  const auto& rec = b.model.Records();
+  ASSERT_EQ(rec.size(), 5u);
+  EXPECT_EQ(b.model.RequestsWhileOwed(), 2u);
+  EXPECT_TRUE(rec[1].whileOwed);
+  EXPECT_FALSE(rec[2].whileOwed);
+  EXPECT_EQ(rec[2].outcome, "silent (scenario)");
+  EXPECT_TRUE(rec[3].whileOwed);
+  EXPECT_FALSE(rec[4].whileOwed);
+  const std::string line = FormatRecord(rec[1]);
+  EXPECT_TRUE(EndsWith(line, kNote)) << line;
+}
+
+}  // namespace
