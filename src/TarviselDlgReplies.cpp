@@ -24,17 +24,6 @@ constexpr uint8_t kDmErrorCodes[] = {0x13, 0x15, 0x18};
 constexpr uint8_t kAck = 0x02;
 }  // namespace
 
-void CTarviselDlg::BeginCommand() {
-  StopDrainTimer();
-  m_ledger.Reset();
-  m_bDraining = false;
-  m_bJumpSettle = false;
-  m_bFinalDrain = false;
-  m_nEraseCycles = 0;
-  m_comm.ResetReplyChecks();
-  m_bActive = true;
-}
-
 void CTarviselDlg::NoteRequest(bool expectsReply) {
   if (m_ledger.Owed() > 0) {
     trace::Printf("engine: %zu owed replies written off before a new request\n", m_ledger.Owed());
@@ -57,7 +46,7 @@ bool CTarviselDlg::AnswersDmRequestInHand() const {
 
 long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
   m_pResp = m_comm.m_RxBuf.data();
-  if (!m_bActive) {
+  if (!m_command) {
     ValidateResponse();  // logged as any reply is; nothing waits for it
     return 1;
   }
@@ -168,20 +157,21 @@ void CTarviselDlg::Advance() {
       break;
     case DL_INFO:
       ParseVersionReply();
-      m_bActive = false;
+      EndCommand(Outcome::Completed);
       break;
     case DL_VERSION:
       ParseVersionReply();
       if (!ConfirmVersion()) {
         m_services.Pause(2000);
         EnableButtons(true, true, true, true, false);
-        m_bActive = false;
+        EndCommand(Outcome::Declined);
         break;
       }
       m_nState = DL_DM_OFFLINE;
       m_nRetry = 0;
       m_comm.SendDmOfflineReq();
       NoteRequest();
+      EnterPhase(EnginePhase::DmOffline);
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case DL_DM_OFFLINE:
@@ -190,6 +180,7 @@ void CTarviselDlg::Advance() {
       m_nRetry = 0;
       m_comm.SendDloadModeReq();
       NoteRequest();
+      EnterPhase(EnginePhase::DownloadMode);
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case DL_DLOAD_MODE:
@@ -199,6 +190,7 @@ void CTarviselDlg::Advance() {
       m_nRetry = 0;
       m_comm.SendDloadStartReq();
       NoteRequest();
+      EnterPhase(EnginePhase::Module);
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case DL_DOWNLOAD:
@@ -215,18 +207,17 @@ void CTarviselDlg::EndOutOfStep() {
   m_bDraining = false;
   m_bJumpSettle = false;
   m_bFinalDrain = false;
-  m_bActive = false;
   m_ledger.Reset();
-  m_services.ReleaseCapture();
-  m_services.EndWaitCursor();
+  m_eraseWait.reset();
   AppendLog(kColorRed, kOutOfStepText);
   ShowNoReply();
+  EndCommand(Outcome::OutOfStep);
 }
 
 void CTarviselDlg::FinishDownload() {
   m_bFinalDrain = false;
-  m_bActive = false;
   trace::Printf("engine: download done: %u requests sent, %u replies, %u written off\n", m_ledger.Sends(),
                 m_ledger.Replies(), m_ledger.WrittenOff());
   m_services.MessageBox("Downloading completed", "", MB_OK);
+  EndCommand(Outcome::Completed);
 }

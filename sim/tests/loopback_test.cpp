@@ -45,6 +45,7 @@ class LoopbackLink : public ::testing::Test {
     auto dev = std::make_unique<CLoopbackDevice>(std::make_unique<CHandsetModel>(Bench::Parse(scenario), flash),
                                                  [this] { return now.load(); });
     loop = dev.get();
+    comm.reset();  // one link at a time in a process
     comm = std::make_unique<CBssComm>(std::move(dev));
     comm->SetPause([this](unsigned ms) { now += ms; });
     ASSERT_TRUE(comm->InitComm(&target, &textQ));

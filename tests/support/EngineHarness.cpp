@@ -33,7 +33,7 @@ CEngineHarness::CEngineHarness(const std::string& scenario, size_t flashSize) {
   loop = device.get();
   auto wire = std::make_unique<CWireRecorder>(std::move(device), clock);
   m_wire = wire.get();
-  dlg = std::make_unique<CTarviselDlg>(win, std::move(wire));
+  dlg = std::make_unique<CTarviselDlg>(win, &events, std::move(wire));
   win.SetHandler([this](const WindowMessage& msg) { OnMessage(msg); });
 }
 
