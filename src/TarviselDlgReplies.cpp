@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ResponseCheck.h"
 #include "TarviselDlg.h"
 #include "platform/Trace.h"
 
@@ -21,7 +22,6 @@ namespace {
 constexpr uint32_t kDrainWorkMs = 1000;
 
 constexpr uint8_t kDmErrorCodes[] = {0x13, 0x15, 0x18};
-constexpr uint8_t kAck = 0x02;
 }  // namespace
 
 void CTarviselDlg::NoteRequest(bool expectsReply) {
@@ -84,7 +84,7 @@ long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
   return 1;
 }
 
-bool CTarviselDlg::IsAck() const { return m_comm.GetRxSize() >= 1 && m_pResp[0] == kAck; }
+bool CTarviselDlg::IsAck() const { return m_comm.GetRxSize() >= 1 && m_pResp[0] == kAckCode; }
 
 void CTarviselDlg::OnEarlyReply() {
   // An answer to an earlier request. Another ACK of it changes nothing; anything else disowns
