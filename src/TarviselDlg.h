@@ -216,6 +216,8 @@ class CTarviselDlg {
   void EndOutOfStep();
   void FinishDownload();
   void StopDrainTimer();
+  // Nothing is awaited any more: the reply timer, the drains, the replies owed, the erase's wait.
+  void StopAwaiting();
 
   // --- data-exchange values ---
   std::string m_strBinPath;

@@ -4,11 +4,7 @@
 
 void CTarviselDlg::BeginCommand(EngineCommand command) {
   EndCommand(Outcome::Stopped);  // a command left running is over now
-  StopDrainTimer();
-  m_ledger.Reset();
-  m_bDraining = false;
-  m_bJumpSettle = false;
-  m_bFinalDrain = false;
+  StopAwaiting();
   m_nEraseCycles = 0;
   m_comm.ResetReplyChecks();
   m_command = command;

@@ -333,13 +333,7 @@ bool CTarviselDlg::StartDownloader() {
 }
 
 void CTarviselDlg::StopDownloader() {
-  m_services.KillTimer(m_nTimerId);
-  StopDrainTimer();
-  m_bDraining = false;
-  m_bJumpSettle = false;
-  m_bFinalDrain = false;
-  m_ledger.Reset();
-  m_eraseWait.reset();
+  StopAwaiting();
   m_pResp = nullptr;
   m_nDlStep = STEP_START;
   EnableButtons(true, true, true, true, false);

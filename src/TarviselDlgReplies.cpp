@@ -201,7 +201,7 @@ void CTarviselDlg::Advance() {
   }
 }
 
-void CTarviselDlg::EndOutOfStep() {
+void CTarviselDlg::StopAwaiting() {
   m_services.KillTimer(m_nTimerId);
   StopDrainTimer();
   m_bDraining = false;
@@ -209,6 +209,10 @@ void CTarviselDlg::EndOutOfStep() {
   m_bFinalDrain = false;
   m_ledger.Reset();
   m_eraseWait.reset();
+}
+
+void CTarviselDlg::EndOutOfStep() {
+  StopAwaiting();
   AppendLog(kColorRed, kOutOfStepText);
   ShowNoReply();
   EndCommand(Outcome::OutOfStep);
