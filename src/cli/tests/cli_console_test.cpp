@@ -105,6 +105,8 @@ TEST(FontParameters, TheDialogsRulesDecide) {
       {"10", "0", IDCANCEL, 0, 0, "Please enter an integer between 1 and 100."},
       {"10", "101", IDCANCEL, 0, 0, "Please enter an integer between 1 and 100."},
       {"10", "many", IDCANCEL, 0, 0, "Please enter an integer."},
+      {"zz", "1", IDCANCEL, 0, 0, "Please enter the start address in hexadecimal digits (0-9, A-F)."},
+      {"0x2100", "1", IDCANCEL, 0, 0, "Please enter the start address in hexadecimal digits (0-9, A-F)."},
   };
   for (const auto& c : cases) {
     CDlgFont dialog;

@@ -74,6 +74,40 @@ TEST(CliOptions, UsageErrors) {
   }
 }
 
+TEST(CliOptions, FontParametersAndTimeOutsOutsideTheirRangesAreUsageErrorsThatSayTheRange) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;  // nullptr: accepted
+  } cases[] = {
+      {{"--font-address", "zz"}, "--font-address: 1 to 6 hexadecimal digits"},
+      {{"--font-address", "-1"}, "--font-address: 1 to 6 hexadecimal digits"},
+      {{"--font-address", "0x2100"}, "--font-address: 1 to 6 hexadecimal digits"},
+      {{"--font-address", "1234567"}, "--font-address: 1 to 6 hexadecimal digits"},
+      {{"--font-address", " 200"}, "--font-address: 1 to 6 hexadecimal digits"},
+      {{"--font-address", "aBc123"}, nullptr},
+      {{"--font-blocks", "0"}, "--font-blocks: a number of 64 KB blocks from 1 to 100"},
+      {{"--font-blocks", "101"}, "--font-blocks: a number of 64 KB blocks from 1 to 100"},
+      {{"--font-blocks", "1e2"}, "--font-blocks: a number of 64 KB blocks from 1 to 100"},
+      {{"--font-blocks", "100"}, nullptr},
+      {{"--timeout", "1000001"}, "--timeout: at most 1000000 seconds"},
+      {{"--timeout", "-5"}, "--timeout: a number of seconds above 0"},
+      {{"--timeout", "1000000"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"download", "f.bin", "--type", "font"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    CliOptions o;
+    std::string message;
+    const CliParse got = ParseCliArgs(args, o, message);
+    if (!c.says) {
+      EXPECT_EQ(got, CliParse::Ok) << ::testing::PrintToString(c.args) << ": " << message;
+      continue;
+    }
+    EXPECT_EQ(got, CliParse::Error) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(message.rfind(c.says, 0), 0u) << message;
+  }
+}
+
 TEST(CliOptions, HelpIsNotAnError) {
   CliOptions o;
   std::string message;
