@@ -185,6 +185,15 @@ TEST_F(LoopbackLink, ReplyAtAnotherSpeedNeverArrives) {
   EXPECT_EQ(loop->LostHostBytes(), 0u);
 }
 
+TEST_F(LoopbackLink, ReplySentAtAnotherSpeedByTheScenarioNeverArrives) {
+  Start("start=download; speed=dlstart:1:115200");
+  comm->SendDloadStartReq();
+  EXPECT_EQ(Pump().size(), 0u);
+  EXPECT_EQ(loop->DroppedBursts(), 1u);
+  comm->SendDloadStartReq();
+  EXPECT_EQ(ToHex(One()), "02 6A D3");  // the packet keeps its check bytes
+}
+
 // A host that changes the speed while its last request is still on the line loses it.
 TEST_F(LoopbackLink, SpeedChangeCutsOffARequestStillOnTheLine) {
   for (const bool waits : {false, true}) {
