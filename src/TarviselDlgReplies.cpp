@@ -88,8 +88,10 @@ bool CTarviselDlg::IsAck() const { return m_comm.GetRxSize() >= 1 && m_pResp[0] 
 
 void CTarviselDlg::OnEarlyReply() {
   // An answer to an earlier request. Another ACK of it changes nothing; anything else disowns
-  // an answer already acted on.
-  if (m_nState == DL_DOWNLOAD && !IsAck()) {
+  // an answer already acted on. Before the first download-mode request has left, no such answer
+  // has been taken: what comes then answers the switch to download mode (its reply again, or
+  // an error naming it), and a DM reply owed by nobody is a stray.
+  if (m_nState == DL_DOWNLOAD && m_nDlStep != STEP_START && !IsAck()) {
     ValidateResponse();
     EndOutOfStep();
     return;
