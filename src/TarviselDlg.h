@@ -33,8 +33,9 @@ enum : int32_t {
   STEP_RESTART = 4, STEP_ERASE = 5, STEP_WRITE = 6, STEP_DONE = 7
 };
 enum : uint32_t { TM_REPLY = 0, TM_RUN_VERSION = 1, TM_BLOCK = 2, TM_VERSION = 3 };
-// Waits for the replies still owed by resends of a request already answered, and after the
-// final jump for a reply that must not come.
+// Waits for the replies still owed by resends of a request already answered, before a short
+// download-mode request for a second ACK of the last one, and after the final jump for a reply
+// that must not come.
 constexpr uint32_t TM_DRAIN = 4;
 // Download types: the index in the type list.
 enum : int32_t { TYPE_NORMAL = 0, TYPE_EMERGENCY = 1, TYPE_FONT = 2, TYPE_CHANGE_EMERGENCY = 3, TYPE_CHANGE_NORMAL = 4 };
@@ -210,8 +211,10 @@ class CTarviselDlg {
   void OnUnmatchedReply();
   void OnEarlyReply();
   bool IsAck() const;
-  // The last block is answered: the final jump goes after a short wait in which a second
-  // answer to that block can only be a duplicate, and must not be taken for the jump's.
+  // A short download-mode request (the module's set-up, the final jump) would be on its way
+  // before a second ACK of the one just answered came, and that ACK taken for its answer: it
+  // goes after a short wait in which a second ACK can only be a duplicate.
+  void Settle();
   void SendFinalJump();
   void EndOutOfStep();
   void FinishDownload();
@@ -253,7 +256,7 @@ class CTarviselDlg {
   std::optional<EngineCommand> m_command;  // in progress: replies are awaited for it
   CReplyLedger m_ledger;
   bool m_bDraining = false;
-  bool m_bJumpSettle = false;
+  bool m_bSettling = false;
   bool m_bFinalDrain = false;
   RxPacket m_heldResp;  // the answer held over a drain, without its check bytes
   int m_nEraseCycles = 0;  // erase-and-restart cycles of this download

@@ -16,8 +16,8 @@ constexpr uint32_t kBlockSize = 4096;
 // After the final jump's ACK: a handset running one reply behind the engine answers the jump
 // within its ordinary reply time, well inside a second.
 constexpr uint32_t kFinalDrainMs = 1000;
-// Before the final jump: a handset that answers a block twice does so within milliseconds.
-constexpr uint32_t kJumpSettleMs = 200;
+// Before a short request: a handset that answers a request twice does so within milliseconds.
+constexpr uint32_t kSettleMs = 200;
 
 std::string Format(const char* fmt, unsigned long a) {
   char buf[256];
@@ -180,8 +180,7 @@ void CTarviselDlg::DloadStep() {
       ShowBlockProgress();
       if (m_nBlockIdx == m_nBlocks) {
         ShowElapsedTime();
-        m_bJumpSettle = true;
-        m_services.SetTimer(TM_DRAIN, kJumpSettleMs);
+        Settle();
       } else {
         SendBlock();
       }
@@ -199,8 +198,12 @@ void CTarviselDlg::DloadStep() {
   }
 }
 
+void CTarviselDlg::Settle() {
+  m_bSettling = true;
+  m_services.SetTimer(TM_DRAIN, kSettleMs);
+}
+
 void CTarviselDlg::SendFinalJump() {
-  m_bJumpSettle = false;
   m_nDlStep = STEP_DONE;
   m_nRetry = 0;
   m_comm.SendJumpReq();

@@ -100,8 +100,8 @@ void CTarviselDlg::OnEarlyReply() {
 }
 
 void CTarviselDlg::OnUnmatchedReply() {
-  if (m_nState == DL_DOWNLOAD && m_bJumpSettle && IsAck()) {
-    QueueLog(4, "[RX]Reply ignored: a second ACK of the last block");
+  if (m_nState == DL_DOWNLOAD && m_bSettling && IsAck()) {
+    QueueLog(4, "[RX]Reply ignored: a second ACK of the last request");
     return;
   }
   if (m_nState == DL_DOWNLOAD) {
@@ -196,7 +196,12 @@ void CTarviselDlg::Advance() {
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case DL_DOWNLOAD:
-      DloadStep();
+      // The module's set-up requests are a few bytes each; block writes outlast the wait.
+      if (m_nDlStep < STEP_ERASE) {
+        Settle();
+      } else {
+        DloadStep();
+      }
       break;
     default:
       break;
@@ -207,7 +212,7 @@ void CTarviselDlg::StopAwaiting() {
   m_services.KillTimer(m_nTimerId);
   StopDrainTimer();
   m_bDraining = false;
-  m_bJumpSettle = false;
+  m_bSettling = false;
   m_bFinalDrain = false;
   m_ledger.Reset();
   m_eraseWait.reset();

@@ -17,8 +17,13 @@ void CTarviselDlg::OnTimer(uint32_t id) {
   if (id == TM_DRAIN) {
     if (m_bFinalDrain) {
       FinishDownload();
-    } else if (m_bJumpSettle) {
-      SendFinalJump();
+    } else if (m_bSettling) {
+      m_bSettling = false;
+      if (m_nDlStep == STEP_WRITE) {
+        SendFinalJump();
+      } else {
+        DloadStep();
+      }
     } else if (m_bDraining) {
       trace::Printf("engine: %zu owed replies did not come: written off\n", m_ledger.Owed());
       m_ledger.WriteOff();
