@@ -247,9 +247,9 @@ ReplyCheck CHandsetModel::CurrentCheck() const {
   return m_scenario.check == CheckStyle::Other ? ReplyCheck::Xmodem : ReplyCheck::Fcs16;
 }
 
-uint64_t CHandsetModel::WireMs(size_t bytes) const {
+uint64_t CHandsetModel::WireMs(size_t bytes, uint32_t baud) const {
   const uint64_t bits = static_cast<uint64_t>(bytes) * 10 * 1000;
-  return (bits + m_baud - 1) / m_baud;
+  return (bits + baud - 1) / baud;
 }
 
 uint64_t CHandsetModel::ReplyBaseMs(uint64_t nowMs) const {
@@ -405,6 +405,8 @@ void CHandsetModel::Answer(const Response& r, ReqKind kind, ReplyCheck check, ui
     const FaultRule* dup = rule(m_scenario.dup);
     const FaultRule* extra = rule(m_scenario.extra);
     const bool bad = rule(m_scenario.badcrc) != nullptr;
+    const FaultRule* speed = rule(m_scenario.speed);
+    const uint32_t baud = speed ? speed->value : m_baud;
     if (delay) due += delay->value;
     const std::vector<uint8_t> frame = EncodeReply(r.payload, check, bad);
     std::vector<uint8_t> wire;  // the first burst: what leads the frame, then the frame
@@ -412,7 +414,7 @@ void CHandsetModel::Answer(const Response& r, ReqKind kind, ReplyCheck check, ui
     // the handset's doing, and no host could know to wait for it.
     uint64_t owedUpTo = m_bytesScheduled;
     if (junk && junk->gap) {
-      Schedule(due, junk->bytes, false);
+      Schedule(due, junk->bytes, false, baud);
       due += junk->value;
     } else if (junk) {
       wire = junk->bytes;
@@ -437,11 +439,11 @@ void CHandsetModel::Answer(const Response& r, ReqKind kind, ReplyCheck check, ui
         wire.insert(wire.end(), bytes.begin(), bytes.end());
         continue;
       }
-      Schedule(due, std::move(wire), false);
+      Schedule(due, std::move(wire), false, baud);
       due = m_lineFreeMs + gap;
       wire = std::move(bytes);
     }
-    Schedule(due, std::move(wire), r.endsDownload);
+    Schedule(due, std::move(wire), r.endsDownload, baud);
     m_busyUntilMs = m_lineFreeMs;
     m_owedUpTo = owedUpTo;
     m_owedFor = m_request;
@@ -455,23 +457,23 @@ void CHandsetModel::Answer(const Response& r, ReqKind kind, ReplyCheck check, ui
   }
 }
 
-void CHandsetModel::Schedule(uint64_t dueMs, std::vector<uint8_t> bytes, bool endsDownload) {
+void CHandsetModel::Schedule(uint64_t dueMs, std::vector<uint8_t> bytes, bool endsDownload, uint32_t baud) {
   // One line: a reply never overtakes the one before it.
   const uint64_t due = std::max(dueMs, m_lineFreeMs);
-  m_lineFreeMs = due + WireMs(bytes.size());
+  m_lineFreeMs = due + WireMs(bytes.size(), baud);
   m_bytesScheduled += bytes.size();
   if (!m_adapter) {
-    m_bursts.push_back(Burst{due, std::move(bytes), m_baud, endsDownload});
+    m_bursts.push_back(Burst{due, std::move(bytes), baud, endsDownload});
     return;
   }
   // The adapter's hand-overs are planned as the bytes are scheduled: each byte reaches it
   // once it has crossed the line.
-  const uint64_t byteNs = m_outputLineTime ? uint64_t{10} * 1000000000 / m_baud : 0;
+  const uint64_t byteNs = m_outputLineTime ? uint64_t{10} * 1000000000 / baud : 0;
   for (size_t i = 0; i < bytes.size(); ++i) {
-    m_adapter->Push(bytes[i], due * kNsPerMs + (i + 1) * byteNs, m_baud, endsDownload && i + 1 == bytes.size());
+    m_adapter->Push(bytes[i], due * kNsPerMs + (i + 1) * byteNs, baud, endsDownload && i + 1 == bytes.size());
   }
   TakeHandovers();
-  m_lineBursts.push_back(Burst{due, std::move(bytes), m_baud, endsDownload});
+  m_lineBursts.push_back(Burst{due, std::move(bytes), baud, endsDownload});
 }
 
 }  // namespace sim

@@ -136,7 +136,8 @@ class CHandsetModel {
   Response DownloadBoot(const std::vector<uint8_t>& req);
   Response DownloadModule(const std::vector<uint8_t>& req);
   void Answer(const Response& r, ReqKind kind, ReplyCheck check, uint64_t nowMs);
-  void Schedule(uint64_t dueMs, std::vector<uint8_t> bytes, bool endsDownload);
+  // The burst goes out at baud: the handset's own speed unless a speed rule says otherwise.
+  void Schedule(uint64_t dueMs, std::vector<uint8_t> bytes, bool endsDownload, uint32_t baud);
   void TakeHandovers();
   void DropDue(uint64_t nowMs);
   // Marks rec when it came while a reply to another request was owed; rec.bytes is set.
@@ -146,7 +147,7 @@ class CHandsetModel {
   void Record(FrameRecord rec);
   ReplyCheck CurrentCheck() const;
   uint64_t ReplyBaseMs(uint64_t nowMs) const;
-  uint64_t WireMs(size_t bytes) const;
+  uint64_t WireMs(size_t bytes, uint32_t baud) const;
   std::vector<uint8_t> MakeNoise(uint32_t count);
 
   CScenario m_scenario;

@@ -143,6 +143,7 @@ constexpr RuleShape kRuleShapes[] = {
     {"dup", "KIND:LIST:MS", 3, 3},
     {"junk", "KIND:LIST:HEX[:GAP-MS]", 3, 4},
     {"extra", "KIND:LIST:HEX:MS", 4, 4},
+    {"speed", "KIND:LIST:BAUD", 3, 3},
 };
 
 // A fault rule: fields[0] is the kind, then the list, then the values the key wants.
@@ -207,6 +208,8 @@ bool ParseRule(const std::string& key, const std::vector<std::string>& f, FaultR
     if (rule.gap) return ParseMs(f[3], rule.value, why);
   } else if (key == "extra") {
     return ParseHexBytes(f[2], rule.bytes, why) && ParseMs(f[3], rule.value, why);
+  } else if (key == "speed") {
+    return ParseSpeed(f[2], rule.value, why);
   } else if (key == "badcrc" && rule.kind == ReqKind::ToDm) {
     why = "ToDM answers carry no check value";
     return false;
@@ -303,6 +306,7 @@ bool ParseItem(CScenario& s, const std::string& key, const std::string& value, s
                                   : key == "dup"    ? &s.dup
                                   : key == "junk"   ? &s.junk
                                   : key == "extra"  ? &s.extra
+                                  : key == "speed"  ? &s.speed
                                                     : nullptr;
   if (!rules) return Fail(why, "unknown key '" + key + "'");
   FaultRule rule;
@@ -407,6 +411,8 @@ from 1 over the whole run, frames with a bad check value not counted:
                            GAP ms later
   extra=KIND:LIST:HEX:MS   a second reply of payload HEX, under the reply's check, MS ms after
                            the reply has gone out (0: in the same burst)
+  speed=KIND:LIST:BAUD     the reply goes out at BAUD bit/s, the request done all the same: to
+                           a host at another speed it is lost on the line
 Example: silent=version:1,2; nak=block:5:A1; split=version:3:20; erase-ms=5000;
          junk=status:1:7E; dup=block:3:40; adapter=16:62
 )";

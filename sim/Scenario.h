@@ -32,7 +32,8 @@ struct Occurrences {
 struct FaultRule {
   ReqKind kind = ReqKind::Any;
   Occurrences which;
-  uint32_t value = 0;   // nak: code; split, junk: gap ms; delay, dup, extra: ms; noise: byte count
+  uint32_t value = 0;   // nak: code; split, junk: gap ms; delay, dup, extra: ms; noise: byte count;
+                        // speed: bit/s
   uint32_t value2 = 0;  // split: bytes in the first burst, 0 for half
   bool gap = false;     // junk: in a burst of its own, the reply value ms after it
   std::vector<uint8_t> bytes;  // junk: the raw bytes; extra: the payload
@@ -78,7 +79,7 @@ class CScenario {
   CheckStyle check = CheckStyle::Fcs16;
   AdapterSettings adapter;
 
-  std::vector<FaultRule> silent, nak, badcrc, split, delay, noise, hangup, dup, junk, extra;
+  std::vector<FaultRule> silent, nak, badcrc, split, delay, noise, hangup, dup, junk, extra, speed;
 
   uint32_t DmBaud() const { return dmBaud ? *dmBaud : variant == DmVariant::Crc30 ? 57600 : 115200; }
 };

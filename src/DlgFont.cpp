@@ -8,6 +8,7 @@ namespace {
 constexpr const char* kNotIntegerText = "Please enter an integer.";
 constexpr const char* kCountRangeText = "Please enter an integer between 1 and 100.";
 constexpr const char* kAddressLengthText = "Please enter no more than 6 characters.";
+constexpr const char* kAddressHexText = "Please enter the start address in hexadecimal digits (0-9, A-F).";
 
 enum class IntParse { Ok, NotInteger, OutOfRange };
 
@@ -72,9 +73,22 @@ bool CDlgFont::PullFields(CDlgFontView& view) {
     view.SetFocus(IDC_FONT_ADDRESS);
     return false;
   }
+  // Anything but hex digits would be read as the digits before it, or as 0: a font written
+  // over the start of the flash. Empty stays address 0, as the untouched dialog has it.
+  if (!CDlgFont::IsHexAddressText(address)) {
+    view.ShowValidationMessage(kAddressHexText);
+    view.SetFocus(IDC_FONT_ADDRESS);
+    return false;
+  }
   m_nBlockCount = count;
   m_strAddress = std::move(address);
   return true;
+}
+
+bool CDlgFont::IsHexAddressText(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  });
 }
 
 void CDlgFont::OnInitDialog(CDlgFontView& view) {
@@ -87,8 +101,7 @@ void CDlgFont::OnInitDialog(CDlgFontView& view) {
 
 void CDlgFont::OnOK(CDlgFontView& view) {
   if (!PullFields(view)) return;
-  // The user types only the digits after the "0x" label; leading hex digits count, the rest
-  // is ignored, no digit at all is 0.
+  // The user types only the digits after the "0x" label; no digit at all is 0.
   const std::string hex = "0X" + m_strAddress;
   m_dwFontAddr = static_cast<uint32_t>(std::strtoul(hex.c_str(), nullptr, 16));
   m_dwFontSize = static_cast<uint32_t>(m_nBlockCount) << 16;

@@ -31,6 +31,9 @@ class CDlgFont {
   static constexpr int kMaxBlockCount = 100;
   static constexpr int kMaxAddressChars = 6;
 
+  // Hexadecimal digits only (an empty text is address 0).
+  static bool IsHexAddressText(const std::string& text);
+
   void OnInitDialog(CDlgFontView& view);
   void OnOK(CDlgFontView& view);
   void OnCancel(CDlgFontView& view);

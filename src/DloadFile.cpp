@@ -71,6 +71,7 @@ bool CDloadFile::IsGoodStartAddress(uint32_t addr) {
 
 void CDloadFile::Reset() {
   m_bValid = false;
+  m_bDeclined = false;
   m_dwSwVersion = 0;
   m_strPath.clear();
   m_dwFileSize = 0;
@@ -132,6 +133,7 @@ bool CDloadFile::Open(const std::string& path, uint8_t type) {
   const uint32_t start = LittleEndian32(trailer.data() + kStartAddrAt);
   if (!IsGoodStartAddress(start) &&
       Box(StartAddressQuestion(start), MB_YESNO | MB_ICONEXCLAMATION | MB_SYSTEMMODAL) != IDYES) {
+    m_bDeclined = true;
     return false;
   }
   m_dwAppStart = start;

@@ -25,6 +25,8 @@ class CDloadFile {
   void Reset();
 
   bool IsValid() const { return m_bValid; }
+  // The last Open failed only because the odd start address was not accepted.
+  bool WasDeclined() const { return m_bDeclined; }
   uint32_t GetSize() const { return m_dwFileSize; }
   uint32_t GetVersion() const { return m_dwSwVersion; }
   uint32_t GetStartAddress() const { return m_dwAppStart; }
@@ -48,5 +50,6 @@ class CDloadFile {
   uint32_t m_dwAppStart = 0;
   std::string m_strPath;
   bool m_bValid = false;
+  bool m_bDeclined = false;
   CMessageBoxService* m_pBoxes = nullptr;
 };

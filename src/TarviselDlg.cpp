@@ -12,11 +12,22 @@ const std::vector<std::string> kTypeItems = {"NORMAL", "EMERGENCY", "FONT", "CHA
                                              "CHANGE(NORMAL)"};
 }  // namespace
 
-CTarviselDlg::CTarviselDlg(CWindowServices& services)
-    : CTarviselDlg(services, nullptr) {}
+CWaitCursorCapture::CWaitCursorCapture(CWindowServices& services) : m_services(services) {
+  m_services.BeginWaitCursor();
+  m_services.SetCapture();
+}
 
-CTarviselDlg::CTarviselDlg(CWindowServices& services, std::unique_ptr<CSerialDevice> device)
+CWaitCursorCapture::~CWaitCursorCapture() {
+  m_services.ReleaseCapture();
+  m_services.EndWaitCursor();
+}
+
+CTarviselDlg::CTarviselDlg(CWindowServices& services, CEngineEvents* events)
+    : CTarviselDlg(services, events, nullptr) {}
+
+CTarviselDlg::CTarviselDlg(CWindowServices& services, CEngineEvents* events, std::unique_ptr<CSerialDevice> device)
     : m_services(services),
+      m_events(events ? *events : m_noEvents),
       m_dloadFile(&services),
       m_comm(device ? CBssComm(std::move(device)) : CBssComm()) {
   g_bRxRun = false;
@@ -124,4 +135,29 @@ void CTarviselDlg::UpdateData(bool save) {
   m_strPcbVer = c.GetText(IDC_PCB_VERSION);
   m_strSwVer = c.GetText(IDC_SW_VERSION);
   m_strCompiled = c.GetText(IDC_COMPILED);
+}
+
+EngineView CTarviselDlg::View() const {
+  EngineView v;
+  v.state = m_nState;
+  v.dlStep = m_nDlStep;
+  v.startAddr = m_dwStartAddr;
+  v.length = m_dwLength;
+  v.blocks = m_nBlocks;
+  v.blockIdx = m_nBlockIdx;
+  v.phoneRev = m_nPhoneRev;
+  v.fileVer = m_nFileVer;
+  v.toDmOnly = m_bToDmOnly;
+  v.linkRunning = m_pRxThread != nullptr;
+  v.command = m_command;
+  v.binPath = m_strBinPath;
+  v.size = m_dwSize;
+  v.type = m_nType;
+  v.portIdx = m_nPortIdx;
+  v.speedIdx = m_nSpeedIdx;
+  v.status = m_strStatus;
+  v.swVer = m_strSwVer;
+  v.compiled = m_strCompiled;
+  v.pcbVer = m_strPcbVer;
+  return v;
 }

@@ -1,10 +1,19 @@
 #pragma once
 // The main window: owns the link, the image file and the log text queue, and hosts the download
-// engine. It reaches the platform only through CWindowServices, so it runs the same under the
-// GUI, the command line and the tests.
+// engine. It reaches the platform only through CWindowServices, and reports what happened to
+// its front-end through CEngineEvents, so it runs the same under the window, the command line
+// and the tests.
+//
+// How a reply travels: the receive thread (Thrdrx) reads the port and hands the bytes to the
+// link's frame assembly (Comm/BssReceive), which posts each decoded reply as WM_RX_PACKET with
+// its length; the window services deliver it on the window's thread to Dispatch, and the reply
+// dispatch (TarviselDlgReplies) matches it to the request it answers, judges it
+// (ResponseCheck) and moves the engine on (TarviselDlgEngine), which sends the next request
+// through the link (Comm/BssRequests, Comm/BssFraming).
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "BlockRecord.h"
@@ -12,6 +21,7 @@
 #include "Comm/bsscomm.h"
 #include "ControlIds.h"
 #include "DloadFile.h"
+#include "EngineEvents.h"
 #include "ReplyLedger.h"
 #include "Thrdrx.h"
 #include "platform/WindowServices.h"
@@ -23,8 +33,9 @@ enum : int32_t {
   STEP_RESTART = 4, STEP_ERASE = 5, STEP_WRITE = 6, STEP_DONE = 7
 };
 enum : uint32_t { TM_REPLY = 0, TM_RUN_VERSION = 1, TM_BLOCK = 2, TM_VERSION = 3 };
-// Waits for the replies still owed by resends of a request already answered, and after the
-// final jump for a reply that must not come.
+// Waits for the replies still owed by resends of a request already answered, before a short
+// download-mode request for a second ACK of the last one, and after the final jump for a reply
+// that must not come.
 constexpr uint32_t TM_DRAIN = 4;
 // Download types: the index in the type list.
 enum : int32_t { TYPE_NORMAL = 0, TYPE_EMERGENCY = 1, TYPE_FONT = 2, TYPE_CHANGE_EMERGENCY = 3, TYPE_CHANGE_NORMAL = 4 };
@@ -39,12 +50,51 @@ uint32_t ColorOfLogKind(int32_t kind);
 inline constexpr const char* kOutOfStepText =
     "Replies out of step with the requests: the download cannot be trusted. Run it again.";
 
+// What tests and tools may read of the window and its engine; a copy, taken on its thread.
+struct EngineView {
+  int32_t state = -1;
+  int32_t dlStep = -1;
+  uint32_t startAddr = 0;
+  uint32_t length = 0;
+  int32_t blocks = 0;
+  int32_t blockIdx = 0;
+  uint32_t phoneRev = 0;
+  uint32_t fileVer = 0;
+  bool toDmOnly = false;
+  bool linkRunning = false;  // the receive thread exists
+  std::optional<EngineCommand> command;  // the command in progress
+  // The window's data-exchange values.
+  std::string binPath;
+  uint32_t size = 0;
+  int type = -1;
+  int portIdx = -1;
+  int speedIdx = -1;
+  std::string status;
+  std::string swVer;
+  std::string compiled;
+  std::string pcbVer;
+};
+
+// The wait cursor and the mouse capture of a long wait (the erase): both end when it goes,
+// however the wait ends.
+class CWaitCursorCapture {
+ public:
+  explicit CWaitCursorCapture(CWindowServices& services);
+  ~CWaitCursorCapture();
+  CWaitCursorCapture(const CWaitCursorCapture&) = delete;
+  CWaitCursorCapture& operator=(const CWaitCursorCapture&) = delete;
+
+ private:
+  CWindowServices& m_services;
+};
+
 class CTarviselDlg {
  public:
-  // A window over a POSIX tty link.
-  explicit CTarviselDlg(CWindowServices& services);
+  // A window over a POSIX tty link. One per process: a second is refused (std::logic_error),
+  // since the link's process-wide flags belong to the first.
+  CTarviselDlg(CWindowServices& services, CEngineEvents* events = nullptr);
   // A window whose link runs over the given device.
-  CTarviselDlg(CWindowServices& services, std::unique_ptr<CSerialDevice> device);
+  CTarviselDlg(CWindowServices& services, CEngineEvents* events, std::unique_ptr<CSerialDevice> device);
   ~CTarviselDlg();
   CTarviselDlg(const CTarviselDlg&) = delete;
   CTarviselDlg& operator=(const CTarviselDlg&) = delete;
@@ -54,37 +104,55 @@ class CTarviselDlg {
   // A button click or a selection change of a control.
   void OnCommand(int id, intptr_t notification);
 
+  // The window's initialisation: settings read, controls set up, link started.
+  bool OnInitDialog();
+  // Open, with the file dialog the services show.
+  void OnOpen();
+  // What Open does with the file chosen: checks it and shows its size and version.
+  void OpenImage(const std::string& path);
+  // Shows an image opened into DloadFile() (the screenshots).
+  void ShowFileInfo();
+  void EnableButtons(bool open, bool run, bool toDm, bool info, bool stop);
+  // Data exchange: false pushes the values to the controls, true pulls them back.
+  void UpdateData(bool save);
+
+  bool IsClosed() const { return m_bClosed; }
+  // The command line reads the settings but never writes them.
+  void SetSettingsWritable(bool writable) { m_bWriteSettings = writable; }
+  // Opens this device whatever port is selected (a front-end's --device).
+  void SetDevicePath(const std::string& path) { m_comm.SetDevicePath(path); }
+
+  EngineView View() const;
+  CDloadFile& DloadFile() { return m_dloadFile; }
+  // The link: for a harness that stands in for the receive thread and feeds its frame assembly.
+  CBssComm& Comm() { return m_comm; }
+  CWindowServices& Services() { return m_services; }
+
   // --- log view and control state ---
   void AppendLog(uint32_t color, const std::string& text);
   void QueueLog(int32_t kind, const std::string& text);
   long OnLogText(uintptr_t wParam, intptr_t lParam);
-  void EnableButtons(bool open, bool run, bool toDm, bool info, bool stop);
-  // Data exchange: false pushes the members to the controls, true pulls them back.
-  void UpdateData(bool save);
   // Shows the text bar (flash programming runs) or the plain one.
   void ShowProgramming(bool programming);
+  CQTextQ& TextQ() { return m_textQ; }
+
+ private:
+  // Unit tests of single steps reach the members through it (tests/support only).
+  friend class CTarviselDlgProbe;
 
   // --- response decoding ---
+  // Judges the current reply by the table of the engine state and logs its line.
   bool ValidateResponse();
-  bool CheckDmResponse();
-  bool CheckDloadResponse();
-  bool CheckToDmResponse();
   void ParseVersionReply();
   bool ConfirmVersion();
   void ClearPhoneInfo();
 
   // --- the main window's own commands ---
-  bool OnInitDialog();
-  void OnOpen();
   void OnSelchangePort();
   void OnSelchangeSpeed();
   void OnSelchangeType();
   void OnClose();
-  void ShowFileInfo();
   void ClearFileInfo();
-  bool IsClosed() const { return m_bClosed; }
-  // The command line reads the settings but never writes them.
-  void SetSettingsWritable(bool writable) { m_bWriteSettings = writable; }
 
   // --- download engine ---
   void OnRun();
@@ -113,10 +181,46 @@ class CTarviselDlg {
   void OnToDm();
   void OnStop();
 
-  CBssComm& Comm() { return m_comm; }
-  CDloadFile& DloadFile() { return m_dloadFile; }
-  CQTextQ& TextQ() { return m_textQ; }
-  CWindowServices& Services() { return m_services; }
+  // Refuses, before anything is sent, a range that cannot be downloaded whole.
+  bool CheckRange();
+  // Reads and sends block m_nBlockIdx; false (and the download ended) when it can't be read.
+  bool SendBlock();
+  void EndDownloadOnBadBlock(uint32_t address);
+
+  // --- commands and their ends ---
+  // A command starts: nothing owed, the replies' check bytes to be learnt again.
+  void BeginCommand(EngineCommand command);
+  // The command in progress ends (reported once; nothing when none is in progress).
+  void EndCommand(Outcome outcome);
+  void EnterPhase(EnginePhase phase);
+
+  // --- requests and the replies they are owed ---
+  // Bookkeeping after each request: a new one (expecting a reply or not) or a resend.
+  void NoteRequest(bool expectsReply = true);
+  void NoteResend();
+  // False when the reply is for an earlier DM request (it names another command).
+  bool AnswersDmRequestInHand() const;
+  // The accepted reply moves the engine on: the state table.
+  void Advance();
+  // The request in hand was answered while replies to its resends are still owed.
+  void BeginDrain();
+  void FinishDrain();
+  // A later send of the request in hand was refused: it must be sent again.
+  void RevokeAnswer();
+  uint32_t DrainMs() const;
+  void OnUnmatchedReply();
+  void OnEarlyReply();
+  bool IsAck() const;
+  // A short download-mode request (the module's set-up, the final jump) would be on its way
+  // before a second ACK of the one just answered came, and that ACK taken for its answer: it
+  // goes after a short wait in which a second ACK can only be a duplicate.
+  void Settle();
+  void SendFinalJump();
+  void EndOutOfStep();
+  void FinishDownload();
+  void StopDrainTimer();
+  // Nothing is awaited any more: the reply timer, the drains, the replies owed, the erase's wait.
+  void StopAwaiting();
 
   // --- data-exchange values ---
   std::string m_strBinPath;
@@ -149,51 +253,21 @@ class CTarviselDlg {
   const uint8_t* m_pResp = nullptr;
   std::unique_ptr<CThreadRX> m_pRxThread;
 
- private:
-  // Refuses, before anything is sent, a range that cannot be downloaded whole.
-  bool CheckRange();
-  // Reads and sends block m_nBlockIdx; false (and the download ended) when it can't be read.
-  bool SendBlock();
-  void EndDownloadOnBadBlock(uint32_t address);
-
-  // --- requests and the replies they are owed ---
-  // A command starts: nothing owed, the replies' check bytes to be learnt again.
-  void BeginCommand();
-  // Bookkeeping after each request: a new one (expecting a reply or not) or a resend.
-  void NoteRequest(bool expectsReply = true);
-  void NoteResend();
-  // False when the reply is for an earlier DM request (it names another command).
-  bool AnswersDmRequestInHand() const;
-  // The accepted reply moves the engine on: the state table.
-  void Advance();
-  // The request in hand was answered while replies to its resends are still owed.
-  void BeginDrain();
-  void FinishDrain();
-  // A later send of the request in hand was refused: it must be sent again.
-  void RevokeAnswer();
-  uint32_t DrainMs() const;
-  void OnUnmatchedReply();
-  void OnEarlyReply();
-  bool IsAck() const;
-  // The last block is answered: the final jump goes after a short wait in which a second
-  // answer to that block can only be a duplicate, and must not be taken for the jump's.
-  void SendFinalJump();
-  void EndOutOfStep();
-  void FinishDownload();
-  void StopDrainTimer();
-
+  std::optional<EngineCommand> m_command;  // in progress: replies are awaited for it
   CReplyLedger m_ledger;
-  bool m_bActive = false;      // a command waits for replies
   bool m_bDraining = false;
-  bool m_bJumpSettle = false;
+  bool m_bSettling = false;
   bool m_bFinalDrain = false;
-  RxPacket m_heldResp;         // the answer held over a drain, without its check bytes
-  int m_nEraseCycles = 0;      // erase-and-restart cycles of this download
+  RxPacket m_heldResp;  // the answer held over a drain, without its check bytes
+  int m_nEraseCycles = 0;  // erase-and-restart cycles of this download
+  std::optional<CWaitCursorCapture> m_eraseWait;
 
   bool m_bClosed = false;
   bool m_bPriorityRaised = false;
   bool m_bWriteSettings = true;
   CWindowServices& m_services;
+  CEngineEvents m_noEvents;
+  CEngineEvents& m_events;
   CQTextQ m_textQ;
   CDloadFile m_dloadFile;
   CBssComm m_comm;

@@ -16,8 +16,8 @@ constexpr uint32_t kBlockSize = 4096;
 // After the final jump's ACK: a handset running one reply behind the engine answers the jump
 // within its ordinary reply time, well inside a second.
 constexpr uint32_t kFinalDrainMs = 1000;
-// Before the final jump: a handset that answers a block twice does so within milliseconds.
-constexpr uint32_t kJumpSettleMs = 200;
+// Before a short request: a handset that answers a request twice does so within milliseconds.
+constexpr uint32_t kSettleMs = 200;
 
 std::string Format(const char* fmt, unsigned long a) {
   char buf[256];
@@ -32,24 +32,27 @@ bool IsEmergencyType(int type) { return type == TYPE_EMERGENCY || type == TYPE_C
 }  // namespace
 
 void CTarviselDlg::OnRun() {
+  BeginCommand(EngineCommand::Download);
   EnsureLink();
   if (m_nType != TYPE_FONT && !m_dloadFile.IsValid()) {
     m_services.MessageBox("First, Select right bin file", "", MB_OK);
+    EndCommand(Outcome::Refused);
     return;
   }
   PrepareRun();
   if (!SetupRange()) return;
-  BeginCommand();
   if (IsDmPhaseType(m_nType)) {
     ClearPhoneInfo();
     m_nRetry = 0;
     m_comm.SendVersionReq();
     NoteRequest();
+    EnterPhase(EnginePhase::Version);
     ArmReplyTimer(TM_RUN_VERSION, 3000);
   } else if (IsEmergencyType(m_nType)) {
     m_nRetry = 0;
     m_comm.SendDloadStartReq();
     NoteRequest();
+    EnterPhase(EnginePhase::Module);
     ArmReplyTimer(TM_REPLY, 3000);
   }
 }
@@ -76,6 +79,7 @@ bool CTarviselDlg::SetupRange() {
       if (m_services.RunFontDialog(dlg) != IDOK) {
         // Cancelled: nothing starts; the idle buttons come back.
         EnableButtons(true, true, true, true, false);
+        EndCommand(Outcome::Declined);
         return false;
       }
       m_dwStartAddr = dlg.GetFontAddress();
@@ -92,6 +96,7 @@ bool CTarviselDlg::SetupRange() {
   }
   if (!CheckRange()) {
     EnableButtons(true, true, true, true, false);
+    EndCommand(Outcome::Refused);
     return false;
   }
   if (IsDmPhaseType(m_nType)) {
@@ -160,14 +165,13 @@ void CTarviselDlg::DloadStep() {
       m_nDlStep = STEP_ERASE;
       m_comm.SendFlashEraseReq(m_dwStartAddr, m_dwLength);
       NoteRequest();
+      EnterPhase(EnginePhase::Erase);
       AppendLog(kColorBlue, "잠시 기다리십시요..");
-      m_services.BeginWaitCursor();
-      m_services.SetCapture();
+      m_eraseWait.emplace(m_services);
       ArmReplyTimer(TM_REPLY, 100000);
       break;
     case STEP_ERASE:
-      m_services.ReleaseCapture();
-      m_services.EndWaitCursor();
+      m_eraseWait.reset();
       BeginProgramming();
       m_nDlStep = STEP_WRITE;
       SendBlock();
@@ -176,8 +180,7 @@ void CTarviselDlg::DloadStep() {
       ShowBlockProgress();
       if (m_nBlockIdx == m_nBlocks) {
         ShowElapsedTime();
-        m_bJumpSettle = true;
-        m_services.SetTimer(TM_DRAIN, kJumpSettleMs);
+        Settle();
       } else {
         SendBlock();
       }
@@ -195,12 +198,17 @@ void CTarviselDlg::DloadStep() {
   }
 }
 
+void CTarviselDlg::Settle() {
+  m_bSettling = true;
+  m_services.SetTimer(TM_DRAIN, kSettleMs);
+}
+
 void CTarviselDlg::SendFinalJump() {
-  m_bJumpSettle = false;
   m_nDlStep = STEP_DONE;
   m_nRetry = 0;
   m_comm.SendJumpReq();
   NoteRequest();
+  EnterPhase(EnginePhase::Jump);
   ArmReplyTimer(TM_REPLY, 5000);
 }
 
@@ -230,7 +238,7 @@ void CTarviselDlg::EndDownloadOnBadBlock(uint32_t address) {
                         "", MB_OK | MB_ICONEXCLAMATION);
   m_nState = -1;
   m_nDlStep = STEP_START;
-  m_bActive = false;
+  EndCommand(Outcome::ReadError);
   ShowProgramming(false);
   EnableButtons(true, true, true, true, false);
   UpdateData(false);
@@ -246,9 +254,8 @@ void CTarviselDlg::SetLinkSpeed(uint32_t baud) {
   if (m_comm.GetBaud() == baud) return;
   // Nothing sent at the old speed can be answered in a way we could read at the new one.
   m_ledger.WriteOff();
-  if (m_pRxThread) m_pRxThread->SuspendThread();
+  CThreadHold hold(m_pRxThread.get());
   m_comm.ChangeBaud(baud);
-  if (m_pRxThread) m_pRxThread->ResumeThread();
 }
 
 void CTarviselDlg::ApplySelectedSpeed() {
@@ -266,6 +273,8 @@ void CTarviselDlg::BeginProgramming() {
   c.EnableProgressText(IDC_PROGRESS, true);
   m_strStatus.clear();
   UpdateData(false);
+  EnterPhase(EnginePhase::Programming);
+  m_events.OnProgress(BlockProgress{0, m_nBlocks, m_dwStartAddr, 0});
 }
 
 void CTarviselDlg::ShowBlockProgress() {
@@ -276,12 +285,17 @@ void CTarviselDlg::ShowBlockProgress() {
   CDialogControls& c = m_services.Controls();
   c.SetProgressText(IDC_PROGRESS, text);
   c.SetProgressPos(IDC_PROGRESS, m_nBlockIdx);
-  m_strStatus = Format("Addr = 0x%lx", m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx - 1) * kBlockSize);
+  const uint32_t address = m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx - 1) * kBlockSize;
+  m_strStatus = Format("Addr = 0x%lx", address);
   UpdateData(false);
+  m_events.OnProgress(
+      BlockProgress{m_nBlockIdx, m_nBlocks, address, static_cast<uint64_t>(m_nBlockIdx) * kBlockSize});
 }
 
 void CTarviselDlg::ShowElapsedTime() {
-  const uint64_t s = (m_services.ClockMs() - m_tStart) / 1000;
+  const uint64_t elapsedMs = m_services.ClockMs() - m_tStart;
+  m_events.OnProgrammed(elapsedMs);
+  const uint64_t s = elapsedMs / 1000;
   char text[64];
   std::snprintf(text, sizeof text, "Elapsed time : %d min %d sec", static_cast<int>(s / 60),
                 static_cast<int>(s % 60));
@@ -299,11 +313,17 @@ bool CTarviselDlg::StartDownloader() {
   if (!m_comm.Open()) {
     m_services.MessageBox("Can't open COM Port\n" + m_comm.GetOpenError(), "", MB_OK);
     m_comm.ReleaseComm();
+    // A command asking for the link goes on and ends by its timer, as the window shows it;
+    // what it can achieve is settled here.
+    m_events.OnPortError(m_comm.GetOpenError());
+    EndCommand(Outcome::PortFailed);
     return false;
   }
   if (m_pRxThread) {
     m_services.MessageBox("Can't start Downloadert\n", "", MB_OK);
     m_comm.ReleaseComm();
+    m_events.OnPortError("the receive thread of the last link is still there");
+    EndCommand(Outcome::PortFailed);
     return false;
   }
   m_pRxThread = std::make_unique<CThreadRX>();
@@ -316,13 +336,7 @@ bool CTarviselDlg::StartDownloader() {
 }
 
 void CTarviselDlg::StopDownloader() {
-  m_services.KillTimer(m_nTimerId);
-  StopDrainTimer();
-  m_bDraining = false;
-  m_bJumpSettle = false;
-  m_bFinalDrain = false;
-  m_bActive = false;
-  m_ledger.Reset();
+  StopAwaiting();
   m_pResp = nullptr;
   m_nDlStep = STEP_START;
   EnableButtons(true, true, true, true, false);
@@ -345,6 +359,7 @@ void CTarviselDlg::EnsureLink() {
 }
 
 long CTarviselDlg::OnCommBreak(uintptr_t, intptr_t) {
+  EndCommand(Outcome::LineBroke);
   StopDownloader();
   return 1;
 }

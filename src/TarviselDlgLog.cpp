@@ -16,6 +16,7 @@ uint32_t ColorOfLogKind(int32_t kind) {
 
 void CTarviselDlg::AppendLog(uint32_t color, const std::string& text) {
   m_services.Controls().AppendRichText(IDC_LOG, "\n" + text, color, true);
+  m_events.OnLog(color == kColorRed ? LogTone::Error : color == kColorBlack ? LogTone::Step : LogTone::Info, text);
 }
 
 void CTarviselDlg::QueueLog(int32_t kind, const std::string& text) {

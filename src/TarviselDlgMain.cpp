@@ -57,16 +57,28 @@ void CTarviselDlg::OnOpen() {
   request.initialFile = folder + "*.bin";
   request.filter = "Download Binary File (*.bin)|*.bin|All Files (*.*)|*.*||";
   const std::optional<std::string> chosen = m_services.FileOpenDialog(request);
-  if (!chosen) return;
-  if (LowerExtension(*chosen) != "bin") {
+  if (chosen) OpenImage(*chosen);
+}
+
+void CTarviselDlg::OpenImage(const std::string& path) {
+  ImageInfo image;
+  image.path = path;
+  if (LowerExtension(path) != "bin") {
     m_services.MessageBox("다운로드용 파일이 아닙니다.", "", MB_OK);
+    m_events.OnImageOpened(image);
     return;
   }
-  m_strBinPath = *chosen;
-  m_dloadFile.Open(m_strBinPath, static_cast<uint8_t>(m_nType));
+  m_strBinPath = path;
+  const bool opened = m_dloadFile.Open(m_strBinPath, static_cast<uint8_t>(m_nType));
   if (m_bWriteSettings) CRegistry::WriteString(CRegistry::kBinPath, Folder(m_strBinPath));
   ShowFileInfo();
   EnableButtons(true, true, true, true, false);
+  image.status = opened ? ImageStatus::Accepted
+                 : m_dloadFile.WasDeclined() ? ImageStatus::Declined
+                                             : ImageStatus::Refused;
+  image.size = m_dwSize;
+  image.version = m_nFileVer;
+  m_events.OnImageOpened(image);
 }
 
 void CTarviselDlg::ClearFileInfo() {
@@ -99,6 +111,7 @@ void CTarviselDlg::OnSelchangeSpeed() {
 void CTarviselDlg::OnSelchangeType() { UpdateData(true); }
 
 void CTarviselDlg::OnClose() {
+  EndCommand(Outcome::Stopped);
   StopDownloader();
   UpdateData(true);
   m_bClosed = true;

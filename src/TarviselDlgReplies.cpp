@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ResponseCheck.h"
 #include "TarviselDlg.h"
 #include "platform/Trace.h"
 
@@ -21,19 +22,7 @@ namespace {
 constexpr uint32_t kDrainWorkMs = 1000;
 
 constexpr uint8_t kDmErrorCodes[] = {0x13, 0x15, 0x18};
-constexpr uint8_t kAck = 0x02;
 }  // namespace
-
-void CTarviselDlg::BeginCommand() {
-  StopDrainTimer();
-  m_ledger.Reset();
-  m_bDraining = false;
-  m_bJumpSettle = false;
-  m_bFinalDrain = false;
-  m_nEraseCycles = 0;
-  m_comm.ResetReplyChecks();
-  m_bActive = true;
-}
 
 void CTarviselDlg::NoteRequest(bool expectsReply) {
   if (m_ledger.Owed() > 0) {
@@ -57,7 +46,7 @@ bool CTarviselDlg::AnswersDmRequestInHand() const {
 
 long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
   m_pResp = m_comm.m_RxBuf.data();
-  if (!m_bActive) {
+  if (!m_command) {
     ValidateResponse();  // logged as any reply is; nothing waits for it
     return 1;
   }
@@ -95,12 +84,14 @@ long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
   return 1;
 }
 
-bool CTarviselDlg::IsAck() const { return m_comm.GetRxSize() >= 1 && m_pResp[0] == kAck; }
+bool CTarviselDlg::IsAck() const { return m_comm.GetRxSize() >= 1 && m_pResp[0] == kAckCode; }
 
 void CTarviselDlg::OnEarlyReply() {
   // An answer to an earlier request. Another ACK of it changes nothing; anything else disowns
-  // an answer already acted on.
-  if (m_nState == DL_DOWNLOAD && !IsAck()) {
+  // an answer already acted on. Before the first download-mode request has left, no such answer
+  // has been taken: what comes then answers the switch to download mode (its reply again, or
+  // an error naming it), and a DM reply owed by nobody is a stray.
+  if (m_nState == DL_DOWNLOAD && m_nDlStep != STEP_START && !IsAck()) {
     ValidateResponse();
     EndOutOfStep();
     return;
@@ -109,8 +100,8 @@ void CTarviselDlg::OnEarlyReply() {
 }
 
 void CTarviselDlg::OnUnmatchedReply() {
-  if (m_nState == DL_DOWNLOAD && m_bJumpSettle && IsAck()) {
-    QueueLog(4, "[RX]Reply ignored: a second ACK of the last block");
+  if (m_nState == DL_DOWNLOAD && m_bSettling && IsAck()) {
+    QueueLog(4, "[RX]Reply ignored: a second ACK of the last request");
     return;
   }
   if (m_nState == DL_DOWNLOAD) {
@@ -168,20 +159,21 @@ void CTarviselDlg::Advance() {
       break;
     case DL_INFO:
       ParseVersionReply();
-      m_bActive = false;
+      EndCommand(Outcome::Completed);
       break;
     case DL_VERSION:
       ParseVersionReply();
       if (!ConfirmVersion()) {
         m_services.Pause(2000);
         EnableButtons(true, true, true, true, false);
-        m_bActive = false;
+        EndCommand(Outcome::Declined);
         break;
       }
       m_nState = DL_DM_OFFLINE;
       m_nRetry = 0;
       m_comm.SendDmOfflineReq();
       NoteRequest();
+      EnterPhase(EnginePhase::DmOffline);
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case DL_DM_OFFLINE:
@@ -190,6 +182,7 @@ void CTarviselDlg::Advance() {
       m_nRetry = 0;
       m_comm.SendDloadModeReq();
       NoteRequest();
+      EnterPhase(EnginePhase::DownloadMode);
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case DL_DLOAD_MODE:
@@ -199,34 +192,43 @@ void CTarviselDlg::Advance() {
       m_nRetry = 0;
       m_comm.SendDloadStartReq();
       NoteRequest();
+      EnterPhase(EnginePhase::Module);
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case DL_DOWNLOAD:
-      DloadStep();
+      // The module's set-up requests are a few bytes each; block writes outlast the wait.
+      if (m_nDlStep < STEP_ERASE) {
+        Settle();
+      } else {
+        DloadStep();
+      }
       break;
     default:
       break;
   }
 }
 
-void CTarviselDlg::EndOutOfStep() {
+void CTarviselDlg::StopAwaiting() {
   m_services.KillTimer(m_nTimerId);
   StopDrainTimer();
   m_bDraining = false;
-  m_bJumpSettle = false;
+  m_bSettling = false;
   m_bFinalDrain = false;
-  m_bActive = false;
   m_ledger.Reset();
-  m_services.ReleaseCapture();
-  m_services.EndWaitCursor();
+  m_eraseWait.reset();
+}
+
+void CTarviselDlg::EndOutOfStep() {
+  StopAwaiting();
   AppendLog(kColorRed, kOutOfStepText);
   ShowNoReply();
+  EndCommand(Outcome::OutOfStep);
 }
 
 void CTarviselDlg::FinishDownload() {
   m_bFinalDrain = false;
-  m_bActive = false;
   trace::Printf("engine: download done: %u requests sent, %u replies, %u written off\n", m_ledger.Sends(),
                 m_ledger.Replies(), m_ledger.WrittenOff());
   m_services.MessageBox("Downloading completed", "", MB_OK);
+  EndCommand(Outcome::Completed);
 }

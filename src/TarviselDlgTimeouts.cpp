@@ -17,8 +17,13 @@ void CTarviselDlg::OnTimer(uint32_t id) {
   if (id == TM_DRAIN) {
     if (m_bFinalDrain) {
       FinishDownload();
-    } else if (m_bJumpSettle) {
-      SendFinalJump();
+    } else if (m_bSettling) {
+      m_bSettling = false;
+      if (m_nDlStep == STEP_WRITE) {
+        SendFinalJump();
+      } else {
+        DloadStep();
+      }
     } else if (m_bDraining) {
       trace::Printf("engine: %zu owed replies did not come: written off\n", m_ledger.Owed());
       m_ledger.WriteOff();
@@ -31,9 +36,8 @@ void CTarviselDlg::OnTimer(uint32_t id) {
   if (versionTimer && m_nRetry < kVersionExpiries) {
     if (m_nRetry == 2) {
       m_ledger.WriteOff();  // nothing sent at the old speed can be read at the new one
-      if (m_pRxThread) m_pRxThread->SuspendThread();
+      CThreadHold hold(m_pRxThread.get());
       m_comm.ToggleSpeed();
-      if (m_pRxThread) m_pRxThread->ResumeThread();
     }
     m_comm.ResendLastPacket();
     NoteResend();
@@ -52,17 +56,16 @@ void CTarviselDlg::OnTimer(uint32_t id) {
   }
 
   m_nRetry = 0;
-  m_services.ReleaseCapture();
-  m_services.EndWaitCursor();
+  m_eraseWait.reset();
   // Every send was given the whole reply time, longer than any drain: none is owed any more.
   m_ledger.WriteOff();
   if (id == TM_BLOCK && m_nEraseCycles >= kMaxEraseCycles) id = TM_REPLY;
   switch (id) {
     case TM_REPLY:
     case TM_VERSION:
-      m_bActive = false;
       AppendLog(kColorRed, "응답이 없습니다.");
       ShowNoReply();
+      EndCommand(Outcome::NoReply);
       break;
     case TM_RUN_VERSION:
       m_nState = DL_TO_DM;
@@ -71,6 +74,7 @@ void CTarviselDlg::OnTimer(uint32_t id) {
       QueueLog(4, "단말기를 DM 상태로 바꿈");
       m_comm.SendToDmSequence(0);
       NoteRequest();
+      EnterPhase(EnginePhase::ToDm);
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case TM_BLOCK: {
@@ -79,12 +83,12 @@ void CTarviselDlg::OnTimer(uint32_t id) {
                     static_cast<unsigned long>(m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx - 1) * 4096u));
       AppendLog(kColorRed, text);
       m_nDlStep = STEP_ERASE;
-      m_services.BeginWaitCursor();
-      m_services.SetCapture();
+      m_eraseWait.emplace(m_services);
       m_nBlockIdx = 0;
       ++m_nEraseCycles;
       m_comm.SendFlashEraseReq(m_dwStartAddr, m_dwLength);
       NoteRequest();
+      EnterPhase(EnginePhase::Erase);
       ArmReplyTimer(TM_REPLY, 100000);
       break;
     }
@@ -120,13 +124,14 @@ void CTarviselDlg::ToDmStep() {
       m_services.Pause(1000);
       if (m_bToDmOnly) {
         m_bToDmOnly = false;
-        m_bActive = false;
+        EndCommand(Outcome::Completed);
         break;
       }
       ClearPhoneInfo();
       m_nRetry = 0;
       m_comm.SendVersionReq();
       NoteRequest();
+      EnterPhase(EnginePhase::Version);
       ArmReplyTimer(TM_VERSION, 3000);
       break;
     default:

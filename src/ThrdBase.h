@@ -45,3 +45,20 @@ class CThreadBase {
   uint32_t m_nThreadId = 0;
   std::thread m_thread;
 };
+
+// Holds a worker still for as long as it lives (a speed change replaces the port under it),
+// and lets it go again however the scope is left.
+class CThreadHold {
+ public:
+  explicit CThreadHold(CThreadBase* thread) : m_thread(thread) {
+    if (m_thread) m_thread->SuspendThread();
+  }
+  ~CThreadHold() {
+    if (m_thread) m_thread->ResumeThread();
+  }
+  CThreadHold(const CThreadHold&) = delete;
+  CThreadHold& operator=(const CThreadHold&) = delete;
+
+ private:
+  CThreadBase* m_thread;
+};

@@ -53,8 +53,6 @@ TEST(DlgFont, OkAccepts) {
       {nullptr, nullptr, 0, 65536},  // untouched
       {"FFFFFF", "1", 0xFFFFFF, 65536},
       {"1a2B", "2", 0x1A2B, 0x20000},
-      {"12G4", "1", 0x12, 65536},
-      {"0x12", "1", 0, 65536},
       {"", "100", 0, 6553600},
       {"8000", " \t7 ", 0x8000, 7u << 16},
       {"0", "+050", 0, 50u << 16},
@@ -75,6 +73,7 @@ TEST(DlgFont, OkAccepts) {
 TEST(DlgFont, OkRefusesAndStaysOpen) {
   const std::string notInt = "Please enter an integer.";
   const std::string range = "Please enter an integer between 1 and 100.";
+  const std::string hex = "Please enter the start address in hexadecimal digits (0-9, A-F).";
   const struct { const char* count; const char* address; const std::string& message; int focus; } cases[] = {
       {"0", "10", range, IDC_FONT_COUNT},
       {"101", "10", range, IDC_FONT_COUNT},
@@ -88,6 +87,12 @@ TEST(DlgFont, OkRefusesAndStaysOpen) {
       {"5x", "10", notInt, IDC_FONT_COUNT},
       {"0x5", "10", notInt, IDC_FONT_COUNT},
       {"3", "1234567", "Please enter no more than 6 characters.", IDC_FONT_ADDRESS},
+      // Text that is not hexadecimal would have written the font at its leading digits or at 0.
+      {"3", "12G4", hex, IDC_FONT_ADDRESS},
+      {"3", "0x12", hex, IDC_FONT_ADDRESS},
+      {"3", "zz", hex, IDC_FONT_ADDRESS},
+      {"3", "-1", hex, IDC_FONT_ADDRESS},
+      {"3", " 10", hex, IDC_FONT_ADDRESS},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.count);

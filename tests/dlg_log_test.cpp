@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/DlgFixture.h"
+#include "support/DlgProbe.h"
 #include "support/TraceCapture.h"
 
 namespace {
@@ -83,16 +84,17 @@ TEST_F(DlgLogTest, ButtonsFollowTheirFlagsInOrder) {
 }
 
 TEST_F(DlgLogTest, ValuesMoveToAndFromTheControlsAllAtOnce) {
-  dlg->m_strBinPath = "/fw/a.bin";
-  dlg->m_strFileVer = "-2";
-  dlg->m_dwSize = 4294967295u;
-  dlg->m_nType = 4;
-  dlg->m_nPortIdx = 1;
-  dlg->m_nSpeedIdx = 0;
-  dlg->m_strStatus = "Addr = 0x10000";
-  dlg->m_strPcbVer = "pcb";
-  dlg->m_strSwVer = "sw";
-  dlg->m_strCompiled = "when";
+  CTarviselDlgProbe p(*dlg);
+  p.BinPath() = "/fw/a.bin";
+  p.FileVerText() = "-2";
+  p.Size() = 4294967295u;
+  p.Type() = 4;
+  p.PortIdx() = 1;
+  p.SpeedIdx() = 0;
+  p.Status() = "Addr = 0x10000";
+  p.PcbVer() = "pcb";
+  p.SwVer() = "sw";
+  p.Compiled() = "when";
   dlg->UpdateData(false);
   CMemoryControls& c = win.Controls();
   EXPECT_EQ(c.GetText(IDC_BIN_PATH), "/fw/a.bin");
@@ -111,17 +113,17 @@ TEST_F(DlgLogTest, ValuesMoveToAndFromTheControlsAllAtOnce) {
   c.SetComboSel(IDC_SPEED, 1);
   c.SetText(IDC_SIZE, "123");
   dlg->UpdateData(true);
-  EXPECT_EQ(dlg->m_nType, 2);
-  EXPECT_EQ(dlg->m_nPortIdx, 0);
-  EXPECT_EQ(dlg->m_nSpeedIdx, 1);
-  EXPECT_EQ(dlg->m_dwSize, 123u);
-  EXPECT_EQ(dlg->m_strBinPath, "/fw/a.bin");
+  EXPECT_EQ(p.Type(), 2);
+  EXPECT_EQ(p.PortIdx(), 0);
+  EXPECT_EQ(p.SpeedIdx(), 1);
+  EXPECT_EQ(p.Size(), 123u);
+  EXPECT_EQ(p.BinPath(), "/fw/a.bin");
 
   // A selection outside the lists shows none and pulls back as -1.
-  dlg->m_nPortIdx = 7;
+  p.PortIdx() = 7;
   dlg->UpdateData(false);
   dlg->UpdateData(true);
-  EXPECT_EQ(dlg->m_nPortIdx, -1);
+  EXPECT_EQ(p.PortIdx(), -1);
 }
 
 TEST_F(DlgLogTest, OneProgressBarIsShownAtATime) {

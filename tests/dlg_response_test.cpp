@@ -2,12 +2,21 @@
 #include <gtest/gtest.h>
 
 #include "support/Bytes.h"
+#include "ResponseCheck.h"
 #include "support/DlgFixture.h"
+#include "support/DlgProbe.h"
 
 namespace {
 
 class DlgResponseTest : public DlgFixture {
  protected:
+  void Reply(const std::vector<uint8_t>& bytes) {
+    RxPacket packet;
+    std::copy(bytes.begin(), bytes.end(), packet.bytes.begin());
+    packet.size = static_cast<uint16_t>(bytes.size());
+    Probe().SetReply(packet);
+  }
+  CTarviselDlgProbe Probe() { return CTarviselDlgProbe(*dlg); }
   // The texts the check queued, with their kinds.
   std::vector<CQTextEntry> Queued() {
     std::vector<CQTextEntry> out;
@@ -68,11 +77,11 @@ TEST_F(DlgResponseTest, EachStateJudgesByItsOwnTable) {
       {"todm half answer", DL_TO_DM, 0, "AA", false, nullptr, 0},
   };
   for (const auto& c : cases) {
-    dlg->m_nState = c.state;
+    Probe().State() = c.state;
     dlg->Comm().m_nLastCmd = c.lastCmd;
     Reply(std::string(c.reply) == "version" ? VersionReply(203) : Hex(c.reply));
     if (std::string(c.reply) == "AA") dlg->Comm().m_RxBuf[1] = 0;  // older bytes must not help
-    EXPECT_EQ(dlg->ValidateResponse(), c.accepted) << c.name;
+    EXPECT_EQ(Probe().ValidateResponse(), c.accepted) << c.name;
     auto q = Queued();
     if (!c.log) {
       EXPECT_TRUE(q.empty()) << c.name;
@@ -91,13 +100,13 @@ TEST_F(DlgResponseTest, VersionReplyFillsThePhoneInformation) {
   } cases[] = {{203, "Ver02.03    ABCDEFGH"}, {5, "Ver00.05    ABCDEFGH"}, {12345, "Ver12.34    ABCDEFGH"}};
   for (const auto& c : cases) {
     Reply(VersionReply(c.rev));
-    dlg->ParseVersionReply();
-    EXPECT_EQ(dlg->m_nPhoneRev, c.rev);
-    EXPECT_EQ(dlg->m_strSwVer, c.sw);
+    Probe().ParseVersionReply();
+    EXPECT_EQ(Probe().PhoneRev(), c.rev);
+    EXPECT_EQ(Probe().SwVer(), c.sw);
     EXPECT_EQ(win.Controls().GetText(IDC_SW_VERSION), c.sw);
   }
-  EXPECT_EQ(dlg->m_strCompiled, "Dec 07 2026 14:05:59");
-  EXPECT_EQ(dlg->m_strPcbVer, "PCB REV 1.2 BOARD-A ");
+  EXPECT_EQ(Probe().Compiled(), "Dec 07 2026 14:05:59");
+  EXPECT_EQ(Probe().PcbVer(), "PCB REV 1.2 BOARD-A ");
   EXPECT_EQ(win.Controls().GetText(IDC_COMPILED), "Dec 07 2026 14:05:59");
   // Each parse first blanks the fields for 300 ms.
   ASSERT_EQ(win.Pauses().size(), 3u);
@@ -113,10 +122,10 @@ TEST_F(DlgResponseTest, HandsetTextsAreDecodedAndEndAtAZeroByte) {
   r[24] = 0;
   r[5] = 0xFF;  // not a character at all
   Reply(r);
-  dlg->ParseVersionReply();
-  EXPECT_EQ(dlg->m_strSwVer, "Ver00.01    AB");
-  EXPECT_EQ(dlg->m_strPcbVer, "굴림") << "the zero byte ends the whole text";
-  EXPECT_EQ(dlg->m_strCompiled, "Dec \xEF\xBF\xBD" "7 2026 14:05:59");
+  Probe().ParseVersionReply();
+  EXPECT_EQ(Probe().SwVer(), "Ver00.01    AB");
+  EXPECT_EQ(Probe().PcbVer(), "굴림") << "the zero byte ends the whole text";
+  EXPECT_EQ(Probe().Compiled(), "Dec \xEF\xBF\xBD" "7 2026 14:05:59");
 }
 
 TEST_F(DlgResponseTest, TheQuestionIsAskedOnlyWhenRevisionsDiffer) {
@@ -133,12 +142,12 @@ TEST_F(DlgResponseTest, TheQuestionIsAskedOnlyWhenRevisionsDiffer) {
       {TYPE_FONT, 1, 999, false, 0, true},
   };
   for (const auto& c : cases) {
-    dlg->m_nType = c.type;
-    dlg->m_nPhoneRev = c.phone;
-    dlg->m_nFileVer = c.file;
+    Probe().Type() = c.type;
+    Probe().PhoneRev() = c.phone;
+    Probe().FileVer() = c.file;
     const size_t boxes = win.MessageBoxes().size();
     if (c.asks) win.ExpectMessageBox("S/W version is different. Downloading continue?", c.answer);
-    EXPECT_EQ(dlg->ConfirmVersion(), c.result);
+    EXPECT_EQ(Probe().ConfirmVersion(), c.result);
     ASSERT_EQ(win.MessageBoxes().size(), boxes + (c.asks ? 1 : 0));
     if (c.asks) {
       EXPECT_EQ(win.MessageBoxes().back().type, MB_YESNO);
@@ -147,11 +156,11 @@ TEST_F(DlgResponseTest, TheQuestionIsAskedOnlyWhenRevisionsDiffer) {
 }
 
 TEST_F(DlgResponseTest, ClearingThePhoneInformationBlanksItForAMoment) {
-  dlg->m_strSwVer = "x";
-  dlg->m_nPhoneRev = 7;
+  Probe().SwVer() = "x";
+  Probe().PhoneRev() = 7;
   dlg->UpdateData(false);
-  dlg->ClearPhoneInfo();
-  EXPECT_EQ(dlg->m_nPhoneRev, 0u);
+  Probe().ClearPhoneInfo();
+  EXPECT_EQ(Probe().PhoneRev(), 0u);
   EXPECT_EQ(win.Controls().GetText(IDC_SW_VERSION), "");
   ASSERT_EQ(win.Pauses().size(), 1u);
   EXPECT_EQ(win.Pauses()[0].ms, 300u);

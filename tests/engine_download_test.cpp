@@ -55,13 +55,13 @@ TEST_F(EngineDownloadTest, NormalOneMegabyteImageFromItsStartAddress) {
   Start("rev=203");
   const std::string image = h->MakeImage(1 << 20, 0x10000, 203);
   h->OpenImage(image);
-  EXPECT_EQ(h->dlg->m_dwSize, 1u << 20);
+  EXPECT_EQ(h->dlg->View().size, 1u << 20);
   h->Click(IDC_RUN);
   RunToCompletion();
 
-  EXPECT_EQ(h->dlg->m_dwStartAddr, 0x10000u);
-  EXPECT_EQ(h->dlg->m_dwLength, 0xF0000u);
-  EXPECT_EQ(h->dlg->m_nBlocks, 240);
+  EXPECT_EQ(h->dlg->View().startAddr, 0x10000u);
+  EXPECT_EQ(h->dlg->View().length, 0xF0000u);
+  EXPECT_EQ(h->dlg->View().blocks, 240);
   auto erases = FramesOf(0xEE);
   ASSERT_EQ(erases.size(), 1u);
   EXPECT_EQ(ToHex(erases[0].bytes), "EE 00 00 01 00 00 00 0F 00");
@@ -155,8 +155,8 @@ TEST_F(EngineDownloadTest, FontDownloadTakesItsRangeFromTheDialog) {
   h->win.ExpectFontDialog({"200000", "2", true});
   h->Click(IDC_RUN);
   RunToCompletion();
-  EXPECT_EQ(h->dlg->m_dwStartAddr, 0x200000u);
-  EXPECT_EQ(h->dlg->m_dwLength, 0x20000u);
+  EXPECT_EQ(h->dlg->View().startAddr, 0x200000u);
+  EXPECT_EQ(h->dlg->View().length, 0x20000u);
   auto blocks = FramesOf(0xDD);
   ASSERT_EQ(blocks.size(), 32u);
   const auto bytes = h->ReadFile(file);

@@ -14,6 +14,7 @@
 #include "SampleImage.h"
 #include "TarviselDlg.h"
 #include "platform/RealTimeWindow.h"
+#include "support/RecordingEvents.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ class EnginePtyTest : public ::testing::Test {
       boxes.push_back(text);
       return (type & MB_BUTTONS_MASK) == MB_YESNO ? IDYES : IDOK;
     });
-    dlg = std::make_unique<CTarviselDlg>(win);
+    dlg = std::make_unique<CTarviselDlg>(win, &events);
     dlg->OnInitDialog();
   }
   void TearDown() override {
@@ -91,6 +92,7 @@ class EnginePtyTest : public ::testing::Test {
   std::string dir;
   std::vector<uint8_t> image;
   CRealTimeWindow win;
+  CRecordingEvents events;
   std::vector<std::string> boxes;
   std::unique_ptr<CTarviselDlg> dlg;
 };
@@ -107,7 +109,7 @@ TEST_F(EnginePtyTest, NormalDownloadCompletesAndTheFlashHoldsTheImage) {
 TEST_F(EnginePtyTest, EmergencyDownloadCompletesAndTheFlashHoldsTheImage) {
   Start("start=download; erase-ms=200");
   win.Controls().SetComboSel(IDC_TYPE, TYPE_EMERGENCY);
-  dlg->OnSelchangeType();
+  dlg->OnCommand(IDC_TYPE, CBN_SELCHANGE);
   Open(MakeImage(0x10000, 0x8000));
   Click(IDC_RUN);
   ASSERT_TRUE(RunUntil([&] { return Shown("Downloading completed"); }, 60s))
@@ -119,7 +121,7 @@ TEST_F(EnginePtyTest, AHangUpInTheMiddleStopsTheLinkAndRestoresTheButtons) {
   Start("rev=203; erase-ms=200; hangup=block:4");
   Open(MakeImage(0x10000, 0x4000));
   Click(IDC_RUN);
-  ASSERT_TRUE(RunUntil([&] { return !g_bRxRun && dlg->m_pRxThread == nullptr; }, 60s))
+  ASSERT_TRUE(RunUntil([&] { return !g_bRxRun && !dlg->View().linkRunning; }, 60s))
       << win.Controls().LogPlainText(IDC_LOG);
   EXPECT_FALSE(Shown("Downloading completed"));
   auto& c = win.Controls();
@@ -155,16 +157,12 @@ TEST_P(EnginePtyHarshLineTest, NeverAFalseSuccess) {
   const HarshLine& c = GetParam();
   Start(std::string("start=download; erase-ms=200; ") + c.scenario);
   win.Controls().SetComboSel(IDC_TYPE, TYPE_EMERGENCY);
-  dlg->OnSelchangeType();
+  dlg->OnCommand(IDC_TYPE, CBN_SELCHANGE);
   Open(MakeImage(0x10000, 0x8000));
   Click(IDC_RUN);
-  auto failed = [&] {
-    const std::string log = win.Controls().LogPlainText(IDC_LOG);
-    return log.find("응답이 없습니다.") != std::string::npos || log.find(kOutOfStepText) != std::string::npos;
-  };
-  ASSERT_TRUE(RunUntil([&] { return Shown("Downloading completed") || failed(); }, 60s))
-      << win.Controls().LogPlainText(IDC_LOG);
-  const bool completed = Shown("Downloading completed");
+  ASSERT_TRUE(RunUntil([&] { return !events.finished.empty(); }, 60s)) << win.Controls().LogPlainText(IDC_LOG);
+  const bool completed = events.LastOutcome() == Outcome::Completed;
+  EXPECT_EQ(completed, Shown("Downloading completed"));
   EXPECT_TRUE(completed || !c.mustComplete) << win.Controls().LogPlainText(IDC_LOG);
   dlg.reset();
   StopHandset();

@@ -66,7 +66,7 @@ TEST_F(EngineTimeoutTest, ASilentHandsetAfterStartUpGetsFiveVersionRequestsThenT
   Start("silent=any:*");
   h->OpenImage(h->MakeImage(0x10000, 0x4000, 1));
   h->Click(IDC_RUN);
-  ASSERT_TRUE(h->RunUntil([&] { return h->dlg->m_nState == DL_TO_DM; }, 60000));
+  ASSERT_TRUE(h->RunUntil([&] { return h->dlg->View().state == DL_TO_DM; }, 60000));
   h->RunFor(100);
   // The Run itself pauses (ClearPhoneInfo); count from the first request.
   auto w = h->Writes();
@@ -178,13 +178,13 @@ TEST_F(EngineTimeoutTest, InfoShowsThePhoneInformation) {
   ASSERT_TRUE(h->RunUntil([&] { return LogHas("Mobile version received", kColorBlue); }, 60000));
   EXPECT_EQ(h->win.Controls().GetText(IDC_SW_VERSION), "Ver02.03    ABCDEFGH");
   EXPECT_EQ(h->win.Controls().GetText(IDC_COMPILED), "Dec 07 2026 14:05:59");
-  EXPECT_EQ(h->dlg->m_nState, DL_INFO);
+  EXPECT_EQ(h->dlg->View().state, DL_INFO);
 }
 
 TEST_F(EngineTimeoutTest, ToDmWithAHandsetThatAnswers) {
   Start("start=todm");
   h->Click(IDC_TODM);
-  ASSERT_TRUE(h->RunUntil([&] { return h->dlg->m_nState == DL_VERSION; }, 60000));
+  ASSERT_TRUE(h->RunUntil([&] { return h->dlg->View().state == DL_VERSION; }, 60000));
   h->RunFor(60000);
   std::vector<std::string> raw;
   for (const auto& w : h->Writes()) {
@@ -193,7 +193,7 @@ TEST_F(EngineTimeoutTest, ToDmWithAHandsetThatAnswers) {
   EXPECT_EQ(raw, (std::vector<std::string>{"7F AA DD 7E", "7F AA 1F 00 7E", "7F AA 20 04 00 02 00 01 7E",
                                            "7F AA 3F 00 7E"}));
   EXPECT_EQ(h->dlg->Comm().GetBaud(), 57600u);
-  EXPECT_FALSE(h->dlg->m_bToDmOnly);
+  EXPECT_FALSE(h->dlg->View().toDmOnly);
   EXPECT_TRUE(h->win.ArmedTimers().size() <= 1) << "only the harness's own delivery timer may remain";
   for (const auto& t : h->win.ArmedTimers()) EXPECT_EQ(t.id, CEngineHarness::kDeliveryTimer);
 }
@@ -225,7 +225,7 @@ TEST_F(EngineTimeoutTest, StopIsRefusedWhileErasing) {
   Start("rev=1; erase-ms=60000");
   h->OpenImage(h->MakeImage(0x10000, 0x4000, 1));
   h->Click(IDC_RUN);
-  ASSERT_TRUE(h->RunUntil([&] { return h->dlg->m_nDlStep == STEP_ERASE; }, kLong));
+  ASSERT_TRUE(h->RunUntil([&] { return h->dlg->View().dlStep == STEP_ERASE; }, kLong));
   h->Click(IDC_STOP);
   h->RunFor(10);
   EXPECT_TRUE(LogHas("can't stop downloading", kColorRed));
@@ -237,11 +237,11 @@ TEST_F(EngineTimeoutTest, AHandsetThatGoesAwayStopsTheLinkAndRestoresTheButtons)
   Start("rev=1; hangup=block:3");
   h->OpenImage(h->MakeImage(0x20000, 0x10000, 1));
   h->Click(IDC_RUN);
-  ASSERT_TRUE(h->RunUntil([&] { return h->dlg->m_pRxThread == nullptr; }, kLong)) << h->LogText();
+  ASSERT_TRUE(h->RunUntil([&] { return !h->dlg->View().linkRunning; }, kLong)) << h->LogText();
   EXPECT_FALSE(g_bRxRun);
   EXPECT_TRUE(IdleButtons());
   EXPECT_FALSE(Completed());
-  EXPECT_EQ(h->dlg->m_nDlStep, STEP_START);
+  EXPECT_EQ(h->dlg->View().dlStep, STEP_START);
   // Run restarts the link first.
   const uint32_t opens = h->loop->OpenCount();
   h->Click(IDC_RUN);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "DlgFont.h"
-#include "platform/VirtualWindow.h"
+#include "support/VirtualWindow.h"
 
 namespace {
 

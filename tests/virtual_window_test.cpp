@@ -1,6 +1,6 @@
 // Virtual time: timers, pauses, the order of posted messages and timer expiries, busy probes
 // and the journal's time stamps.
-#include "platform/VirtualWindow.h"
+#include "support/VirtualWindow.h"
 
 #include <gtest/gtest.h>
 

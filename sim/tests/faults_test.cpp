@@ -156,6 +156,29 @@ TEST(HandsetFaults, HangUpEndsEverything) {
   EXPECT_EQ(b.model.Records().back().outcome.rfind("hang-up (scenario)", 0), 0u) << b.model.Records().back().outcome;
 }
 
+TEST(HandsetFaults, SpeedSendsTheNamedReplyAtAnotherSpeedAndTheRequestStillActs) {
+  Bench b("speed=dmoffline:1:115200");
+  b.Send("7F 29 01 00 31 40 7E", 57600);
+  const auto out = b.Bursts();
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].baud, 115200u);
+  EXPECT_EQ(b.model.Mode(), HandsetMode::DmOffline) << "the request was done all the same";
+  // The next reply is back at the handset's speed, after the other one's line time.
+  b.Send(kStatusReq, 57600);
+  const auto next = b.Bursts();
+  ASSERT_EQ(next.size(), 1u);
+  EXPECT_EQ(next[0].baud, 57600u);
+  EXPECT_EQ(ToHex(next[0].bytes), kStatusReply);
+
+  Bench dload("start=download; speed=dlstart:2:9600");
+  EXPECT_EQ(dload.Exchange("7E A0 72 55 7E", 57600), kAck);
+  dload.Send("7E A0 72 55 7E", 57600);
+  const auto slow = dload.Bursts();
+  ASSERT_EQ(slow.size(), 1u);
+  EXPECT_EQ(slow[0].baud, 9600u);
+  EXPECT_EQ(ToHex(slow[0].bytes), kAck);
+}
+
 TEST(HandsetFaults, BadFramesAreNotCountedAndTakeNoFaults) {
   Bench b("silent=status:1; split=any:*:20");
   EXPECT_EQ(b.Exchange("7F 0C 14 3B 7E", 57600), "13 0C 14 3B 08 D7 6F 1F 7E");  // not counted

@@ -45,6 +45,7 @@ class LoopbackLink : public ::testing::Test {
     auto dev = std::make_unique<CLoopbackDevice>(std::make_unique<CHandsetModel>(Bench::Parse(scenario), flash),
                                                  [this] { return now.load(); });
     loop = dev.get();
+    comm.reset();  // one link at a time in a process
     comm = std::make_unique<CBssComm>(std::move(dev));
     comm->SetPause([this](unsigned ms) { now += ms; });
     ASSERT_TRUE(comm->InitComm(&target, &textQ));
@@ -182,6 +183,15 @@ TEST_F(LoopbackLink, ReplyAtAnotherSpeedNeverArrives) {
   EXPECT_EQ(Pump().size(), 0u);
   EXPECT_EQ(loop->DroppedBursts(), 4u);
   EXPECT_EQ(loop->LostHostBytes(), 0u);
+}
+
+TEST_F(LoopbackLink, ReplySentAtAnotherSpeedByTheScenarioNeverArrives) {
+  Start("start=download; speed=dlstart:1:115200");
+  comm->SendDloadStartReq();
+  EXPECT_EQ(Pump().size(), 0u);
+  EXPECT_EQ(loop->DroppedBursts(), 1u);
+  comm->SendDloadStartReq();
+  EXPECT_EQ(ToHex(One()), "02 6A D3");  // the packet keeps its check bytes
 }
 
 // A host that changes the speed while its last request is still on the line loses it.

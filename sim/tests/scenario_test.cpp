@@ -122,6 +122,9 @@ TEST(Scenario, BadTextsAreRefusedWithTheItemNamed) {
       {"adapter=16:0", "'0' is not an adapter packet size"},
       {"adapter=16:4097", "'4097' is not an adapter packet size"},
       {"adapter=16:62:1", "adapter takes MS[:N] or off"},
+      {"speed=block:2", "speed takes KIND:LIST:BAUD"},
+      {"speed=block:2:fast", "'fast' is not a line speed"},
+      {"speed=block:2:200", "'200' is not a line speed"},
   };
   for (const auto& c : cases) {
     CScenario s;
@@ -186,6 +189,19 @@ TEST(Scenario, AdapterAndCheckSettings) {
     EXPECT_EQ(s.adapter.packetBytes, c.packet) << c.text;
     EXPECT_EQ(s.check, c.check) << c.text;
   }
+}
+
+TEST(Scenario, SpeedRules) {
+  CScenario s;
+  std::string error;
+  ASSERT_TRUE(s.Parse("speed=jump:2:115200; speed=todm:*:57600", error)) << error;
+  ASSERT_EQ(s.speed.size(), 2u);
+  EXPECT_EQ(s.speed[0].kind, ReqKind::Jump);
+  EXPECT_TRUE(s.speed[0].which.Contains(2));
+  EXPECT_FALSE(s.speed[0].which.Contains(1));
+  EXPECT_EQ(s.speed[0].value, 115200u);
+  EXPECT_TRUE(s.speed[1].which.Contains(3));
+  EXPECT_EQ(s.speed[1].value, 57600u);
 }
 
 TEST(Scenario, FailedParseLeavesTheScenarioAsItWas) {

@@ -55,10 +55,11 @@ bool CBssComm::Open() {
   Reset();
   m_strOpenError.clear();
   if (m_device->IsOpen()) m_device->Close();  // never leak a handle an earlier Open left
-  const std::string path = PortDevicePath(m_nPort);
+  const std::string path = m_strDevicePath.empty() ? PortDevicePath(m_nPort) : m_strDevicePath;
+  const std::string name = m_strDevicePath.empty() ? PortDisplayName(m_nPort) : m_strDevicePath;
   if (!m_device->Open(path)) {
     trace::Write("Failt to open Comm\n");
-    m_strOpenError = PortDisplayName(m_nPort) + ": " + m_device->LastError();
+    m_strOpenError = name + ": " + m_device->LastError();
     trace::Printf("%s\n", m_strOpenError.c_str());
     return false;
   }
@@ -66,7 +67,7 @@ bool CBssComm::Open() {
   m_device->Purge();
   if (!Configure()) {
     g_bCommOpen = false;
-    m_strOpenError = PortDisplayName(m_nPort) + ": the port refused its settings (" +
+    m_strOpenError = name + ": the port refused its settings (" +
                      std::to_string(m_dwBaud) + " bit/s, 8N1)";
     m_device->Close();
     return false;

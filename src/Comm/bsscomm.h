@@ -10,6 +10,7 @@
 #include <string>
 
 #include "BlockRecord.h"
+#include "Comm/LinkFlags.h"
 #include "Comm/QTextQ.h"
 #include "Comm/ReplyCheck.h"
 #include "platform/SerialDevice.h"
@@ -37,7 +38,7 @@ class CBssComm {
   static constexpr uint8_t kEscape = 0x7D;
   static constexpr uint8_t kEscapeXor = 0x20;
 
-  // A link over a POSIX tty.
+  // A link over a POSIX tty. One link per process (CLinkFlagsClaim).
   CBssComm();
   // A link over the given device (tests and the in-process handset use their own).
   explicit CBssComm(std::unique_ptr<CSerialDevice> device);
@@ -49,6 +50,8 @@ class CBssComm {
   bool InitComm(CMessageTarget* owner, CQTextQ* textQ);
   void SetParams(uint8_t port, uint32_t baud, uint8_t byteSize, uint8_t stopBits, uint8_t parity);
   void SetPort(uint8_t port);
+  // A device to open whatever the port number says ("" goes back to the port's device).
+  void SetDevicePath(const std::string& path) { m_strDevicePath = path; }
   bool Open();
   bool Configure();
   bool Close();
@@ -142,6 +145,8 @@ class CBssComm {
   std::array<uint8_t, kMaxPacket> m_LastPkt{};
 
  private:
+  CLinkFlagsClaim m_flagsClaim;  // for the link's whole life
+  std::string m_strDevicePath;
   void Reset();
   void Pause(unsigned ms);
   bool SendDm(const uint8_t* payload, uint16_t len, const char* logText);

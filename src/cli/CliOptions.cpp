@@ -6,12 +6,16 @@
 #include <cctype>
 #include <sstream>
 
+#include "DlgFont.h"
+
 namespace {
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   return text;
 }
+
+constexpr double kMaxTimeoutSecs = 1e6;
 
 struct Raw {
   std::string type, port, speed, timeout;
@@ -49,14 +53,29 @@ bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
   if (!raw.timeout.empty()) {
     char* end = nullptr;
     const double secs = std::strtod(raw.timeout.c_str(), &end);
-    if (end == raw.timeout.c_str() || *end != '\0' || !(secs > 0) || secs > 1e6)
+    if (end == raw.timeout.c_str() || *end != '\0' || !(secs > 0))
       return message = "--timeout: a number of seconds above 0, not \"" + raw.timeout + "\"", false;
+    if (secs > kMaxTimeoutSecs)
+      return message = "--timeout: at most 1000000 seconds (11.5 days), not \"" + raw.timeout + "\"", false;
     o.timeoutSecs = secs;
   }
   if (raw.yes) o.answer = CliAnswer::Yes;
   if (raw.no) o.answer = CliAnswer::No;
   if ((o.fontAddress || o.fontBlocks) && o.type != 2)
     return message = "--font-address and --font-blocks go with --type font only", false;
+  // Checked here, before anything opens the port: a font written at a wrong address is worse
+  // than no download.
+  if (o.fontAddress && (o.fontAddress->empty() || o.fontAddress->size() > 6 ||
+                        !CDlgFont::IsHexAddressText(*o.fontAddress)))
+    return message = "--font-address: 1 to 6 hexadecimal digits (for example 200000), not \"" +
+                     *o.fontAddress + "\"", false;
+  if (o.fontBlocks) {
+    const std::string& b = *o.fontBlocks;
+    const bool digits = !b.empty() && b.size() <= 3 && std::all_of(b.begin(), b.end(), ::isdigit);
+    const int n = digits ? std::stoi(b) : 0;
+    if (n < CDlgFont::kMinBlockCount || n > CDlgFont::kMaxBlockCount)
+      return message = "--font-blocks: a number of 64 KB blocks from 1 to 100, not \"" + b + "\"", false;
+  }
   return true;
 }
 

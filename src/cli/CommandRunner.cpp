@@ -17,6 +17,7 @@
 #include "platform/PortNames.h"
 #include "platform/RealTimeWindow.h"
 #include "platform/TtyDevice.h"
+#include "platform/WindowServices.h"
 
 namespace {
 
@@ -25,26 +26,15 @@ constexpr uint32_t WM_CLI_INTERRUPT = WM_USER + 0x300;
 constexpr uint32_t WM_CLI_LOG_SHOWN = WM_USER + 0x301;  // every log line queued before it is out
 constexpr uint32_t TM_CLI_TIMEOUT = 0x7100;
 
-// The device the command talks to. Both COM1 and COM2 are pointed at it, so that the link the
-// window opens at start-up from the stored PORT is already the right one, and the settings are
-// never touched.
-struct LinkTarget {
-  std::string path;
-  int portIdx = 0;
-};
-
-LinkTarget ResolveTarget(const CliOptions& o) {
-  LinkTarget t;
+// The device the command talks to: --device, or the device of --port (of the stored PORT when
+// neither is given). It is handed to the link; the settings are never touched.
+std::string ResolveDevice(const CliOptions& o) {
+  if (!o.device.empty()) return o.device;
   const int stored = CRegistry::ReadInt(CRegistry::kPort, CRegistry::kDefaultPort) == 0 ? 1 : 2;
-  const int port = o.port.value_or(o.device.empty() ? stored : 1);
-  t.portIdx = port - 1;
-  t.path = o.device.empty() ? PortDevicePath(static_cast<unsigned>(port)) : o.device;
-  setenv("TARVISEL_COM1", t.path.c_str(), 1);
-  setenv("TARVISEL_COM2", t.path.c_str(), 1);
-  return t;
+  return PortDevicePath(static_cast<unsigned>(o.port.value_or(stored)));
 }
 
-class CRun {
+class CRun final : public CEngineEvents {
  public:
   CRun(const CliOptions& options, ConsoleStreams& console)
       : m_options(options),
@@ -54,9 +44,28 @@ class CRun {
 
   int Execute();
 
+  // --- what the engine reports ---
+  void OnImageOpened(const ImageInfo& image) override {
+    if (image.status == ImageStatus::Refused) Settle(RunEnd::Refused);
+    if (image.status == ImageStatus::Declined) Settle(RunEnd::Declined);
+  }
+  void OnLog(LogTone tone, const std::string& text) override { m_view.LogLine(tone, text); }
+  void OnProgress(const BlockProgress& progress) override { m_view.Progress(progress); }
+  void OnProgrammed(uint64_t elapsedMs) override { m_view.Programmed(elapsedMs); }
+  void OnPhoneInfo(const PhoneInfo& info) override { m_phone = info; }
+  void OnPortError(const std::string&) override { Settle(RunEnd::PortFailed); }
+  void OnFinished(EngineCommand, Outcome outcome) override {
+    // The font parameters this front-end refused cancel the dialog: a refusal, not a No.
+    if (outcome == Outcome::Declined && m_fontRefused) {
+      Settle(RunEnd::Refused);
+      return;
+    }
+    Settle(EndOfOutcome(outcome));
+  }
+
  private:
-  void Settle(int status) {
-    if (!m_status) m_status = status;
+  void Settle(RunEnd end) {
+    if (!m_end) m_end = end;
   }
   bool Prepare();
   void Handle(const WindowMessage& msg);
@@ -69,8 +78,9 @@ class CRun {
   CRealTimeWindow m_win;
   CConsoleView m_view;
   CConsoleQuestions m_questions;
-  std::optional<int> m_status;
-  bool m_stopAsked = false;
+  std::optional<RunEnd> m_end;
+  std::optional<PhoneInfo> m_phone;
+  bool m_fontRefused = false;
   bool m_ending = false;    // the result is known: only queued log lines are still handled
   bool m_logShown = false;  // WM_CLI_LOG_SHOWN came back
   std::atomic<bool> m_aborted{false};
@@ -82,22 +92,15 @@ bool CRun::Prepare() {
     m_view.Note("cannot write the log file " + m_options.logFile, true);
     return false;
   }
-  m_win.Controls().AddObserver([this](const ControlEvent& e) { m_view.OnControl(e); });
-  m_view.SetLogLineListener([this](const std::string& text) {
-    if (auto s = StatusOfLogLine(text)) Settle(*s);
-    if (m_stopAsked && text == "Downloader stopped!!") Settle(kExitInterrupted);
-  });
   m_win.SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned type) {
-    const int answer = m_questions.Show(text, type);
-    if (auto s = StatusOfMessageBox(text, type, answer)) Settle(*s);
-    return answer;
+    return m_questions.Show(text, type);
   });
   m_win.SetFontDialogHandler([this](CDlgFont& dialog) {
     std::string why;
     const int answer = RunFontParameters(dialog, m_options.fontAddress, m_options.fontBlocks, why);
     if (answer != IDOK) {
       m_view.Note("font parameters refused: " + why, true);
-      Settle(kExitRefused);
+      m_fontRefused = true;
     }
     return answer;
   });
@@ -115,37 +118,31 @@ void CRun::Handle(const WindowMessage& msg) {
     return;
   }
   if (msg.message == WM_CLI_INTERRUPT) {
-    m_stopAsked = true;
     m_view.Note("interrupt: Stop (press Ctrl-C again within 2 s to quit)");
-    m_dlg->OnStop();
+    m_dlg->OnCommand(IDC_STOP, BN_CLICKED);
     return;
   }
   if (msg.message == WM_TIMER && msg.wParam == TM_CLI_TIMEOUT) {
     m_win.KillTimer(TM_CLI_TIMEOUT);
     m_view.Note("gave up: no result within the time given by --timeout", true);
-    Settle(kExitNoReply);
+    Settle(RunEnd::Timeout);
     return;
   }
   m_dlg->Dispatch(msg);
-  if (msg.message == WM_COMM_BREAK && !m_stopAsked) {
-    m_view.Note("the line broke: the link was stopped", true);
-    Settle(kExitPort);
-  }
 }
 
 void CRun::Begin() {
-  CTarviselDlg& dlg = *m_dlg;
-  if (m_options.speedIdx) dlg.m_nSpeedIdx = *m_options.speedIdx;
-  dlg.m_nType = m_options.type;
-  dlg.UpdateData(false);
+  // The choices go in as a user would make them: on the controls, then the selection change.
+  CDialogControls& c = m_win.Controls();
+  if (m_options.speedIdx) c.SetComboSel(IDC_SPEED, *m_options.speedIdx);
+  c.SetComboSel(IDC_TYPE, m_options.type);
+  m_dlg->OnCommand(IDC_TYPE, CBN_SELCHANGE);
   if (m_options.timeoutSecs)
     m_win.SetTimer(TM_CLI_TIMEOUT, static_cast<uint32_t>(*m_options.timeoutSecs * 1000.0 + 0.5));
   switch (m_options.command) {
     case CliCommand::Download: {
-      const std::string image = m_options.image;
-      m_win.SetFileDialogHandler([image](const FileOpenRequest&) { return std::optional<std::string>(image); });
-      dlg.OnOpen();
-      if (m_status) return;
+      m_dlg->OpenImage(m_options.image);
+      if (m_end) return;
       m_win.PostMessage(WM_COMMAND, IDC_RUN, BN_CLICKED);
       break;
     }
@@ -156,14 +153,16 @@ void CRun::Begin() {
       m_win.PostMessage(WM_COMMAND, IDC_TODM, BN_CLICKED);
       break;
     default:
-      Settle(kExitUsage);
       break;
   }
 }
 
 int CRun::Execute() {
   if (!Prepare()) return kExitUsage;
-  const LinkTarget target = ResolveTarget(m_options);
+  if (m_options.command != CliCommand::Download && m_options.command != CliCommand::Info &&
+      m_options.command != CliCommand::ToDm) {
+    return kExitUsage;
+  }
 
   std::unique_ptr<CSerialDevice> device = std::make_unique<CTtyDevice>();
   if (!m_options.traceFile.empty()) {
@@ -183,22 +182,13 @@ int CRun::Execute() {
                             });
   if (!watcher.Start()) m_view.Note("Ctrl-C handling is not available", true);
 
-  m_dlg = std::make_unique<CTarviselDlg>(m_win, std::move(device));
+  m_dlg = std::make_unique<CTarviselDlg>(m_win, this, std::move(device));
   m_dlg->SetSettingsWritable(false);
+  m_dlg->SetDevicePath(ResolveDevice(m_options));
   m_win.SetHandler([this](const WindowMessage& msg) { Handle(msg); });
   m_dlg->OnInitDialog();
-  m_dlg->m_nPortIdx = target.portIdx;
-  if (!m_status) Begin();
-  if (!m_status) {
-    const CTarviselDlg& dlg = *m_dlg;
-    const CliCommand command = m_options.command;
-    m_win.Run([&] {
-      if (m_status || m_aborted) return true;
-      if (command == CliCommand::Info && dlg.m_nState == DL_INFO && !dlg.m_strSwVer.empty()) Settle(kExitOk);
-      if (command == CliCommand::ToDm && dlg.m_nState == DL_VERSION && !dlg.m_bToDmOnly) Settle(kExitOk);
-      return m_status.has_value();
-    });
-  }
+  if (!m_end) Begin();
+  if (!m_end) m_win.Run([&] { return m_end.has_value() || m_aborted; });
   if (!m_aborted) ShowQueuedLog();
   const int status = Result();
   m_dlg.reset();  // closes the port and ends the receive thread
@@ -217,22 +207,19 @@ void CRun::ShowQueuedLog() {
 }
 
 int CRun::Result() {
-  if (m_aborted) {
-    m_view.Note("interrupted: the port is closed", true);
-    return kExitInterrupted;
-  }
-  const int status = m_status.value_or(kExitNoReply);
-  if (status == kExitOk && m_options.command == CliCommand::Info) {
-    m_console.out << "S/W version: " << m_dlg->m_strSwVer << "\n"
-                  << "Compiled:    " << m_dlg->m_strCompiled << "\n"
-                  << "PCB version: " << m_dlg->m_strPcbVer << "\n"
+  const RunEnd end = m_aborted ? RunEnd::Interrupted : m_end.value_or(RunEnd::NoReply);
+  if (end == RunEnd::Interrupted) m_view.Note("interrupted: the port is closed", true);
+  const int status = ExitStatusOf(end);
+  if (end == RunEnd::Completed && m_options.command == CliCommand::Info && m_phone) {
+    m_console.out << "S/W version: " << m_phone->swVersion << "\n"
+                  << "Compiled:    " << m_phone->compiled << "\n"
+                  << "PCB version: " << m_phone->pcbVersion << "\n"
                   << std::flush;
   }
   const char* what = m_options.command == CliCommand::Download ? "download"
                      : m_options.command == CliCommand::Info   ? "info"
                                                                  : "todm";
-  m_view.Note(std::string("result: ") + what + " " + DescribeExitStatus(status) + " (exit " +
-                  std::to_string(status) + ")",
+  m_view.Note(std::string("result: ") + what + " " + DescribeEnd(end) + " (exit " + std::to_string(status) + ")",
               status != kExitOk);
   return status;
 }

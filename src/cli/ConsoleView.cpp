@@ -4,13 +4,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "ControlIds.h"
-#include "TarviselDlg.h"
-
 namespace {
 constexpr const char* kBlue = "\x1b[34m";
 constexpr const char* kRed = "\x1b[31m";
-constexpr uint32_t kBlockBytes = 4096;
 constexpr int kBarWidth = 30;
 
 std::string TimeStamp() {
@@ -41,45 +37,50 @@ bool CConsoleView::OpenLogFile(const std::string& path) {
   return m_file.is_open();
 }
 
-void CConsoleView::OnControl(const ControlEvent& event) {
-  if (event.id == IDC_LOG && event.change == ControlChange::RichTextAppend) {
-    // The window starts every entry on a new line.
-    std::string text = event.text;
-    if (!text.empty() && text.front() == '\n') text.erase(0, 1);
-    LogLine(text, event.colorBgr);
-  } else if (event.id == IDC_PROGRESS && event.change == ControlChange::ProgressRange) {
-    m_total = event.upper - event.value;
-    m_pos = 0;
-    m_lastDecile = 0;
-    m_startMs = m_clockMs();
-  } else if (event.id == IDC_PROGRESS && event.change == ControlChange::ProgressPos) {
-    m_pos = event.value;
-    if (m_pos == 0) {  // programming starts again after a new erase
-      m_lastDecile = 0;
-      m_startMs = m_clockMs();
-    }
-  } else if (event.id == IDC_STATUS && event.change == ControlChange::Text) {
-    if (event.text.rfind("Addr = ", 0) == 0) {
-      ShowProgress(event.text.substr(7));
-    } else if (!event.text.empty()) {
-      ClearProgressLine();
-      if (!m_style.quiet) Print(event.text, nullptr);
-      ToFile(event.text);
-    }
-  }
-}
-
-void CConsoleView::LogLine(const std::string& text, uint32_t colorBgr) {
-  if (m_onLogLine) m_onLogLine(text);
+void CConsoleView::LogLine(LogTone tone, const std::string& text) {
   ToFile(text);
-  const bool error = colorBgr == kColorRed;
+  const bool error = tone == LogTone::Error;
   if (m_style.quiet && !error) return;
   ClearProgressLine();
-  Print(text, colorBgr == kColorRed ? kRed : colorBgr == kColorBlue ? kBlue : nullptr);
-  if (m_style.terminal && !m_lastProgress.empty() && m_pos < m_total) {
+  Print(text, error ? kRed : tone == LogTone::Info ? kBlue : nullptr);
+  if (m_style.terminal && !m_lastProgress.empty() && m_progress.block < m_progress.blocks) {
     m_out << m_lastProgress << std::flush;
     m_lineInPlace = true;
   }
+}
+
+void CConsoleView::Progress(const BlockProgress& p) {
+  if (p.block == 0) {  // programming starts, or starts again after a new erase
+    m_lastDecile = 0;
+    m_startMs = m_clockMs();
+    m_lastProgress.clear();
+  }
+  m_progress = p;
+  if (p.block == 0 || p.blocks <= 0 || m_style.quiet) return;
+  const int percent = static_cast<int>(static_cast<long long>(p.block) * 100 / p.blocks);
+  if (m_style.terminal) {
+    const int filled = static_cast<int>(static_cast<long long>(p.block) * kBarWidth / p.blocks);
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.resize(kBarWidth, '-');
+    m_lastProgress = "\r\x1b[K[" + bar + "] " + std::to_string(percent) + "% " + ProgressDetails(p);
+    m_out << m_lastProgress << std::flush;
+    m_lineInPlace = true;
+    return;
+  }
+  const int decile = percent / 10;
+  if (decile <= m_lastDecile) return;
+  m_lastDecile = decile;
+  m_out << "programming " << decile * 10 << "% (" << ProgressDetails(p) << ")\n" << std::flush;
+}
+
+void CConsoleView::Programmed(uint64_t elapsedMs) {
+  const uint64_t s = elapsedMs / 1000;
+  char text[64];
+  std::snprintf(text, sizeof text, "Elapsed time : %d min %d sec", static_cast<int>(s / 60),
+                static_cast<int>(s % 60));
+  ClearProgressLine();
+  if (!m_style.quiet) Print(text, nullptr);
+  ToFile(text);
 }
 
 void CConsoleView::Note(const std::string& text, bool error) {
@@ -101,39 +102,23 @@ void CConsoleView::ToFile(const std::string& text) {
 void CConsoleView::ClearProgressLine() {
   if (!m_lineInPlace) return;
   // A finished bar stays on the screen; one in the middle makes room for the line.
-  m_out << (m_total > 0 && m_pos >= m_total ? "\n" : "\r\x1b[K") << std::flush;
+  const bool finished = m_progress.blocks > 0 && m_progress.block >= m_progress.blocks;
+  m_out << (finished ? "\n" : "\r\x1b[K") << std::flush;
   m_lineInPlace = false;
 }
 
-std::string CConsoleView::ProgressDetails(int pos, const std::string& address) const {
+std::string CConsoleView::ProgressDetails(const BlockProgress& p) const {
   const uint64_t elapsed = m_clockMs() - m_startMs;
   char text[160];
-  const double bytes = static_cast<double>(pos) * kBlockBytes;
+  const double bytes = static_cast<double>(p.bytes);
   const double rate = elapsed > 0 ? bytes * 1000.0 / static_cast<double>(elapsed) : 0.0;
   std::string left = "--:--";
-  if (rate > 0 && m_total >= pos) {
-    const double rest = static_cast<double>(m_total - pos) * kBlockBytes / rate;
+  if (rate > 0 && p.blocks >= p.block) {
+    const double perBlock = p.block > 0 ? bytes / p.block : 0.0;
+    const double rest = static_cast<double>(p.blocks - p.block) * perBlock / rate;
     left = MinSec(static_cast<uint64_t>(rest + 0.5));
   }
-  std::snprintf(text, sizeof text, "%s, %.1f KiB/s, %s left", address.c_str(), rate / 1024.0, left.c_str());
+  std::snprintf(text, sizeof text, "0x%lx, %.1f KiB/s, %s left", static_cast<unsigned long>(p.address),
+                rate / 1024.0, left.c_str());
   return text;
-}
-
-void CConsoleView::ShowProgress(const std::string& address) {
-  if (m_total <= 0 || m_style.quiet) return;
-  const int pos = m_pos;
-  const int percent = static_cast<int>(static_cast<long long>(pos) * 100 / m_total);
-  if (m_style.terminal) {
-    const int filled = static_cast<int>(static_cast<long long>(pos) * kBarWidth / m_total);
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.resize(kBarWidth, '-');
-    m_lastProgress = "\r\x1b[K[" + bar + "] " + std::to_string(percent) + "% " + ProgressDetails(pos, address);
-    m_out << m_lastProgress << std::flush;
-    m_lineInPlace = true;
-    return;
-  }
-  const int decile = percent / 10;
-  if (decile <= m_lastDecile) return;
-  m_lastDecile = decile;
-  m_out << "programming " << decile * 10 << "% (" << ProgressDetails(pos, address) << ")\n" << std::flush;
 }

@@ -1,44 +1,71 @@
 #include "ExitStatus.h"
 
-#include "platform/MessageBox.h"
-
-namespace {
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-}  // namespace
-
-std::optional<int> StatusOfMessageBox(const std::string& text, unsigned type, int answer) {
-  if ((type & MB_BUTTONS_MASK) == MB_YESNO) {
-    if (answer == IDNO || answer == IDCANCEL) return kExitDeclined;
-    return std::nullopt;
+RunEnd EndOfOutcome(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Completed: return RunEnd::Completed;
+    case Outcome::NoReply: return RunEnd::NoReply;
+    case Outcome::Refused: return RunEnd::Refused;
+    case Outcome::Declined: return RunEnd::Declined;
+    case Outcome::PortFailed: return RunEnd::PortFailed;
+    case Outcome::LineBroke: return RunEnd::LineBroke;
+    case Outcome::Stopped: return RunEnd::Stopped;
+    case Outcome::ReadError: return RunEnd::ReadError;
+    case Outcome::OutOfStep: return RunEnd::OutOfStep;
   }
-  if (text == "Downloading completed") return kExitOk;
-  if (StartsWith(text, "Can't open COM Port") || StartsWith(text, "Can't start Downloader")) return kExitPort;
-  // Every other notice of the window is a refusal of the image, its range or a block of it.
-  return kExitRefused;
+  return RunEnd::NoReply;
 }
 
-std::optional<int> StatusOfLogLine(const std::string& text) {
-  if (text == "응답이 없습니다.") return kExitNoReply;
-  return std::nullopt;
+int ExitStatusOf(RunEnd end) {
+  switch (end) {
+    case RunEnd::Completed: return kExitOk;
+    case RunEnd::NoReply:
+    case RunEnd::OutOfStep:
+    case RunEnd::Timeout:
+      return kExitNoReply;
+    case RunEnd::Refused:
+    case RunEnd::ReadError:
+      return kExitRefused;
+    case RunEnd::Declined: return kExitDeclined;
+    case RunEnd::PortFailed:
+    case RunEnd::LineBroke:
+      return kExitPort;
+    case RunEnd::Stopped:
+    case RunEnd::Interrupted:
+      return kExitInterrupted;
+  }
+  return kExitNoReply;
 }
 
-std::string DescribeExitStatus(int status) {
-  switch (status) {
-    case kExitOk:
-      return "completed";
-    case kExitNoReply:
-      return "no reply from the handset";
-    case kExitUsage:
-      return "usage error";
-    case kExitRefused:
-      return "image or range refused";
-    case kExitDeclined:
-      return "declined";
-    case kExitPort:
-      return "the port could not be opened or the line broke";
-    case kExitInterrupted:
-      return "interrupted";
-    default:
-      return "failed";
+std::string DescribeEnd(RunEnd end) {
+  switch (end) {
+    case RunEnd::Completed: return "completed";
+    case RunEnd::NoReply: return "no reply from the handset";
+    case RunEnd::Refused: return "image or range refused";
+    case RunEnd::Declined: return "declined";
+    case RunEnd::PortFailed: return "the port could not be opened";
+    case RunEnd::LineBroke: return "the line broke";
+    case RunEnd::Stopped: return "stopped";
+    case RunEnd::ReadError: return "a block could not be read from the image";
+    case RunEnd::OutOfStep: return "replies out of step with requests: not to be trusted";
+    case RunEnd::Timeout: return "gave up: --timeout ran out";
+    case RunEnd::Interrupted: return "interrupted";
   }
+  return "failed";
+}
+
+const char* EndName(RunEnd end) {
+  switch (end) {
+    case RunEnd::Completed: return "completed";
+    case RunEnd::NoReply: return "no-reply";
+    case RunEnd::Refused: return "refused";
+    case RunEnd::Declined: return "declined";
+    case RunEnd::PortFailed: return "port";
+    case RunEnd::LineBroke: return "line-broke";
+    case RunEnd::Stopped: return "stopped";
+    case RunEnd::ReadError: return "read-error";
+    case RunEnd::OutOfStep: return "out-of-step";
+    case RunEnd::Timeout: return "timeout";
+    case RunEnd::Interrupted: return "interrupted";
+  }
+  return "unknown";
 }

@@ -1,11 +1,12 @@
 #pragma once
-// The exit statuses of tarvisel-cli, and how the window's boxes and log lines map to them.
-#include <optional>
+// How a command of tarvisel-cli ended, and the exit status and words for each end.
 #include <string>
+
+#include "EngineEvents.h"
 
 enum : int {
   kExitOk = 0,           // the command completed
-  kExitNoReply = 1,      // the engine gave up waiting, or --timeout ran out
+  kExitNoReply = 1,      // the handset stopped answering or could not be trusted, or --timeout ran out
   kExitUsage = 2,        // bad command line
   kExitRefused = 3,      // image or range refused
   kExitDeclined = 4,     // a question answered No
@@ -13,10 +14,16 @@ enum : int {
   kExitInterrupted = 130,
 };
 
-// The status a message box ends the command with, given the answer it got; none when the
-// command goes on (a question answered Yes).
-std::optional<int> StatusOfMessageBox(const std::string& text, unsigned type, int answer);
-// The status a log line ends the command with; none for the lines of a command going on.
-std::optional<int> StatusOfLogLine(const std::string& text);
+// The engine's outcomes and the front-end's own ends.
+enum class RunEnd {
+  Completed, NoReply, Refused, Declined, PortFailed, LineBroke, Stopped, ReadError, OutOfStep,
+  Timeout,      // --timeout ran out
+  Interrupted,  // Ctrl-C twice
+};
+
+RunEnd EndOfOutcome(Outcome outcome);
+int ExitStatusOf(RunEnd end);
 // A few words for the result line.
-std::string DescribeExitStatus(int status);
+std::string DescribeEnd(RunEnd end);
+// The name in machine-readable output: "completed", "no-reply", ...
+const char* EndName(RunEnd end);

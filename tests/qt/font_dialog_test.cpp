@@ -52,8 +52,8 @@ TEST(FontDialog, OpensAtDialogUnitPositionsWithFocusOnOkInTabOrder) {
 
 TEST(FontDialog, TypedAddressIsConvertedOnOk) {
   const struct { const char* typed; const char* kept; uint32_t address; } cases[] = {
-      {"", "", 0}, {"FFFFFF", "FFFFFF", 0xFFFFFF}, {"1a2B", "1a2B", 0x1A2B}, {"12G4", "12G4", 0x12},
-      {"0x12", "0x12", 0}, {"1234567", "123456", 0x123456},  // the seventh character is refused
+      {"", "", 0}, {"FFFFFF", "FFFFFF", 0xFFFFFF}, {"1a2B", "1a2B", 0x1A2B},
+      {"1234567", "123456", 0x123456},  // the seventh character is refused
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);
@@ -83,6 +83,22 @@ TEST(FontDialog, BadCountIsRefusedOnceAndFocusGoesToTheCount) {
     EXPECT_EQ(s.messages.size(), 1);
     EXPECT_EQ(s.dlg.result(), IDOK);
     EXPECT_EQ(s.logic.GetFontSize(), 6553600u);
+  }
+}
+
+TEST(FontDialog, AnAddressThatIsNotHexadecimalIsRefusedWithFocusOnIt) {
+  for (const char* typed : {"12G4", "0x12", "zz"}) {
+    SCOPED_TRACE(typed);
+    Shown s;
+    s.Retype(IDC_FONT_ADDRESS, typed);
+    s.Ok();
+    ASSERT_EQ(s.messages.size(), 1);
+    EXPECT_TRUE(s.dlg.isVisible());
+    EXPECT_EQ(s.dlg.focusWidget(), s.dlg.AddressEdit());
+    s.Retype(IDC_FONT_ADDRESS, "2000");
+    s.Ok();
+    EXPECT_EQ(s.dlg.result(), IDOK);
+    EXPECT_EQ(s.logic.GetFontAddress(), 0x2000u);
   }
 }
 

@@ -319,7 +319,7 @@ TEST_F(MainWindowTest, AFontRunAsksForTheParametersAndCancelBringsTheIdleButtons
   auto* type = qobject_cast<QComboBox*>(session->Window().Control(IDC_TYPE));
   type->setCurrentIndex(TYPE_FONT);
   emit type->activated(TYPE_FONT);
-  EXPECT_EQ(session->Dlg().m_nType, TYPE_FONT);
+  EXPECT_EQ(session->Dlg().View().type, TYPE_FONT);
   std::string title;
   modals->onOtherDialog = [&](QDialog& dialog) {
     title = dialog.windowTitle().toStdString();

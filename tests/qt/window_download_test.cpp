@@ -101,4 +101,20 @@ TEST_F(WindowDownloadTest, NormalDownloadByClickingRunCompletesAndTheFlashHoldsT
                          [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }));
 }
 
+TEST_F(WindowDownloadTest, AHangUpDuringTheEraseGivesTheCursorAndTheMouseBack) {
+  StartSim("rev=203; hangup=erase:1");
+  StartWindow();
+  ChooseFile(MakeImage(0x10000, 0x4000, 203, "image.bin"));
+  Click(IDC_OPEN);
+  Click(IDC_RUN);
+  // The erase request goes out with the wait cursor up; the handset goes away on it.
+  ASSERT_TRUE(WaitFor([&] { return session->Services().WaitCursorDepth() > 0; }, 60000)) << LogText();
+  ASSERT_TRUE(WaitFor([&] { return !session->Dlg().View().linkRunning; }, 30000)) << LogText();
+  EXPECT_EQ(session->Services().WaitCursorDepth(), 0);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(session->Services().IsCaptured());
+  CTarviselWindow& w = session->Window();
+  for (int id : {IDC_OPEN, IDC_RUN, IDC_TODM, IDC_INFO}) EXPECT_TRUE(w.IsEnabled(id)) << id;
+}
+
 }  // namespace

@@ -6,7 +6,8 @@
 
 #include "Comm/LinkFlags.h"
 #include "TarviselDlg.h"
-#include "platform/VirtualWindow.h"
+#include "support/RecordingEvents.h"
+#include "support/VirtualWindow.h"
 #include "support/FakeSerialDevice.h"
 
 class DlgFixture : public ::testing::Test {
@@ -14,7 +15,7 @@ class DlgFixture : public ::testing::Test {
   void SetUp() override {
     auto device = std::make_unique<CFakeSerialDevice>();
     dev = device.get();
-    dlg = std::make_unique<CTarviselDlg>(win, std::move(device));
+    dlg = std::make_unique<CTarviselDlg>(win, &events, std::move(device));
   }
   void TearDown() override {
     dlg.reset();
@@ -22,18 +23,11 @@ class DlgFixture : public ::testing::Test {
     g_bCommOpen = false;
     EXPECT_TRUE(win.Failures().empty()) << win.JournalText();
   }
-  // The reply the window is about to judge, as if WM_RX_PACKET had brought it.
-  void Reply(const std::vector<uint8_t>& bytes) {
-    RxPacket p;
-    std::copy(bytes.begin(), bytes.end(), p.bytes.begin());
-    p.size = static_cast<uint16_t>(bytes.size());
-    dlg->Comm().StoreResponse(p);
-    dlg->m_pResp = dlg->Comm().m_RxBuf.data();
-  }
   std::string Log() { return win.Controls().LogPlainText(IDC_LOG); }
   std::vector<RichTextRun> LogRuns() { return win.Controls().LogRuns(IDC_LOG); }
 
   CVirtualWindow win;
+  CRecordingEvents events;
   CFakeSerialDevice* dev = nullptr;
   std::unique_ptr<CTarviselDlg> dlg;
 };

@@ -33,7 +33,7 @@ CEngineHarness::CEngineHarness(const std::string& scenario, size_t flashSize) {
   loop = device.get();
   auto wire = std::make_unique<CWireRecorder>(std::move(device), clock);
   m_wire = wire.get();
-  dlg = std::make_unique<CTarviselDlg>(win, std::move(wire));
+  dlg = std::make_unique<CTarviselDlg>(win, &events, std::move(wire));
   win.SetHandler([this](const WindowMessage& msg) { OnMessage(msg); });
 }
 
@@ -134,8 +134,12 @@ std::string CEngineHarness::MakeImage(uint32_t size, uint32_t startAddr, uint32_
 }
 
 std::vector<uint8_t> CEngineHarness::ReadFile(const std::string& path) const {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  std::vector<uint8_t> bytes(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 std::vector<sim::FrameRecord> CEngineHarness::Frames() {

@@ -10,7 +10,8 @@
 
 #include "LoopbackDevice.h"
 #include "TarviselDlg.h"
-#include "platform/VirtualWindow.h"
+#include "support/RecordingEvents.h"
+#include "support/VirtualWindow.h"
 #include "support/WireRecorder.h"
 
 class CEngineHarness {
@@ -47,6 +48,7 @@ class CEngineHarness {
   std::vector<RichTextRun> LogRuns() { return win.Controls().LogRuns(IDC_LOG); }
 
   CVirtualWindow win;
+  CRecordingEvents events;
   std::unique_ptr<CTarviselDlg> dlg;
   sim::CLoopbackDevice* loop = nullptr;
 

@@ -42,6 +42,16 @@ class CWireRecorder : public CSerialDevice {
     }
     return ok;
   }
+  size_t Write(const uint8_t* bytes, size_t count, int timeoutMs) override {
+    const size_t n = m_inner->Write(bytes, count, timeoutMs);
+    if (n > 0) {
+      const uint64_t now = m_clock();
+      if (m_writes.empty() || m_writes.back().timeMs != now || m_writes.back().baud != m_baud)
+        m_writes.push_back({now, m_baud, {}});
+      m_writes.back().bytes.insert(m_writes.back().bytes.end(), bytes, bytes + n);
+    }
+    return n;
+  }
   bool SetEventMask(uint32_t mask) override { return m_inner->SetEventMask(mask); }
   bool WaitEvent(uint32_t& events) override { return m_inner->WaitEvent(events); }
   void Wake() override { m_inner->Wake(); }

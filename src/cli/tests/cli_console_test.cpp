@@ -6,60 +6,25 @@
 
 #include "ConsoleQuestions.h"
 #include "ConsoleView.h"
-#include "ControlIds.h"
 #include "DlgFont.h"
 #include "FontParameters.h"
 #include "TarviselDlg.h"
 
 namespace {
 
-ControlEvent Append(const std::string& text, uint32_t color) {
-  ControlEvent e;
-  e.id = IDC_LOG;
-  e.change = ControlChange::RichTextAppend;
-  e.text = "\n" + text;
-  e.colorBgr = color;
-  return e;
-}
-ControlEvent Range(int blocks) {
-  ControlEvent e;
-  e.id = IDC_PROGRESS;
-  e.change = ControlChange::ProgressRange;
-  e.value = 0;
-  e.upper = blocks;
-  return e;
-}
-ControlEvent Pos(int pos) {
-  ControlEvent e;
-  e.id = IDC_PROGRESS;
-  e.change = ControlChange::ProgressPos;
-  e.value = pos;
-  return e;
-}
-ControlEvent Status(const std::string& text) {
-  ControlEvent e;
-  e.id = IDC_STATUS;
-  e.change = ControlChange::Text;
-  e.text = text;
-  return e;
-}
-
 // Programs 20 blocks, one a second on the view's clock, with a log line in the middle.
 std::string Program(ConsoleStyle style) {
   std::ostringstream out;
   uint64_t now = 0;
   CConsoleView view(out, style, [&] { return now; });
-  view.OnControl(Append("Flash programming 시작", kColorBlack));
-  view.OnControl(Range(20));
+  view.LogLine(LogTone::Step, "Flash programming 시작");
+  view.Progress({0, 20, 0x4000, 0});
   for (int i = 1; i <= 20; ++i) {
     now += 1000;
-    view.OnControl(Pos(i));
-    char addr[32];
-    std::snprintf(addr, sizeof addr, "Addr = 0x%x", 0x4000 + (i - 1) * 0x1000);
-    view.OnControl(Status(addr));
-    if (i == 7) view.OnControl(Append("패킷 재전송 ADDRESS: 0x000a000h", kColorRed));
+    view.Progress({i, 20, static_cast<uint32_t>(0x4000 + (i - 1) * 0x1000), static_cast<uint64_t>(i) * 4096});
+    if (i == 7) view.LogLine(LogTone::Error, "패킷 재전송 ADDRESS: 0x000a000h");
   }
-  view.OnControl(Status("Elapsed time : 0 min 20 sec"));
+  view.Programmed(20400);
   view.Note("message: Downloading completed");
   return out.str();
 }
@@ -140,6 +105,8 @@ TEST(FontParameters, TheDialogsRulesDecide) {
       {"10", "0", IDCANCEL, 0, 0, "Please enter an integer between 1 and 100."},
       {"10", "101", IDCANCEL, 0, 0, "Please enter an integer between 1 and 100."},
       {"10", "many", IDCANCEL, 0, 0, "Please enter an integer."},
+      {"zz", "1", IDCANCEL, 0, 0, "Please enter the start address in hexadecimal digits (0-9, A-F)."},
+      {"0x2100", "1", IDCANCEL, 0, 0, "Please enter the start address in hexadecimal digits (0-9, A-F)."},
   };
   for (const auto& c : cases) {
     CDlgFont dialog;

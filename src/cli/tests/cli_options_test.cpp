@@ -74,6 +74,40 @@ TEST(CliOptions, UsageErrors) {
   }
 }
 
+TEST(CliOptions, FontParametersAndTimeOutsOutsideTheirRangesAreUsageErrorsThatSayTheRange) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;  // nullptr: accepted
+  } cases[] = {
+      {{"--font-address", "zz"}, "--font-address: 1 to 6 hexadecimal digits"},
+      {{"--font-address", "-1"}, "--font-address: 1 to 6 hexadecimal digits"},
+      {{"--font-address", "0x2100"}, "--font-address: 1 to 6 hexadecimal digits"},
+      {{"--font-address", "1234567"}, "--font-address: 1 to 6 hexadecimal digits"},
+      {{"--font-address", " 200"}, "--font-address: 1 to 6 hexadecimal digits"},
+      {{"--font-address", "aBc123"}, nullptr},
+      {{"--font-blocks", "0"}, "--font-blocks: a number of 64 KB blocks from 1 to 100"},
+      {{"--font-blocks", "101"}, "--font-blocks: a number of 64 KB blocks from 1 to 100"},
+      {{"--font-blocks", "1e2"}, "--font-blocks: a number of 64 KB blocks from 1 to 100"},
+      {{"--font-blocks", "100"}, nullptr},
+      {{"--timeout", "1000001"}, "--timeout: at most 1000000 seconds"},
+      {{"--timeout", "-5"}, "--timeout: a number of seconds above 0"},
+      {{"--timeout", "1000000"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"download", "f.bin", "--type", "font"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    CliOptions o;
+    std::string message;
+    const CliParse got = ParseCliArgs(args, o, message);
+    if (!c.says) {
+      EXPECT_EQ(got, CliParse::Ok) << ::testing::PrintToString(c.args) << ": " << message;
+      continue;
+    }
+    EXPECT_EQ(got, CliParse::Error) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(message.rfind(c.says, 0), 0u) << message;
+  }
+}
+
 TEST(CliOptions, HelpIsNotAnError) {
   CliOptions o;
   std::string message;
@@ -81,25 +115,33 @@ TEST(CliOptions, HelpIsNotAnError) {
   EXPECT_NE(message.find("download"), std::string::npos);
 }
 
-TEST(ExitStatus, BoxesAndLogLinesOfTheEngine) {
-  struct Case {
-    std::string text;
-    unsigned type;
-    int answer;
-    std::optional<int> status;
+TEST(ExitStatus, EveryEndHasItsDocumentedStatus) {
+  const struct {
+    RunEnd end;
+    int status;
+    const char* name;
+  } cases[] = {
+      {RunEnd::Completed, kExitOk, "completed"},
+      {RunEnd::NoReply, kExitNoReply, "no-reply"},
+      {RunEnd::OutOfStep, kExitNoReply, "out-of-step"},
+      {RunEnd::Timeout, kExitNoReply, "timeout"},
+      {RunEnd::Refused, kExitRefused, "refused"},
+      {RunEnd::ReadError, kExitRefused, "read-error"},
+      {RunEnd::Declined, kExitDeclined, "declined"},
+      {RunEnd::PortFailed, kExitPort, "port"},
+      {RunEnd::LineBroke, kExitPort, "line-broke"},
+      {RunEnd::Stopped, kExitInterrupted, "stopped"},
+      {RunEnd::Interrupted, kExitInterrupted, "interrupted"},
   };
-  const std::vector<Case> cases = {
-      {"Downloading completed", MB_OK, IDOK, kExitOk},
-      {"Can't open COM Port\npermission denied", MB_OK, IDOK, kExitPort},
-      {"Can't start Downloadert\n", MB_OK, IDOK, kExitPort},
-      {"First, Select right bin file", MB_OK, IDOK, kExitRefused},
-      {"Only 100 bytes to write from 0x4000: ...", MB_OK | MB_ICONEXCLAMATION, IDOK, kExitRefused},
-      {"S/W version is different. Downloading continue?", MB_YESNO, IDNO, kExitDeclined},
-      {"S/W version is different. Downloading continue?", MB_YESNO, IDYES, std::nullopt},
-  };
-  for (const auto& c : cases) EXPECT_EQ(StatusOfMessageBox(c.text, c.type, c.answer), c.status) << c.text;
-  EXPECT_EQ(StatusOfLogLine("응답이 없습니다."), kExitNoReply);
-  EXPECT_EQ(StatusOfLogLine("Flash programming 시작"), std::nullopt);
+  for (const auto& c : cases) {
+    EXPECT_EQ(ExitStatusOf(c.end), c.status) << c.name;
+    EXPECT_STREQ(EndName(c.end), c.name);
+  }
+  // Every engine outcome has an end of the same name.
+  for (Outcome o : {Outcome::Completed, Outcome::NoReply, Outcome::Refused, Outcome::Declined, Outcome::PortFailed,
+                    Outcome::LineBroke, Outcome::Stopped, Outcome::ReadError, Outcome::OutOfStep}) {
+    EXPECT_STREQ(EndName(EndOfOutcome(o)), OutcomeName(o));
+  }
 }
 
 }  // namespace

@@ -199,6 +199,10 @@ TEST_F(CliSimTest, UsageErrorsAndAPortThatDoesNotOpen) {
   const ProcessResult noPort = Cli({"info", "--device", dir + "/no-such-tty"}, "noport");
   EXPECT_EQ(noPort.status, 5) << noPort.err;
   EXPECT_NE(noPort.err.find("Can't open COM Port"), std::string::npos) << noPort.err;
+  // The error names the device given, not a COM port it was never about.
+  EXPECT_NE(noPort.err.find(dir + "/no-such-tty"), std::string::npos) << noPort.err;
+  EXPECT_EQ(noPort.err.find("COM1:"), std::string::npos) << noPort.err;
+  EXPECT_NE(noPort.err.find("result: info the port could not be opened (exit 5)"), std::string::npos) << noPort.err;
 }
 
 TEST_F(CliSimTest, TheTimeoutEndsAWaitThatNeverEnds) {
@@ -206,6 +210,17 @@ TEST_F(CliSimTest, TheTimeoutEndsAWaitThatNeverEnds) {
   const ProcessResult r = Cli({"info", "--device", Pty(), "--timeout", "1"});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("--timeout"), std::string::npos) << r.err;
+
+  // A handset that answers every request with an error is no silent one: the result says
+  // that the time given ran out, not that nothing answered.
+  StopSim();
+  StartSim("start=download; nak=any:*:A3");
+  const ProcessResult naks =
+      Cli({"download", MakeImage(0x10000, 0x4000), "--type", "emergency", "--device", Pty(), "--timeout", "2"});
+  EXPECT_EQ(naks.status, 1) << naks.err;
+  EXPECT_NE(naks.err.find("Invalid command!!"), std::string::npos) << naks.err;
+  EXPECT_NE(naks.err.find("result: download gave up: --timeout ran out (exit 1)"), std::string::npos) << naks.err;
+  EXPECT_EQ(naks.err.find("no reply"), std::string::npos) << naks.err;
 }
 
 TEST_F(CliSimTest, AHangUpDuringProgrammingIsALineBreak) {

@@ -68,11 +68,7 @@ std::string MakeImage(const QString& dir) {
 // Takes the image as Open would, without its file dialog.
 void TakeImage(CTarviselSession& session, const std::string& path) {
   session.Services().RunHandler([&] {
-    CTarviselDlg& dlg = session.Dlg();
-    dlg.m_strBinPath = path;
-    dlg.DloadFile().Open(path, TYPE_NORMAL);
-    dlg.ShowFileInfo();
-    dlg.EnableButtons(true, true, true, true, false);
+    session.Dlg().OpenImage(path);
   });
 }
 

@@ -34,7 +34,7 @@
 #include "platform/MemoryControls.h"
 #include "platform/PostQueue.h"
 #include "platform/TimerTable.h"
-#include "platform/VirtualJournal.h"
+#include "support/VirtualJournal.h"
 #include "platform/WindowServices.h"
 
 class CVirtualWindow : public CWindowServices {

@@ -5,7 +5,7 @@
 #include "DlgFont.h"
 #include "platform/MemoryFontView.h"
 #include "platform/MessageBoxAnswer.h"
-#include "platform/VirtualWindow.h"
+#include "support/VirtualWindow.h"
 
 namespace {
 

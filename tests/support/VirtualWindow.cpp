@@ -1,4 +1,4 @@
-#include "platform/VirtualWindow.h"
+#include "support/VirtualWindow.h"
 
 #include <algorithm>
 #include <cstdio>

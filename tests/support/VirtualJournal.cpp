@@ -1,4 +1,4 @@
-#include "platform/VirtualJournal.h"
+#include "support/VirtualJournal.h"
 
 #include <cstdio>
 
