@@ -187,11 +187,15 @@ TEST_F(EngineDownloadTest, RangesThatCannotBeDownloadedWholeAreRefusedBeforeAnyt
       {"less than a block", TYPE_NORMAL, 0x4000 + 4000, 0x4000, "at least one whole block"},
       {"partial last block", TYPE_NORMAL, 0x10800, 0, "not a whole number of 4096-byte blocks"},
       {"partial whole file", TYPE_CHANGE_NORMAL, 0x10800, 0x4000, "not a whole number"},
+      // An odd start accepted at the question is still checked against the end.
+      {"odd start beyond the end, accepted", TYPE_NORMAL, 64 * 1024, 0x10001, "lies at or beyond its end"},
+      {"odd start far beyond the end, accepted", TYPE_EMERGENCY, 64 * 1024, 0xFFFFFFFF, "0xFFFFFFFF lies at"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Start("rev=1");
     h->Select(IDC_TYPE, c.type);
+    if (!CDloadFile::IsGoodStartAddress(c.start)) h->win.ExpectMessageBox("다운로딩 시작 주소가", IDYES);
     h->OpenImage(h->MakeImage(c.size, c.start, 1));
     ASSERT_TRUE(h->dlg->DloadFile().IsValid());
     const size_t writesBefore = h->Writes().size();
