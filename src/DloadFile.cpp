@@ -1,6 +1,8 @@
 #include "DloadFile.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -29,24 +31,57 @@ using Trailer = std::array<uint8_t, kTrailerSize>;
 
 enum class ImageRead { Ok, OpenFailed, StatFailed, TooLarge, TooShort, ReadFailed };
 
+struct ImageFacts {
+  CReadOnlyFile::Stamp stamp;
+  Trailer trailer{};
+  std::string failure;  // why it could not be opened or read
+};
+
 // Reads the size and, when asked, the trailer; the file is closed again before this returns, so
 // that no box is ever shown while it is held open.
-ImageRead ReadImage(const std::string& path, bool wantTrailer, uint32_t& size, Trailer& trailer) {
+ImageRead ReadImage(const std::string& path, bool wantTrailer, ImageFacts& facts) {
   CReadOnlyFile file;
-  if (!file.Open(path)) return ImageRead::OpenFailed;
-  uint64_t fileSize = 0;
-  if (!file.GetSize(fileSize)) return ImageRead::StatFailed;
+  if (!file.Open(path)) {
+    facts.failure = file.OpenFailure();
+    return ImageRead::OpenFailed;
+  }
+  if (!file.GetStamp(facts.stamp)) return ImageRead::StatFailed;
+  const uint64_t fileSize = facts.stamp.size;
   // Sizes, addresses and offsets are 32-bit throughout; a larger file cannot be described.
   if (fileSize > UINT32_MAX) return ImageRead::TooLarge;
-  size = static_cast<uint32_t>(fileSize);
   if (!wantTrailer) return ImageRead::Ok;
   if (fileSize < kTrailerSize) return ImageRead::TooShort;
   size_t got = 0;
-  if (file.ReadAt(fileSize - kTrailerSize, trailer.data(), trailer.size(), got) !=
-      CReadOnlyFile::ReadResult::Full) {
+  const auto result = file.ReadAt(fileSize - kTrailerSize, facts.trailer.data(), facts.trailer.size(), got);
+  if (result != CReadOnlyFile::ReadResult::Full) {
+    facts.failure = result == CReadOnlyFile::ReadResult::Error ? std::string(std::strerror(errno)) + "."
+                                                               : "The file shrank while it was read.";
     return ImageRead::ReadFailed;
   }
   return ImageRead::Ok;
+}
+
+std::string TooShortText(uint64_t size) {
+  if (size == 0) return std::string(kDamagedText) + "\nThe file is empty.";
+  return std::string(kDamagedText) + "\nThe file has " + std::to_string(size) + " bytes, fewer than the " +
+         std::to_string(kTrailerSize) + " of the trailer every image ends in.";
+}
+
+std::string BadSignatureText(const uint8_t* sig) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%02X %02X %02X", sig[0], sig[1], sig[2]);
+  return std::string(kDamagedText) + "\nIts trailer begins " + hex + ", not FF 1D 00.";
+}
+
+std::string ChangeText(const CReadOnlyFile::Stamp& then, const CReadOnlyFile::Stamp& now) {
+  if (now.device != then.device || now.inode != then.inode) {
+    return "The image file was replaced since it was checked.";
+  }
+  if (now.size != then.size) {
+    return "The image file is now " + std::to_string(now.size) + " bytes; it had " + std::to_string(then.size) +
+           " when it was checked.";
+  }
+  return "The image file was rewritten since it was checked.";
 }
 
 uint32_t LittleEndian32(const uint8_t* p) {
@@ -71,7 +106,10 @@ bool CDloadFile::IsGoodStartAddress(uint32_t addr) {
 
 void CDloadFile::Reset() {
   m_bValid = false;
+  m_bOpened = false;
   m_bDeclined = false;
+  m_stamp = {};
+  m_strReadFailure.clear();
   m_dwSwVersion = 0;
   m_strPath.clear();
   m_dwFileSize = 0;
@@ -83,8 +121,8 @@ int CDloadFile::Box(const std::string& text, unsigned type) {
   return (type & MB_BUTTONS_MASK) == MB_YESNO ? IDNO : IDOK;
 }
 
-void CDloadFile::ShowReadFailure() {
-  Box(" Fail to read from " + m_strPath + kCheckBinFile, MB_OK | MB_ICONINFORMATION);
+void CDloadFile::ShowReadFailure(const std::string& reason) {
+  Box(" Fail to read from " + m_strPath + "\n " + reason + kCheckBinFile, MB_OK | MB_ICONINFORMATION);
 }
 
 bool CDloadFile::Open(const std::string& path, uint8_t type) {
@@ -92,14 +130,13 @@ bool CDloadFile::Open(const std::string& path, uint8_t type) {
   m_strPath = path;
 
   const bool font = type == kTypeFont;
-  uint32_t size = 0;
-  Trailer trailer{};
-  switch (ReadImage(m_strPath, !font, size, trailer)) {
+  ImageFacts facts;
+  switch (ReadImage(m_strPath, !font, facts)) {
     case ImageRead::Ok:
       break;
     case ImageRead::OpenFailed:
     case ImageRead::ReadFailed:
-      ShowReadFailure();
+      ShowReadFailure(facts.failure);
       return false;
     case ImageRead::StatFailed:
       Box(" Fail to get file info from " + m_strPath + kCheckBinFile, MB_OK | MB_ICONINFORMATION);
@@ -108,24 +145,33 @@ bool CDloadFile::Open(const std::string& path, uint8_t type) {
       Box(" File is larger than 4 GB: " + m_strPath + kCheckBinFile, MB_OK | MB_ICONINFORMATION);
       return false;
     case ImageRead::TooShort:
-      Box(kDamagedText, MB_OK);
+      Box(TooShortText(facts.stamp.size), MB_OK);
       return false;
   }
+  const auto size = static_cast<uint32_t>(facts.stamp.size);
 
   if (font) {
-    // A font is raw data: no trailer, never valid, version 0.
+    // A font is raw data: no trailer, never valid, version 0. An empty one would only write
+    // erased flash over the range.
+    if (size == 0) {
+      Box(TooShortText(0), MB_OK);
+      return false;
+    }
     m_dwFileSize = size;
+    m_stamp = facts.stamp;
+    m_bOpened = true;
     return true;
   }
 
+  const Trailer& trailer = facts.trailer;
   if (std::memcmp(trailer.data() + kSignatureAt, kSignature, sizeof kSignature) != 0) {
-    Box(kDamagedText, MB_OK);
+    Box(BadSignatureText(trailer.data() + kSignatureAt), MB_OK);
     return false;
   }
 
   const uint8_t* version = trailer.data() + kVersionAt;
   if (version[0] == 0xFF && version[1] == 0xFF && version[2] == 0xFF && version[3] == 0xFF) {
-    Box(kBadVersionText, MB_OK);
+    Box(std::string(kBadVersionText) + "\nIts S/W version is FF FF FF FF: the image was never given one.", MB_OK);
     return false;
   }
   const uint32_t swVersion = LittleEndian32(version);
@@ -141,32 +187,63 @@ bool CDloadFile::Open(const std::string& path, uint8_t type) {
   // Committed only now, so that a refused image never leaves a version behind.
   m_dwSwVersion = swVersion;
   m_dwFileSize = size;
+  m_stamp = facts.stamp;
   m_bValid = true;
+  m_bOpened = true;
   return true;
+}
+
+bool CDloadFile::OpenAsChecked(CReadOnlyFile& file) {
+  m_strReadFailure.clear();
+  if (!m_bOpened) {
+    m_strReadFailure = "No image file was opened.";
+    return false;
+  }
+  if (!file.Open(m_strPath)) {
+    m_strReadFailure = file.OpenFailure();
+    return false;
+  }
+  CReadOnlyFile::Stamp now;
+  if (!file.GetStamp(now)) {
+    m_strReadFailure = std::string(std::strerror(errno)) + ".";
+    return false;
+  }
+  if (now != m_stamp) {
+    m_strReadFailure = ChangeText(m_stamp, now);
+    return false;
+  }
+  return true;
+}
+
+bool CDloadFile::StillAsChecked() {
+  CReadOnlyFile file;
+  return OpenAsChecked(file);
 }
 
 bool CDloadFile::ReadBlock(uint32_t base, uint32_t index, BlockRecord& record) {
   CReadOnlyFile file;
-  if (!file.Open(m_strPath)) {
-    ShowReadFailure();
-    return false;
-  }
+  if (!OpenAsChecked(file)) return false;
   const uint32_t addr = base + index * kBlockStep;  // wraps modulo 2^32
   record.SetAddress(addr);
-  if (addr >= m_dwFileSize) return false;
+  if (addr >= m_dwFileSize) {
+    m_strReadFailure = "The block lies beyond the end of the image file.";
+    return false;
+  }
 
   std::array<uint8_t, kBlockDataSize> data;
   size_t got = 0;
   const auto result = file.ReadAt(addr, data.data(), data.size(), got);
+  const int error = errno;
   file.Close();
   if (result == CReadOnlyFile::ReadResult::Error) {
-    ShowReadFailure();
+    m_strReadFailure = std::string(std::strerror(error)) + ".";
     return false;
   }
   if (result == CReadOnlyFile::ReadResult::Short) {
-    // The file shrank since it was opened: never hand out a block we do not have.
+    // Never hand out a block we do not have.
     trace::Printf("image block 0x%08" PRIX32 ": file ends after %zu of %zu bytes\n", addr, got,
                   data.size());
+    m_strReadFailure = "The image file ends " + std::to_string(got) + " bytes into the block.";
     return false;
   }
   record.SetLength(static_cast<uint16_t>(kBlockDataSize));
@@ -176,10 +253,7 @@ bool CDloadFile::ReadBlock(uint32_t base, uint32_t index, BlockRecord& record) {
 
 bool CDloadFile::ReadFontBlock(uint32_t base, uint32_t index, BlockRecord& record) {
   CReadOnlyFile file;
-  if (!file.Open(m_strPath)) {
-    ShowReadFailure();
-    return false;
-  }
+  if (!OpenAsChecked(file)) return false;
   record.SetAddress(base + index * kBlockStep);  // wraps modulo 2^32
   record.SetLength(static_cast<uint16_t>(kBlockDataSize));
 
@@ -188,12 +262,15 @@ bool CDloadFile::ReadFontBlock(uint32_t base, uint32_t index, BlockRecord& recor
   std::array<uint8_t, kBlockDataSize> data;
   size_t got = 0;
   const auto result = file.ReadAt(offset, data.data(), data.size(), got);
+  const int error = errno;
   file.Close();
   if (result == CReadOnlyFile::ReadResult::Error) {
-    ShowReadFailure();
+    m_strReadFailure = std::string(std::strerror(error)) + ".";
     return false;
   }
-  std::memcpy(record.Data(), data.data(), got);
-  std::memset(record.Data() + got, kErasedByte, data.size() - got);
+  // Past the end as checked: erased flash, whatever the file may hold there by now.
+  const uint64_t inFile = offset < m_dwFileSize ? std::min<uint64_t>(got, m_dwFileSize - offset) : 0;
+  std::memcpy(record.Data(), data.data(), inFile);
+  std::memset(record.Data() + inFile, kErasedByte, data.size() - inFile);
   return true;
 }

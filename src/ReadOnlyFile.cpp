@@ -1,6 +1,7 @@
 #include "ReadOnlyFile.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -10,19 +11,48 @@ CReadOnlyFile::~CReadOnlyFile() { Close(); }
 
 bool CReadOnlyFile::Open(const std::string& path) {
   Close();
+  m_openErrno = 0;
+  m_refusedType = 0;
   // O_NONBLOCK so that a FIFO at the path cannot hang the UI thread in open(); it is refused below.
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    m_openErrno = errno;
+    return false;
+  }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    m_openErrno = errno;
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    m_refusedType = st.st_mode & S_IFMT;
     ::close(fd);
     return false;
   }
   m_fd = fd;
   return true;
+}
+
+std::string CReadOnlyFile::OpenFailure() const {
+  switch (m_refusedType) {
+    case 0: break;
+    case S_IFDIR: return "It is a folder, not a file.";
+    case S_IFIFO: return "It is a FIFO (named pipe), not a regular file.";
+    case S_IFCHR:
+    case S_IFBLK: return "It is a device, not a regular file.";
+    default: return "It is not a regular file.";
+  }
+  switch (m_openErrno) {
+    case 0: return {};
+    case EACCES:
+    case EPERM: return "Permission denied: this user may not read the file.";
+    case ENOENT: return "No such file.";
+    default: return std::string(std::strerror(m_openErrno)) + ".";
+  }
 }
 
 void CReadOnlyFile::Close() {
@@ -36,6 +66,17 @@ bool CReadOnlyFile::GetSize(uint64_t& size) const {
   struct stat st {};
   if (m_fd < 0 || ::fstat(m_fd, &st) != 0 || st.st_size < 0) return false;
   size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool CReadOnlyFile::GetStamp(Stamp& stamp) const {
+  struct stat st {};
+  if (m_fd < 0 || ::fstat(m_fd, &st) != 0 || st.st_size < 0) return false;
+  stamp.device = static_cast<uint64_t>(st.st_dev);
+  stamp.inode = static_cast<uint64_t>(st.st_ino);
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.mtimeSec = st.st_mtim.tv_sec;
+  stamp.mtimeNsec = st.st_mtim.tv_nsec;
   return true;
 }
 

@@ -34,8 +34,17 @@ bool IsEmergencyType(int type) { return type == TYPE_EMERGENCY || type == TYPE_C
 void CTarviselDlg::OnRun() {
   BeginCommand(EngineCommand::Download);
   EnsureLink();
-  if (m_nType != TYPE_FONT && !m_dloadFile.IsValid()) {
+  // A font needs a file that opened; every other type a checked image.
+  if (m_nType == TYPE_FONT ? !m_dloadFile.IsOpened() : !m_dloadFile.IsValid()) {
     m_services.MessageBox("First, Select right bin file", "", MB_OK);
+    EndCommand(Outcome::Refused);
+    return;
+  }
+  // The image may have been rebuilt or copied over since it was opened and checked.
+  if (!m_dloadFile.StillAsChecked()) {
+    m_services.MessageBox(m_dloadFile.LastReadFailure() +
+                              "\nOpen the image again to check it. Nothing was sent to the handset.",
+                          "", MB_OK | MB_ICONEXCLAMATION);
     EndCommand(Outcome::Refused);
     return;
   }
@@ -231,10 +240,12 @@ bool CTarviselDlg::SendBlock() {
 
 void CTarviselDlg::EndDownloadOnBadBlock(uint32_t address) {
   m_services.KillTimer(m_nTimerId);
-  AppendLog(kColorRed, Format("Image read error ADDRESS: 0x%07lxh: download stopped", address));
-  m_services.MessageBox(Format("The block at flash address 0x%07lX could not be read from the image "
-                               "file.\nThe download was stopped; the handset's flash is incomplete.",
-                               address),
+  const std::string& why = m_dloadFile.LastReadFailure();
+  // Queued behind the lines still waiting ("Flash programming 시작" when the first block fails).
+  QueueLog(3, Format("Image read error ADDRESS: 0x%07lxh: download stopped", address) + " (" + why + ")");
+  m_services.MessageBox(Format("The block at flash address 0x%07lX could not be read from the image file.\n",
+                               address) +
+                            why + "\nThe download was stopped; the handset's flash is incomplete.",
                         "", MB_OK | MB_ICONEXCLAMATION);
   m_nState = -1;
   m_nDlStep = STEP_START;

@@ -2,11 +2,17 @@
 // of a NORMAL download, and the refusals that keep a technician from a half-written handset.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "support/Bytes.h"
+#include "SampleImage.h"
 #include "support/EngineHarness.h"
 
 namespace {
@@ -181,11 +187,15 @@ TEST_F(EngineDownloadTest, RangesThatCannotBeDownloadedWholeAreRefusedBeforeAnyt
       {"less than a block", TYPE_NORMAL, 0x4000 + 4000, 0x4000, "at least one whole block"},
       {"partial last block", TYPE_NORMAL, 0x10800, 0, "not a whole number of 4096-byte blocks"},
       {"partial whole file", TYPE_CHANGE_NORMAL, 0x10800, 0x4000, "not a whole number"},
+      // An odd start accepted at the question is still checked against the end.
+      {"odd start beyond the end, accepted", TYPE_NORMAL, 64 * 1024, 0x10001, "lies at or beyond its end"},
+      {"odd start far beyond the end, accepted", TYPE_EMERGENCY, 64 * 1024, 0xFFFFFFFF, "0xFFFFFFFF lies at"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Start("rev=1");
     h->Select(IDC_TYPE, c.type);
+    if (!CDloadFile::IsGoodStartAddress(c.start)) h->win.ExpectMessageBox("다운로딩 시작 주소가", IDYES);
     h->OpenImage(h->MakeImage(c.size, c.start, 1));
     ASSERT_TRUE(h->dlg->DloadFile().IsValid());
     const size_t writesBefore = h->Writes().size();
@@ -199,23 +209,86 @@ TEST_F(EngineDownloadTest, RangesThatCannotBeDownloadedWholeAreRefusedBeforeAnyt
   }
 }
 
-TEST_F(EngineDownloadTest, ABlockThatCannotBeReadEndsTheDownload) {
-  Start("rev=1");
-  const std::string image = h->MakeImage(0x20000, 0x10000, 1);
-  h->OpenImage(image);
-  h->Click(IDC_RUN);
-  // The image shrinks under the tool after the erase has been asked for.
-  ASSERT_TRUE(h->RunUntil([&] { return !FramesOf(0xEE).empty(); }, kLong));
-  std::filesystem::resize_file(image, 0x13000);
-  h->win.ExpectMessageBox("0x0013000", IDOK);
-  ASSERT_TRUE(h->RunUntil([&] { return h->win.MessageBoxes().size() == 1; }, kLong));
-  h->RunFor(120000);
-  EXPECT_FALSE(Completed());
-  EXPECT_EQ(FramesOf(0xDD).size(), 3u) << "blocks 0x10000..0x12000, then nothing";
-  EXPECT_EQ(FramesOf(0xEE).size(), 1u) << "no silent restart";
-  EXPECT_NE(h->LogText().find("0x0013000h"), std::string::npos) << h->LogText();
-  EXPECT_EQ(h->LogRuns().back().colorBgr, kColorRed);
-  EXPECT_TRUE(IdleButtons());
+// The image changes under the tool after the erase was asked for, before the first block is
+// read: the download ends with the reason, and not one block of the changed file is sent.
+TEST_F(EngineDownloadTest, AnImageThatChangesDuringTheDownloadEndsIt) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> change;
+    const char* why;
+  } cases[] = {
+      {"shrinks", [](const std::string& p) { std::filesystem::resize_file(p, 0x13000); },
+       "now 77824 bytes; it had 131072 when it was checked"},
+      {"grows", [](const std::string& p) { std::ofstream(p, std::ios::app) << std::string(0x1000, 'x'); },
+       "now 135168 bytes; it had 131072 when it was checked"},
+      {"disappears", [](const std::string& p) { std::filesystem::remove(p); }, "No such file."},
+      {"is rewritten",
+       [](const std::string& p) {
+         const auto then = std::filesystem::last_write_time(p);
+         std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).write("rewritten", 9);
+         std::filesystem::last_write_time(p, then + std::chrono::seconds(2));
+       },
+       "was rewritten since it was checked"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start("rev=1");
+    const std::string image = h->MakeImage(0x20000, 0x10000, 1);
+    h->OpenImage(image);
+    h->Click(IDC_RUN);
+    ASSERT_TRUE(h->RunUntil([&] { return !FramesOf(0xEE).empty(); }, kLong));
+    c.change(image);
+    h->win.ExpectMessageBox("0x0010000", IDOK);
+    ASSERT_TRUE(h->RunUntil([&] { return h->win.MessageBoxes().size() == 1; }, kLong));
+    EXPECT_NE(h->win.MessageBoxes()[0].text.find(c.why), std::string::npos) << h->win.MessageBoxes()[0].text;
+    h->RunFor(120000);
+    EXPECT_FALSE(Completed());
+    EXPECT_EQ(h->events.LastOutcome(), Outcome::ReadError);
+    EXPECT_EQ(FramesOf(0xDD).size(), 0u) << "no block of a file that changed";
+    EXPECT_EQ(FramesOf(0xEE).size(), 1u) << "no silent restart";
+    EXPECT_NE(h->LogText().find("0x0010000h"), std::string::npos) << h->LogText();
+    EXPECT_NE(h->LogText().find(c.why), std::string::npos) << h->LogText();
+    EXPECT_EQ(h->LogRuns().back().colorBgr, kColorRed) << h->LogText();
+    EXPECT_TRUE(IdleButtons());
+    TearDown();
+    h.reset();
+  }
+}
+
+// Chosen, then rebuilt or copied over before Run: the file is no longer the one checked.
+TEST_F(EngineDownloadTest, AnImageChangedBetweenOpenAndRunIsRefusedBeforeAnythingIsSent) {
+  const struct {
+    const char* name;
+    int type;
+    std::function<void(const std::string&)> change;
+    const char* why;
+  } cases[] = {
+      {"grown", TYPE_NORMAL, [](const std::string& p) { std::ofstream(p, std::ios::app) << std::string(0x1000, 'x'); },
+       "now 135168 bytes; it had 131072"},
+      {"shrunk", TYPE_CHANGE_NORMAL, [](const std::string& p) { std::filesystem::resize_file(p, 0x10000); },
+       "now 65536 bytes; it had 131072"},
+      {"gone", TYPE_EMERGENCY, [](const std::string& p) { std::filesystem::remove(p); }, "No such file."},
+      {"font gone", TYPE_FONT, [](const std::string& p) { std::filesystem::remove(p); }, "No such file."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start("rev=1");
+    h->Select(IDC_TYPE, c.type);
+    const std::string image = h->MakeImage(0x20000, 0x10000, 1);
+    h->OpenImage(image);
+    c.change(image);
+    const size_t writes = h->Writes().size();
+    h->win.ExpectMessageBox(c.why, IDOK);
+    h->Click(IDC_RUN);
+    h->RunFor(60000);
+    ASSERT_EQ(h->win.MessageBoxes().size(), 1u);
+    EXPECT_NE(h->win.MessageBoxes()[0].text.find("Open the image again"), std::string::npos);
+    EXPECT_EQ(h->Writes().size(), writes) << "nothing may reach the handset";
+    EXPECT_EQ(h->events.LastOutcome(), Outcome::Refused);
+    EXPECT_TRUE(IdleButtons());
+    TearDown();
+    h.reset();
+  }
 }
 
 TEST_F(EngineDownloadTest, ADeclinedVersionQuestionBringsTheIdleButtonsBack) {
@@ -243,17 +316,111 @@ TEST_F(EngineDownloadTest, ACancelledFontDialogBringsTheIdleButtonsBack) {
   EXPECT_TRUE(IdleButtons());
 }
 
-TEST_F(EngineDownloadTest, AnInvalidImageIsRefused) {
+// Each bad image is refused at Open with a box that names the cause, and Run then sends nothing.
+TEST_F(EngineDownloadTest, BadImagesAreRefusedWithTheirCauseBeforeAnythingIsSent) {
+  enum class Kind { File, Missing, Folder, Fifo };
+  const auto image = [](uint32_t size, uint32_t start, uint32_t version, std::vector<uint8_t> sig = {0xFF, 0x1D, 0x00}) {
+    auto b = sim::SampleImage(size, start, version, 5);
+    std::copy(sig.begin(), sig.end(), b.end() - 37);
+    return b;
+  };
+  const struct {
+    const char* name;
+    Kind kind;
+    std::vector<uint8_t> content;
+    int type;
+    const char* cause;
+    int answer;
+    ImageStatus status;
+  } cases[] = {
+      {"empty", Kind::File, {}, TYPE_NORMAL, "The file is empty.", IDOK, ImageStatus::Refused},
+      {"empty font", Kind::File, {}, TYPE_FONT, "The file is empty.", IDOK, ImageStatus::Refused},
+      {"shorter than the trailer", Kind::File, std::vector<uint8_t>(36, 0xFF), TYPE_EMERGENCY,
+       "The file has 36 bytes, fewer than the 37", IDOK, ImageStatus::Refused},
+      {"signature byte 1", Kind::File, image(0x10000, 0, 1, {0xFE, 0x1D, 0x00}), TYPE_NORMAL,
+       "trailer begins FE 1D 00, not FF 1D 00", IDOK, ImageStatus::Refused},
+      {"signature byte 2", Kind::File, image(0x10000, 0, 1, {0xFF, 0x1C, 0x00}), TYPE_CHANGE_NORMAL,
+       "trailer begins FF 1C 00", IDOK, ImageStatus::Refused},
+      {"signature byte 3", Kind::File, image(0x10000, 0, 1, {0xFF, 0x1D, 0xFF}), TYPE_CHANGE_EMERGENCY,
+       "trailer begins FF 1D FF", IDOK, ImageStatus::Refused},
+      {"text file", Kind::File, std::vector<uint8_t>(8192, 'x'), TYPE_NORMAL, "trailer begins 78 78 78", IDOK,
+       ImageStatus::Refused},
+      {"version FF FF FF FF", Kind::File, image(0x10000, 0, 0xFFFFFFFF), TYPE_NORMAL, "FF FF FF FF", IDOK,
+       ImageStatus::Refused},
+      {"start below 0x4000 declined", Kind::File, image(0x11000, 0x1000, 1), TYPE_NORMAL, "0x1000", IDNO,
+       ImageStatus::Declined},
+      {"start not block-aligned declined", Kind::File, image(0x14800, 0x4800, 1), TYPE_EMERGENCY, "0x4800", IDNO,
+       ImageStatus::Declined},
+      {"missing", Kind::Missing, {}, TYPE_NORMAL, "No such file.", IDOK, ImageStatus::Refused},
+      {"a folder", Kind::Folder, {}, TYPE_NORMAL, "It is a folder, not a file.", IDOK, ImageStatus::Refused},
+      {"a FIFO", Kind::Fifo, {}, TYPE_FONT, "It is a FIFO (named pipe), not a regular file.", IDOK,
+       ImageStatus::Refused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start("rev=1");
+    h->Select(IDC_TYPE, c.type);
+    const std::string path = h->TempPath("bad.bin");
+    if (c.kind == Kind::File) sim::WriteImage(path, c.content);
+    if (c.kind == Kind::Folder) {
+      ASSERT_TRUE(std::filesystem::create_directory(path));
+    }
+    if (c.kind == Kind::Fifo) {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    }
+    h->win.ExpectMessageBox(c.cause, c.answer);
+    h->OpenImage(path);
+    ASSERT_EQ(h->events.images.size(), 1u);
+    EXPECT_EQ(h->events.images[0].status, c.status);
+    h->win.ExpectMessageBox("First, Select right bin file", IDOK);
+    const size_t writes = h->Writes().size();
+    h->Click(IDC_RUN);
+    h->RunFor(10000);
+    EXPECT_EQ(h->Writes().size(), writes);
+    EXPECT_EQ(h->events.LastOutcome(), Outcome::Refused);
+    TearDown();
+    h.reset();
+  }
+}
+
+// Root reads any file: the ordinary-user pass of the tests runs this one.
+TEST_F(EngineDownloadTest, AnUnreadableImageIsRefusedSayingPermissionDenied) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may read any file";
   Start("rev=1");
-  const std::string bad = h->TempPath("bad.bin");
-  std::ofstream(bad) << std::string(8192, 'x');
-  h->win.ExpectMessageBox("This is a damaged file", IDOK);
-  h->OpenImage(bad);
+  const std::string image = h->MakeImage(0x10000, 0, 1);
+  ASSERT_EQ(::chmod(image.c_str(), 0200), 0);
+  h->win.ExpectMessageBox(" Fail to read from " + image + "\n Permission denied", IDOK);
+  h->OpenImage(image);
   h->win.ExpectMessageBox("First, Select right bin file", IDOK);
   const size_t writes = h->Writes().size();
   h->Click(IDC_RUN);
   h->RunFor(10000);
   EXPECT_EQ(h->Writes().size(), writes);
+}
+
+// Every class of start address: 0 and whole blocks from 0x4000 go without a question; below
+// 0x4000 or off a block boundary only when the user says so, and then from that very address.
+TEST_F(EngineDownloadTest, StartAddressClasses) {
+  const struct {
+    uint32_t start;
+    bool asks;
+  } cases[] = {{0, false}, {0x4000, false}, {0x20000, false}, {0x1000, true}, {0x3000, true}, {0x4800, true},
+               {0x10001, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.start);
+    Start("rev=7");
+    const std::string image = h->MakeImage(c.start + 0x10000, c.start, 7);
+    if (c.asks) h->win.ExpectMessageBox(c.start == 0x10001 ? "0x10001" : "0x", IDYES);
+    h->OpenImage(image);
+    ASSERT_TRUE(h->dlg->DloadFile().IsValid());
+    h->Click(IDC_RUN);
+    RunToCompletion();
+    EXPECT_EQ(h->dlg->View().startAddr, c.start);
+    EXPECT_EQ(FramesOf(0xDD).size(), 16u);
+    ExpectFlashHoldsImage(image, c.start);
+    TearDown();
+    h.reset();
+  }
 }
 
 }  // namespace

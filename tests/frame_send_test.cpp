@@ -39,6 +39,9 @@ TEST_F(FrameSendTest, PayloadsFramedEscapedAndChecked) {
       {"A0", Framing::Dload, "7E A0 72 55 7E"},
       {"7D 7E 7F", Framing::Dload, "7E 7D 5D 7D 5E 7D 5F CF 58 7E"},
       {"60", Framing::DmPlain, "60 7D 5E 93 7E"},  // the FCS low byte is escaped
+      // No bytes at all (an empty vector's data() may be null): the FCS of nothing alone.
+      {"", Framing::Dload, "7E 00 00 7E"},
+      {"", Framing::DmCrc30, "7F 00 00 7E"},
   };
   for (const auto& c : cases) {
     SetFraming(c.framing);

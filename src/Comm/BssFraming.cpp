@@ -7,7 +7,8 @@
 
 void CBssComm::SendPacket(const uint8_t* payload, uint16_t len) {
   const size_t n = std::min<size_t>(len, kMaxPacket);
-  if (payload != m_LastPkt.data()) std::memmove(m_LastPkt.data(), payload, n);
+  // An empty payload may come as a null pointer, which memmove must never see.
+  if (n > 0 && payload != m_LastPkt.data()) std::memmove(m_LastPkt.data(), payload, n);
   m_nLastLen = static_cast<int32_t>(n);
   const uint8_t* p = m_LastPkt.data();
 

@@ -71,7 +71,7 @@ bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
                      *o.fontAddress + "\"", false;
   if (o.fontBlocks) {
     const std::string& b = *o.fontBlocks;
-    const bool digits = !b.empty() && b.size() <= 3 && std::all_of(b.begin(), b.end(), ::isdigit);
+    const bool digits = !b.empty() && b.size() <= 3 && std::all_of(b.begin(), b.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
     const int n = digits ? std::stoi(b) : 0;
     if (n < CDlgFont::kMinBlockCount || n > CDlgFont::kMaxBlockCount)
       return message = "--font-blocks: a number of 64 KB blocks from 1 to 100, not \"" + b + "\"", false;

@@ -1,0 +1,66 @@
+// The command line's options on any argument vector: a parse that succeeds leaves only values
+// the engine can take; any other ends in a message.
+//
+// Input: the arguments, each ended by a NUL (at most 32).
+#include <cmath>
+
+#include "CliOptions.h"
+#include "DlgFont.h"
+#include "FuzzSupport.h"
+
+namespace {
+
+bool AllOf(const std::string& s, bool (*pred)(char)) {
+  for (char c : s) {
+    if (!pred(c)) return false;
+  }
+  return true;
+}
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::CReader in(data, size);
+  std::vector<std::string> args;
+  while (!in.Empty() && args.size() < 32) args.push_back(in.Text());
+
+  for (const auto& a : args) {
+    if (const auto t = ParseDownloadType(a)) FUZZ_CHECK(*t >= 0 && *t <= 4, "a type index");
+    if (const auto p = ParsePortNumber(a)) FUZZ_CHECK(*p == 1 || *p == 2, "a port number");
+    if (const auto s = ParseSpeedIndex(a)) FUZZ_CHECK(*s == 0 || *s == 1, "a speed index");
+  }
+
+  CliOptions options;
+  std::string message;
+  const CliParse result = ParseCliArgs(args, options, message);
+  if (result != CliParse::Ok) {
+    FUZZ_CHECK(!message.empty(), "help or an error without a text");
+    FUZZ_CHECK(options.command == CliCommand::None, "options filled in by a failed parse");
+    return 0;
+  }
+  FUZZ_CHECK(options.command != CliCommand::None, "a parse without a command");
+  FUZZ_CHECK(options.type >= 0 && options.type <= 4, "the type");
+  if (options.port) FUZZ_CHECK(*options.port == 1 || *options.port == 2, "the port");
+  if (options.speedIdx) FUZZ_CHECK(*options.speedIdx == 0 || *options.speedIdx == 1, "the speed");
+  if (options.timeoutSecs) {
+    FUZZ_CHECK(std::isfinite(*options.timeoutSecs) && *options.timeoutSecs > 0 && *options.timeoutSecs <= 1e6,
+               "the time-out");
+  }
+  if (options.fontAddress || options.fontBlocks) FUZZ_CHECK(options.type == 2, "font parameters without FONT");
+  if (options.fontAddress) {
+    const std::string& a = *options.fontAddress;
+    FUZZ_CHECK(!a.empty() && a.size() <= 6 && AllOf(a, IsHex), "the font address");
+  }
+  if (options.fontBlocks) {
+    const std::string& b = *options.fontBlocks;
+    FUZZ_CHECK(!b.empty() && b.size() <= 3 && AllOf(b, IsDigit), "the font block count's digits");
+    const int n = std::stoi(b);
+    FUZZ_CHECK(n >= CDlgFont::kMinBlockCount && n <= CDlgFont::kMaxBlockCount, "the font block count");
+  }
+  if (options.command != CliCommand::Download) {
+    FUZZ_CHECK(options.image.empty(), "an image outside a download");
+  }
+  return 0;
+}
