@@ -290,13 +290,9 @@ int RunLinkCommand(const CliOptions& options, const std::string& device, Console
 }
 
 int RunPortsCommand(ConsoleStreams& console) {
-  for (unsigned port = 1; port <= 2; ++port)
-    console.out << PortDisplayName(port) << " -> " << PortDevicePath(port) << "\n";
-  for (const auto& p : ListSerialPorts()) {
-    console.out << p.path;
-    if (!p.target.empty()) console.out << " -> " << p.target;
-    console.out << "\n";
-  }
-  console.out << std::flush;
+  std::vector<std::pair<std::string, std::string>> comPorts;
+  for (unsigned port = 1; port <= 2; ++port) comPorts.emplace_back(PortDisplayName(port), PortDevicePath(port));
+  CUdevFacts facts;
+  PrintPortList(console.out, comPorts, ListSerialPorts("/dev", "/sys/class/tty", &facts));
   return kExitOk;
 }
