@@ -63,7 +63,7 @@ void CJsonEventWriter::Progress(const BlockProgress& p, const ProgressRate& rate
          {"blocks", p.blocks},
          {"address", p.address},
          {"bytes", p.bytes},
-         {"bytes_per_s", Rounded(rate.bytesPerS, 1.0)},
+         {"bytes_per_s", static_cast<uint64_t>(std::llround(rate.bytesPerS))},
          {"eta_s", rate.etaS ? json(Rounded(*rate.etaS, 10.0)) : json(nullptr)}},
         "progress");
 }

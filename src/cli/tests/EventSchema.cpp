@@ -73,7 +73,7 @@ StreamCheck CheckEventStream(const std::string& text, const std::vector<std::str
       else d.sw = o["sw"];
     } else if (event == "progress") {
       if (!IsInt(o, "block") || !IsInt(o, "blocks") || !IsInt(o, "address") || !IsInt(o, "bytes") ||
-          !IsNumber(o, "bytes_per_s") || !(o.contains("eta_s") && (o["eta_s"].is_null() || o["eta_s"].is_number()))) {
+          !IsInt(o, "bytes_per_s") || !(o.contains("eta_s") && (o["eta_s"].is_null() || o["eta_s"].is_number()))) {
         errors << at << "progress: fields\n";
         continue;
       }
