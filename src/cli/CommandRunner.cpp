@@ -30,15 +30,6 @@ constexpr uint32_t WM_CLI_INTERRUPT = WM_USER + 0x300;
 constexpr uint32_t WM_CLI_LOG_SHOWN = WM_USER + 0x301;  // every log line queued before it is out
 constexpr uint32_t TM_CLI_TIMEOUT = 0x7100;
 
-std::optional<EngineCommand> EngineCommandOf(CliCommand command) {
-  switch (command) {
-    case CliCommand::Download: return EngineCommand::Download;
-    case CliCommand::Info: return EngineCommand::Info;
-    case CliCommand::ToDm: return EngineCommand::ToDm;
-    default: return std::nullopt;
-  }
-}
-
 class CRun final : public CEngineEvents {
  public:
   CRun(const CliOptions& options, const std::string& device, ConsoleStreams& console)
@@ -267,6 +258,15 @@ int CRun::UsageEnd() {
 }
 
 }  // namespace
+
+std::optional<EngineCommand> EngineCommandOf(CliCommand command) {
+  switch (command) {
+    case CliCommand::Download: return EngineCommand::Download;
+    case CliCommand::Info: return EngineCommand::Info;
+    case CliCommand::ToDm: return EngineCommand::ToDm;
+    default: return std::nullopt;
+  }
+}
 
 std::vector<std::string> HandsetDevices(const CliOptions& o) {
   if (!o.devices.empty()) return o.devices;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CliOptions.h"
+#include "EngineEvents.h"
 
 struct ConsoleStreams {
   std::ostream& out;  // the command's results (Info's version, the port list), or --json's events
@@ -20,6 +21,8 @@ struct ConsoleStreams {
 // The devices of the handsets the options name, in the order given: --device paths as given,
 // else the devices of the --port numbers, else that of the stored PORT.
 std::vector<std::string> HandsetDevices(const CliOptions& options);
+// The engine's command for a command of the command line; none for `ports`.
+std::optional<EngineCommand> EngineCommandOf(CliCommand command);
 // The speed the command runs at, in bit/s: --speed, else the stored BAUD.
 std::optional<int> SelectedSpeed(const CliOptions& options);
 

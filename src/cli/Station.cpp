@@ -108,15 +108,6 @@ std::string SignalText(int sig) {
   return "signal " + std::to_string(sig) + (name ? std::string(" (") + name + ")" : std::string());
 }
 
-const char* CommandWord(CliCommand command) {
-  switch (command) {
-    case CliCommand::Download: return "download";
-    case CliCommand::Info: return "info";
-    case CliCommand::ToDm: return "todm";
-    default: return "";
-  }
-}
-
 struct HandsetProcess {
   pid_t pid = -1;
   CFd out, err;
@@ -377,9 +368,7 @@ void CStation::Conclude(size_t i) {
     const bool download = m_options.command == CliCommand::Download;
     const json started = EventObject(
         Seconds(), s.device, "started",
-        StartedBody(m_options.command == CliCommand::Info   ? EngineCommand::Info
-                    : m_options.command == CliCommand::ToDm ? EngineCommand::ToDm
-                                                            : EngineCommand::Download,
+        StartedBody(EngineCommandOf(m_options.command).value_or(EngineCommand::Download),
                     download ? std::optional<std::string>(DownloadTypeName(m_options.type)) : std::nullopt,
                     download ? std::optional<std::string>(m_options.image) : std::nullopt, SelectedSpeed(m_options)));
     ApplyEvent(s, started);
@@ -474,7 +463,8 @@ int CStation::Run() {
 }  // namespace
 
 std::vector<std::string> HandsetCommand(const std::string& program, const CliOptions& o, const std::string& device) {
-  std::vector<std::string> args = {program, CommandWord(o.command)};
+  const std::optional<EngineCommand> command = EngineCommandOf(o.command);
+  std::vector<std::string> args = {program, command ? CommandName(*command) : ""};
   const bool download = o.command == CliCommand::Download;
   if (download) args.push_back(o.image);
   args.insert(args.end(), {"--device", device, "--json", "--quiet"});
