@@ -234,6 +234,25 @@ TEST_F(StationSimTest, CtrlCOnceStopsEveryHandsetAndTwiceEndsThemAll) {
   EXPECT_EQ(check.devices[sims["erasing"].pty].outcome, "interrupted");
 }
 
+TEST_F(StationSimTest, APortThatCannotBeOpenedFailsThatHandsetAlone) {
+  StartSim("e", "start=download");
+  const std::string img = MakeImage(0x8000, 0x4000);
+  const std::string missing = dir + "/serial/by-id/usb-Unplugged_Adapter-if00-port0";
+  const std::vector<std::string> devices = {missing, sims["e"].pty};
+  const ProcessResult r = RunProgram({TARVISEL_CLI_PATH, "download", img, "--type", "emergency", "--device", devices[0],
+                                      "--device", devices[1], "--no", "--json"},
+                                     dir, "station");
+  EXPECT_EQ(r.status, 5) << r.err;
+  StreamCheck check = CheckEventStream(r.out, devices);
+  EXPECT_TRUE(check.errors.empty()) << check.errors << r.out;
+  EXPECT_EQ(check.devices[missing].outcome, "port");
+  EXPECT_TRUE(check.devices[missing].phases.empty());
+  EXPECT_EQ(check.devices[sims["e"].pty].outcome, "completed");
+  // Why, in the words the port's error has: here, that it does not exist.
+  EXPECT_NE(r.err.find(missing + ": message: Can't open COM Port"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+}
+
 TEST_F(StationSimTest, SeveralHandsetsNeedAnAnswerAndDistinctDevices) {
   StartSim("a", "rev=203");
   const std::string img = MakeImage(0x8000, 0x4000);
