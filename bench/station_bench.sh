@@ -6,18 +6,20 @@
 #   bench/station_bench.sh                    builds a Release in build-bench/, 1 MiB a handset
 #   bench/station_bench.sh --quick            128 KiB a handset, to try the script
 #   bench/station_bench.sh --cli C --sim S    with programs already built (scripts/bench)
+#   bench/station_bench.sh --handsets N       N handsets instead of 4 (1: one tarvisel-cli alone)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-cli="" sim="" size=$((1024 * 1024))
+cli="" sim="" size=$((1024 * 1024)) handsets=4
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) size=$((128 * 1024)) ;;
     --full) ;;
     --cli) cli=${2:?--cli needs a program}; shift ;;
     --sim) sim=${2:?--sim needs a program}; shift ;;
-    -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --handsets) handsets=${2:?--handsets needs a number}; shift ;;
+    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "usage: bench/station_bench.sh [--quick] [--cli PROGRAM --sim PROGRAM]" >&2; exit 2 ;;
   esac
   shift
@@ -50,7 +52,7 @@ trap cleanup EXIT
 export TARVISEL_SETTINGS="$work/settings" LC_ALL=C
 
 # The image: START bytes, then random data up to the trailer in the last 37 bytes.
-start=$((0x10000)) version=203 handsets=4
+start=$((0x10000)) version=203
 le32() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $((($1 >> 8) & 255)))\\x$(printf %02x $((($1 >> 16) & 255)))\\x$(printf %02x $((($1 >> 24) & 255)))"; }
 { head -c "$start" /dev/urandom; head -c "$((size - 37))" /dev/urandom
   printf '\xff\x1d\x00'; head -c 14 /dev/zero; le32 "$version"; le32 "$start"; head -c 12 /dev/zero
@@ -70,11 +72,27 @@ for i in $(seq "$handsets"); do
   [ -e "$work/h$i.pty" ] || { echo "handset $i did not start:" >&2; cat "$work/h$i.sim.err" >&2; exit 1; }
 done
 
+# The station's own CPU (not its handsets' processes), from the last look at /proc before it
+# ended (every 0.2 s; the kernel counts in clock ticks). Only the station is given --log-dir.
+station_cpu() {
+  local pid="" tick
+  tick=$(getconf CLK_TCK)
+  until [ -n "$pid" ]; do sleep 0.02; pid=$(pgrep -o -f -- "--log-dir $work/logs" || true); done
+  while [ -r "/proc/$pid/stat" ]; do
+    awk -v t="$tick" '{ sub(/^.*\) /, ""); printf "%.2f %.2f\n", $12 / t, $13 / t }' "/proc/$pid/stat" \
+      >"$work/own.new" 2>/dev/null && mv "$work/own.new" "$work/own"
+    sleep 0.2
+  done
+}
+
 echo "== station: $handsets handsets, NORMAL, $((size / 1024)) KiB each, 115200 bit/s, paced" >&2
+station_cpu &
+sampler=$!
 status=0 TIMEFORMAT='%3R %3U %3S'
 { time "$cli" download "$work/image.bin" "${devices[@]}" --speed 115200 --type normal --yes --quiet \
     --log-dir "$work/logs" --json --timeout 1200 >"$work/events.jsonl" 2>"$work/station.err" ||
     status=$?; } 2>"$work/station.cpu"
+wait "$sampler" 2>/dev/null || true
 # The handsets write their flash as they end. (--exit-after-download would end them while the
 # engine still waits out the 200 ms after the final jump, and their hang-up would break its line.)
 for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -120,6 +138,7 @@ line_figures() {
 # start, 700 for the change to 115200.
 pauses=6.0
 read -r elapsed user sys <"$work/station.cpu"
+read -r own_user own_sys <"$work/own"
 rows=() worst=""
 for i in $(seq "$handsets"); do
   read -r blocks pl pm wl wm <<<"$(line_figures "$work/h$i.line")"
@@ -133,10 +152,10 @@ mib=$(awk -v b="$size" -v n="$handsets" 'BEGIN { printf "%.3f", b * n / 1048576 
 cpu=$(awk -v u="$user" -v s="$sys" -v m="$mib" 'BEGIN { printf "%.4f", (u + s) / m }')
 finished=$(grep -c '"event":"finished","outcome":"completed"' "$work/events.jsonl" || true)
 
-echo "### Four handsets at once from one command (station)"
+if [ "$handsets" -eq 1 ]; then echo "### One handset, for comparison"; else echo "### $handsets handsets at once from one command (station)"; fi
 echo
 echo "Measured $(date '+%Y-%m-%d %H:%M %Z') on $(uname -srm), $(nproc) cores, load average before $load_before, by \`bench/station_bench.sh\`."
-echo "\`tarvisel-cli download IMAGE --device H1 .. --device H4 --speed 115200 --type normal --yes --quiet --log-dir DIR --json\`:"
+echo "\`tarvisel-cli download IMAGE --device H1 .. --device H$handsets --speed 115200 --type normal --yes --quiet --log-dir DIR --json\`:"
 echo "$handsets simulated handsets (\`$scenario\`), each on its own pty with every byte paced at 10 bit times both ways,"
 echo "$((size / 1024)) KiB each ($((size / 4096)) blocks); the flash of each compared with the image afterwards; $finished of $handsets \`finished\` events \"completed\"."
 echo
@@ -144,7 +163,8 @@ echo "| handset | blocks | programming least s | measured s | ratio | whole leas
 echo "|---|---|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"
 echo
-echo "Whole station (the command and the $handsets processes it started): ${elapsed} s, CPU ${user} s user + ${sys} s system for $mib MiB, **$cpu s per MiB**."
+echo "Whole station (the command and the processes it started for its handsets): ${elapsed} s, CPU ${user} s user + ${sys} s system for $mib MiB, **$cpu s per MiB**;"
+[ "$handsets" -gt 1 ] && echo "of it the station process's own (reading, showing and passing on the events, as /proc showed it at most 0.2 s before the end): ${own_user} s user + ${own_sys} s system."
 echo
 echo "| target | wanted | measured | |"
 echo "|---|---|---|---|"
