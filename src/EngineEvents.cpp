@@ -25,6 +25,7 @@ const char* PhaseName(EnginePhase phase) {
     case EnginePhase::Programming: return "programming";
     case EnginePhase::Jump: return "jump";
     case EnginePhase::ToDm: return "todm";
+    case EnginePhase::Info: return "info";
   }
   return "unknown";
 }

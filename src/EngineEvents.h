@@ -19,6 +19,7 @@ enum class EnginePhase {
   Programming,   // block writes
   Jump,          // the final jump
   ToDm,          // the ToDM sequence at 9600 bit/s
+  Info,          // Info: the handset's version, for the phone information alone
 };
 
 // How a command ended.

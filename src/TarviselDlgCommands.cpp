@@ -37,7 +37,7 @@ void CTarviselDlg::OnInfo() {
   m_nRetry = 0;
   m_comm.SendVersionReq();
   NoteRequest();
-  EnterPhase(EnginePhase::Version);
+  EnterPhase(EnginePhase::Info);
   ArmReplyTimer(TM_VERSION, 3000);
 }
 

@@ -134,7 +134,7 @@ TEST_F(EngineEventsTest, InfoAndToDmComplete) {
   Start("rev=203; sw=ABCDEFGH");
   h->Click(IDC_INFO);
   RunToFinish();
-  EXPECT_EQ(h->events.order, (std::vector<std::string>{"started info", "phase version", "finished completed"}));
+  EXPECT_EQ(h->events.order, (std::vector<std::string>{"started info", "phase info", "finished completed"}));
   ASSERT_TRUE(h->events.phone);
   EXPECT_EQ(h->events.phone->swVersion, "Ver02.03    ABCDEFGH");
 

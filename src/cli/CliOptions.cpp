@@ -18,19 +18,25 @@ std::string Lower(std::string text) {
 constexpr double kMaxTimeoutSecs = 1e6;
 
 struct Raw {
-  std::string type, port, speed, timeout;
+  std::string type, speed, timeout;
+  std::vector<std::string> ports;
   bool yes = false, no = false;
 };
 
 void AddLinkOptions(CLI::App& sub, CliOptions& o, Raw& raw) {
   sub.add_option("--type", raw.type, "normal | emergency | font | change-emergency | change-normal");
-  sub.add_option("--port", raw.port, "1 or 2 (COM1, COM2); default the stored PORT");
-  sub.add_option("--device", o.device, "a device path instead of a port number");
+  // Each may be given again for another handset; one value an occurrence.
+  sub.add_option("--port", raw.ports, "1 or 2 (COM1, COM2); default the stored PORT; repeat for more handsets")
+      ->allow_extra_args(false);
+  sub.add_option("--device", o.devices, "a device path instead of a port number; repeat for more handsets")
+      ->allow_extra_args(false);
   sub.add_option("--speed", raw.speed, "57600 or 115200; default the stored BAUD");
   auto* yes = sub.add_flag("--yes", raw.yes, "answer Yes to the questions");
   auto* no = sub.add_flag("--no", raw.no, "answer No to the questions");
   yes->excludes(no);
   sub.add_option("--log", o.logFile, "also write the log, with time stamps, to FILE");
+  sub.add_option("--log-dir", o.logDir, "each handset's log, with time stamps, in a file of its own in DIR");
+  sub.add_flag("--json", o.json, "JSON Lines of each handset's events on standard output");
   sub.add_option("--trace-wire", o.traceFile, "write every byte sent and received as hex lines to FILE");
   sub.add_flag("--quiet", o.quiet, "only errors and the result");
   sub.add_option("--timeout", raw.timeout, "give up after SECS seconds in all (exit 1)");
@@ -42,9 +48,18 @@ bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
     if (!type) return message = "--type: unknown download type \"" + raw.type + "\"", false;
     o.type = *type;
   }
-  if (!raw.port.empty()) {
-    o.port = ParsePortNumber(raw.port);
-    if (!o.port) return message = "--port: 1 or 2 (COM1, COM2), not \"" + raw.port + "\"", false;
+  for (const auto& text : raw.ports) {
+    const auto port = ParsePortNumber(text);
+    if (!port) return message = "--port: 1 or 2 (COM1, COM2), not \"" + text + "\"", false;
+    if (std::find(o.ports.begin(), o.ports.end(), *port) != o.ports.end())
+      return message = "--port " + text + " is given twice", false;
+    o.ports.push_back(*port);
+  }
+  for (size_t i = 0; i < o.devices.size(); ++i) {
+    if (o.devices[i].empty()) return message = "--device: an empty path", false;
+    if (std::find(o.devices.begin(), o.devices.begin() + static_cast<long>(i), o.devices[i]) !=
+        o.devices.begin() + static_cast<long>(i))
+      return message = "--device " + o.devices[i] + " is given twice", false;
   }
   if (!raw.speed.empty()) {
     o.speedIdx = ParseSpeedIndex(raw.speed);
@@ -61,6 +76,15 @@ bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
   }
   if (raw.yes) o.answer = CliAnswer::Yes;
   if (raw.no) o.answer = CliAnswer::No;
+  if (!o.logFile.empty() && !o.logDir.empty()) return message = "--log and --log-dir: one or the other", false;
+  if (HandsetCount(o) > 1) {
+    // One terminal cannot take an answer for each of several handsets.
+    if (o.command == CliCommand::Download && o.answer == CliAnswer::Ask)
+      return message = "several handsets: --yes or --no answers their questions (the version differs, an odd "
+                       "start address)", false;
+    if (!o.logFile.empty()) return message = "--log names one file: with several handsets use --log-dir", false;
+    if (!o.traceFile.empty()) return message = "--trace-wire goes with one handset only", false;
+  }
   if ((o.fontAddress || o.fontBlocks) && o.type != 2)
     return message = "--font-address and --font-blocks go with --type font only", false;
   // Checked here, before anything opens the port: a font written at a wrong address is worse
@@ -86,9 +110,8 @@ std::optional<int> ParseDownloadType(const std::string& text) {
   std::replace(t.begin(), t.end(), '(', '-');
   std::replace(t.begin(), t.end(), '_', '-');
   t.erase(std::remove(t.begin(), t.end(), ')'), t.end());
-  static const char* const kNames[] = {"normal", "emergency", "font", "change-emergency", "change-normal"};
   for (int i = 0; i < 5; ++i)
-    if (t == kNames[i]) return i;
+    if (t == DownloadTypeName(i)) return i;
   return std::nullopt;
 }
 
@@ -97,6 +120,16 @@ std::optional<int> ParsePortNumber(const std::string& text) {
   if (t == "1" || t == "com1") return 1;
   if (t == "2" || t == "com2") return 2;
   return std::nullopt;
+}
+
+const char* DownloadTypeName(int type) {
+  static const char* const kNames[] = {"normal", "emergency", "font", "change-emergency", "change-normal"};
+  return type >= 0 && type < 5 ? kNames[type] : "unknown";
+}
+
+size_t HandsetCount(const CliOptions& o) {
+  if (!o.devices.empty()) return o.devices.size();
+  return o.ports.empty() ? 1 : o.ports.size();
 }
 
 std::optional<int> ParseSpeedIndex(const std::string& text) {

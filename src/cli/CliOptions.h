@@ -12,15 +12,17 @@ struct CliOptions {
   CliCommand command = CliCommand::None;
   std::string image;
   int type = 0;                      // the type list index; NORMAL by default
-  std::optional<int> port;           // 1 or 2
-  std::string device;                // a device path instead of a port
+  std::vector<int> ports;            // --port, each 1 or 2, in the order given
+  std::vector<std::string> devices;  // --device paths, in the order given; they win over --port
   std::optional<int> speedIdx;       // 0 = 57600, 1 = 115200
   std::optional<std::string> fontAddress;
   std::optional<std::string> fontBlocks;
   CliAnswer answer = CliAnswer::Ask;
   std::string logFile;
+  std::string logDir;                // a log file of each handset's own in DIR
   std::string traceFile;
   bool quiet = false;
+  bool json = false;                 // JSON Lines on standard output
   std::optional<double> timeoutSecs;
 };
 
@@ -36,3 +38,8 @@ std::optional<int> ParseDownloadType(const std::string& text);
 std::optional<int> ParsePortNumber(const std::string& text);
 // "57600" -> 0, "115200" -> 1.
 std::optional<int> ParseSpeedIndex(const std::string& text);
+// The command line's name of a download type: "normal", ..., "change-normal".
+const char* DownloadTypeName(int type);
+// How many handsets the options name: the --device paths, else the --port numbers, else the
+// stored PORT.
+size_t HandsetCount(const CliOptions& options);

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -10,6 +12,8 @@
 #include "ExitStatus.h"
 #include "FontParameters.h"
 #include "InterruptWatcher.h"
+#include "JsonEvents.h"
+#include "LogDir.h"
 #include "PortList.h"
 #include "Registry.h"
 #include "TarviselDlg.h"
@@ -26,18 +30,11 @@ constexpr uint32_t WM_CLI_INTERRUPT = WM_USER + 0x300;
 constexpr uint32_t WM_CLI_LOG_SHOWN = WM_USER + 0x301;  // every log line queued before it is out
 constexpr uint32_t TM_CLI_TIMEOUT = 0x7100;
 
-// The device the command talks to: --device, or the device of --port (of the stored PORT when
-// neither is given). It is handed to the link; the settings are never touched.
-std::string ResolveDevice(const CliOptions& o) {
-  if (!o.device.empty()) return o.device;
-  const int stored = CRegistry::ReadInt(CRegistry::kPort, CRegistry::kDefaultPort) == 0 ? 1 : 2;
-  return PortDevicePath(static_cast<unsigned>(o.port.value_or(stored)));
-}
-
 class CRun final : public CEngineEvents {
  public:
-  CRun(const CliOptions& options, ConsoleStreams& console)
+  CRun(const CliOptions& options, const std::string& device, ConsoleStreams& console)
       : m_options(options),
+        m_device(device),
         m_console(console),
         m_view(console.err, ConsoleStyle{console.errIsTerminal, options.quiet}, [this] { return m_win.ClockMs(); }),
         m_questions(m_view, options.answer, console.inIsTerminal, console.in) {}
@@ -50,9 +47,21 @@ class CRun final : public CEngineEvents {
     if (image.status == ImageStatus::Declined) Settle(RunEnd::Declined);
   }
   void OnLog(LogTone tone, const std::string& text) override { m_view.LogLine(tone, text); }
-  void OnProgress(const BlockProgress& progress) override { m_view.Progress(progress); }
+  void OnPhase(EnginePhase phase) override {
+    if (m_json) m_json->Phase(phase);
+  }
+  void OnProgress(const BlockProgress& progress) override {
+    m_view.Progress(progress);
+    if (!m_json) return;
+    const uint64_t now = m_win.ClockMs();
+    m_progressClock.Note(progress, now);
+    m_json->Progress(progress, m_progressClock.Rate(progress, now));
+  }
   void OnProgrammed(uint64_t elapsedMs) override { m_view.Programmed(elapsedMs); }
-  void OnPhoneInfo(const PhoneInfo& info) override { m_phone = info; }
+  void OnPhoneInfo(const PhoneInfo& info) override {
+    m_phone = info;
+    if (m_json) m_json->Phone(info);
+  }
   void OnPortError(const std::string&) override { Settle(RunEnd::PortFailed); }
   void OnFinished(EngineCommand, Outcome outcome) override {
     // The font parameters this front-end refused cancel the dialog: a refusal, not a No.
@@ -72,12 +81,17 @@ class CRun final : public CEngineEvents {
   void Begin();
   void ShowQueuedLog();
   int Result();
+  // A file given on the command line cannot be written: nothing was tried.
+  int UsageEnd();
 
   const CliOptions& m_options;
+  const std::string m_device;
   ConsoleStreams& m_console;
   CRealTimeWindow m_win;
   CConsoleView m_view;
   CConsoleQuestions m_questions;
+  std::optional<CJsonEventWriter> m_json;
+  CProgressClock m_progressClock;
   std::optional<RunEnd> m_end;
   std::optional<PhoneInfo> m_phone;
   bool m_fontRefused = false;
@@ -88,8 +102,14 @@ class CRun final : public CEngineEvents {
 };
 
 bool CRun::Prepare() {
-  if (!m_options.logFile.empty() && !m_view.OpenLogFile(m_options.logFile)) {
-    m_view.Note("cannot write the log file " + m_options.logFile, true);
+  std::string logFile = m_options.logFile;
+  if (!m_options.logDir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(m_options.logDir, ec);
+    logFile = HandsetLogPath(m_options.logDir, m_device, std::time(nullptr));
+  }
+  if (!logFile.empty() && !m_view.OpenLogFile(logFile)) {
+    m_view.Note("cannot write the log file " + logFile, true);
     return false;
   }
   m_win.SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned type) {
@@ -158,18 +178,23 @@ void CRun::Begin() {
 }
 
 int CRun::Execute() {
-  if (!Prepare()) return kExitUsage;
-  if (m_options.command != CliCommand::Download && m_options.command != CliCommand::Info &&
-      m_options.command != CliCommand::ToDm) {
-    return kExitUsage;
+  const std::optional<EngineCommand> command = EngineCommandOf(m_options.command);
+  if (!command) return kExitUsage;
+  if (m_options.json) {
+    m_json.emplace(m_console.out, m_device, [this] { return m_win.ClockMs(); });
+    m_view.SetLineSink([this](const char* kind, const std::string& text) { m_json->Log(kind, text); });
+    const bool download = *command == EngineCommand::Download;
+    m_json->Started(*command, download ? std::optional<std::string>(DownloadTypeName(m_options.type)) : std::nullopt,
+                    download ? std::optional<std::string>(m_options.image) : std::nullopt, SelectedSpeed(m_options));
   }
+  if (!Prepare()) return UsageEnd();
 
   std::unique_ptr<CSerialDevice> device = std::make_unique<CTtyDevice>();
   if (!m_options.traceFile.empty()) {
     auto traced = std::make_unique<CWireTraceDevice>(std::move(device));
     if (!traced->OpenTrace(m_options.traceFile)) {
       m_view.Note("cannot write the wire trace " + m_options.traceFile, true);
-      return kExitUsage;
+      return UsageEnd();
     }
     device = std::move(traced);
   }
@@ -184,7 +209,7 @@ int CRun::Execute() {
 
   m_dlg = std::make_unique<CTarviselDlg>(m_win, this, std::move(device));
   m_dlg->SetSettingsWritable(false);
-  m_dlg->SetDevicePath(ResolveDevice(m_options));
+  m_dlg->SetDevicePath(m_device);
   m_win.SetHandler([this](const WindowMessage& msg) { Handle(msg); });
   m_dlg->OnInitDialog();
   if (!m_end) Begin();
@@ -211,34 +236,63 @@ int CRun::Result() {
   if (end == RunEnd::Interrupted) m_view.Note("interrupted: the port is closed", true);
   const int status = ExitStatusOf(end);
   if (end == RunEnd::Completed && m_options.command == CliCommand::Info && m_phone) {
-    m_console.out << "S/W version: " << m_phone->swVersion << "\n"
-                  << "Compiled:    " << m_phone->compiled << "\n"
-                  << "PCB version: " << m_phone->pcbVersion << "\n"
-                  << std::flush;
+    // Standard output carries nothing but the events under --json.
+    std::ostream& out = m_json ? m_console.err : m_console.out;
+    out << "S/W version: " << m_phone->swVersion << "\n"
+        << "Compiled:    " << m_phone->compiled << "\n"
+        << "PCB version: " << m_phone->pcbVersion << "\n"
+        << std::flush;
   }
   const char* what = m_options.command == CliCommand::Download ? "download"
                      : m_options.command == CliCommand::Info   ? "info"
                                                                  : "todm";
-  m_view.Note(std::string("result: ") + what + " " + DescribeEnd(end) + " (exit " + std::to_string(status) + ")",
-              status != kExitOk);
+  m_view.Result(std::string("result: ") + what + " " + DescribeEnd(end) + " (exit " + std::to_string(status) + ")",
+                status != kExitOk);
+  if (m_json) m_json->Finished(EndName(end), status);
   return status;
+}
+
+int CRun::UsageEnd() {
+  if (m_json) m_json->Finished(kUsageOutcome, kExitUsage);
+  return kExitUsage;
 }
 
 }  // namespace
 
-int RunLinkCommand(const CliOptions& options, ConsoleStreams& console) {
-  CRun run(options, console);
+std::optional<EngineCommand> EngineCommandOf(CliCommand command) {
+  switch (command) {
+    case CliCommand::Download: return EngineCommand::Download;
+    case CliCommand::Info: return EngineCommand::Info;
+    case CliCommand::ToDm: return EngineCommand::ToDm;
+    default: return std::nullopt;
+  }
+}
+
+std::vector<std::string> HandsetDevices(const CliOptions& o) {
+  if (!o.devices.empty()) return o.devices;
+  std::vector<int> ports = o.ports;
+  if (ports.empty()) ports.push_back(CRegistry::ReadInt(CRegistry::kPort, CRegistry::kDefaultPort) == 0 ? 1 : 2);
+  std::vector<std::string> devices;
+  for (int port : ports) devices.push_back(PortDevicePath(static_cast<unsigned>(port)));
+  return devices;
+}
+
+std::optional<int> SelectedSpeed(const CliOptions& o) {
+  const int idx = o.speedIdx.value_or(CRegistry::ReadInt(CRegistry::kBaud, CRegistry::kDefaultBaud));
+  if (idx == 0) return 57600;
+  if (idx == 1) return 115200;
+  return std::nullopt;  // a stored index the window has no speed for
+}
+
+int RunLinkCommand(const CliOptions& options, const std::string& device, ConsoleStreams& console) {
+  CRun run(options, device, console);
   return run.Execute();
 }
 
 int RunPortsCommand(ConsoleStreams& console) {
-  for (unsigned port = 1; port <= 2; ++port)
-    console.out << PortDisplayName(port) << " -> " << PortDevicePath(port) << "\n";
-  for (const auto& p : ListSerialPorts()) {
-    console.out << p.path;
-    if (!p.target.empty()) console.out << " -> " << p.target;
-    console.out << "\n";
-  }
-  console.out << std::flush;
+  std::vector<std::pair<std::string, std::string>> comPorts;
+  for (unsigned port = 1; port <= 2; ++port) comPorts.emplace_back(PortDisplayName(port), PortDevicePath(port));
+  CUdevFacts facts;
+  PrintPortList(console.out, comPorts, ListSerialPorts("/dev", "/sys/class/tty", &facts));
   return kExitOk;
 }

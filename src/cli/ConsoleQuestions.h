@@ -24,6 +24,3 @@ class CConsoleQuestions {
   bool m_askTerminal;
   std::istream& m_in;
 };
-
-// The box's text as one or more console lines, the first one marked.
-std::string FormatBoxText(const std::string& text);

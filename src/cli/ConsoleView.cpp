@@ -9,7 +9,9 @@ constexpr const char* kBlue = "\x1b[34m";
 constexpr const char* kRed = "\x1b[31m";
 constexpr int kBarWidth = 30;
 
-std::string TimeStamp() {
+}  // namespace
+
+std::string LogTimeStamp() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t t = std::chrono::system_clock::to_time_t(now);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
@@ -21,6 +23,8 @@ std::string TimeStamp() {
   return text;
 }
 
+namespace {
+
 std::string MinSec(uint64_t secs) {
   char text[32];
   std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(secs / 60),
@@ -28,6 +32,22 @@ std::string MinSec(uint64_t secs) {
   return text;
 }
 }  // namespace
+
+std::string FormatBoxText(const std::string& text) {
+  std::string out = "message: ";
+  size_t from = 0;
+  // Boxes end some texts with a line break that carries nothing.
+  std::string body = text;
+  while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.pop_back();
+  while (true) {
+    const size_t nl = body.find('\n', from);
+    out += body.substr(from, nl == std::string::npos ? std::string::npos : nl - from);
+    if (nl == std::string::npos) break;
+    out += "\n         ";
+    from = nl + 1;
+  }
+  return out;
+}
 
 CConsoleView::CConsoleView(std::ostream& out, ConsoleStyle style, std::function<uint64_t()> clockMs)
     : m_out(out), m_style(style), m_clockMs(std::move(clockMs)) {}
@@ -38,7 +58,7 @@ bool CConsoleView::OpenLogFile(const std::string& path) {
 }
 
 void CConsoleView::LogLine(LogTone tone, const std::string& text) {
-  ToFile(text);
+  ToFile(tone == LogTone::Error ? "error" : tone == LogTone::Info ? "info" : "step", text, text);
   const bool error = tone == LogTone::Error;
   if (m_style.quiet && !error) return;
   ClearProgressLine();
@@ -50,9 +70,9 @@ void CConsoleView::LogLine(LogTone tone, const std::string& text) {
 }
 
 void CConsoleView::Progress(const BlockProgress& p) {
+  m_clock.Note(p, m_clockMs());
   if (p.block == 0) {  // programming starts, or starts again after a new erase
     m_lastDecile = 0;
-    m_startMs = m_clockMs();
     m_lastProgress.clear();
   }
   m_progress = p;
@@ -80,13 +100,28 @@ void CConsoleView::Programmed(uint64_t elapsedMs) {
                 static_cast<int>(s % 60));
   ClearProgressLine();
   if (!m_style.quiet) Print(text, nullptr);
-  ToFile(text);
+  ToFile("step", text, text);
+}
+
+void CConsoleView::Message(const std::string& boxText, const std::string& answer, bool error) {
+  const std::string shown = FormatBoxText(boxText) + answer;
+  ClearProgressLine();
+  Print(shown, error ? kRed : nullptr);
+  std::string plain = boxText;
+  while (!plain.empty() && (plain.back() == '\n' || plain.back() == '\r')) plain.pop_back();
+  ToFile(error ? "alert" : "message", plain + answer, shown);
 }
 
 void CConsoleView::Note(const std::string& text, bool error) {
   ClearProgressLine();
   Print(text, error ? kRed : nullptr);
-  ToFile(text);
+  ToFile(error ? "warning" : "note", text, text);
+}
+
+void CConsoleView::Result(const std::string& text, bool error) {
+  ClearProgressLine();
+  Print(text, error ? kRed : nullptr);
+  ToFile("result", text, text);
 }
 
 void CConsoleView::Print(const std::string& text, const char* colour) {
@@ -95,8 +130,9 @@ void CConsoleView::Print(const std::string& text, const char* colour) {
   m_out.flush();
 }
 
-void CConsoleView::ToFile(const std::string& text) {
-  if (m_file.is_open()) m_file << TimeStamp() << ' ' << text << '\n' << std::flush;
+void CConsoleView::ToFile(const char* kind, const std::string& text, const std::string& fileText) {
+  if (m_file.is_open()) m_file << LogTimeStamp() << ' ' << fileText << '\n' << std::flush;
+  if (m_sink) m_sink(kind, text);
 }
 
 void CConsoleView::ClearProgressLine() {
@@ -108,17 +144,13 @@ void CConsoleView::ClearProgressLine() {
 }
 
 std::string CConsoleView::ProgressDetails(const BlockProgress& p) const {
-  const uint64_t elapsed = m_clockMs() - m_startMs;
+  return FormatProgressDetails(p, m_clock.Rate(p, m_clockMs()));
+}
+
+std::string FormatProgressDetails(const BlockProgress& p, const ProgressRate& rate) {
+  const std::string left = rate.etaS ? MinSec(static_cast<uint64_t>(*rate.etaS + 0.5)) : "--:--";
   char text[160];
-  const double bytes = static_cast<double>(p.bytes);
-  const double rate = elapsed > 0 ? bytes * 1000.0 / static_cast<double>(elapsed) : 0.0;
-  std::string left = "--:--";
-  if (rate > 0 && p.blocks >= p.block) {
-    const double perBlock = p.block > 0 ? bytes / p.block : 0.0;
-    const double rest = static_cast<double>(p.blocks - p.block) * perBlock / rate;
-    left = MinSec(static_cast<uint64_t>(rest + 0.5));
-  }
   std::snprintf(text, sizeof text, "0x%lx, %.1f KiB/s, %s left", static_cast<unsigned long>(p.address),
-                rate / 1024.0, left.c_str());
+                rate.bytesPerS / 1024.0, left.c_str());
   return text;
 }

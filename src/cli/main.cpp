@@ -1,11 +1,15 @@
 // tarvisel-cli: the download tool's commands without a window.
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <iostream>
 
 #include "CliOptions.h"
 #include "CommandRunner.h"
 #include "ExitStatus.h"
+#include "Station.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -21,7 +25,24 @@ int main(int argc, char** argv) {
     case CliParse::Ok:
       break;
   }
+  // A reader of --json that goes away must not end a download half done.
+  signal(SIGPIPE, SIG_IGN);
   ConsoleStreams console{std::cout, std::cerr, std::cin, isatty(STDERR_FILENO) == 1, isatty(STDIN_FILENO) == 1};
   if (options.command == CliCommand::Ports) return RunPortsCommand(console);
-  return RunLinkCommand(options, console);
+
+  const std::vector<std::string> devices = HandsetDevices(options);
+  if (devices.size() == 1) return RunLinkCommand(options, devices.front(), console);
+  if (const auto same = SameDeviceTwice(devices)) {
+    std::cerr << "tarvisel-cli: " << same->first << " and " << same->second << " are the same device\n";
+    return kExitUsage;
+  }
+  // Each handset runs in this very program, started again for it alone.
+  std::error_code ec;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  StationSetup setup;
+  setup.command = [&](const std::string& device) { return HandsetCommand(ec ? argv[0] : self, options, device); };
+  winsize size{};
+  if (console.errIsTerminal && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+    setup.columns = size.ws_col;
+  return RunStation(options, devices, console, setup);
 }

@@ -3,6 +3,7 @@
 
 #include "CliOptions.h"
 #include "ExitStatus.h"
+#include "Station.h"
 #include "platform/MessageBox.h"
 
 namespace {
@@ -29,7 +30,7 @@ TEST(CliOptions, ADownloadWithEveryOption) {
   EXPECT_EQ(o.command, CliCommand::Download);
   EXPECT_EQ(o.image, "img.bin");
   EXPECT_EQ(o.type, 4);
-  EXPECT_EQ(o.port, 2);
+  EXPECT_EQ(o.ports, std::vector<int>{2});
   EXPECT_EQ(o.speedIdx, 0);
   EXPECT_EQ(o.answer, CliAnswer::Yes);
   EXPECT_TRUE(o.quiet);
@@ -42,9 +43,9 @@ TEST(CliOptions, DefaultsLeaveThePortAndSpeedToTheStoredSettings) {
   CliOptions o;
   ASSERT_EQ(Parse({"info", "--device", "/dev/ttyUSB0", "--no"}, o), CliParse::Ok);
   EXPECT_EQ(o.command, CliCommand::Info);
-  EXPECT_FALSE(o.port);
+  EXPECT_TRUE(o.ports.empty());
   EXPECT_FALSE(o.speedIdx);
-  EXPECT_EQ(o.device, "/dev/ttyUSB0");
+  EXPECT_EQ(o.devices, std::vector<std::string>{"/dev/ttyUSB0"});
   EXPECT_EQ(o.answer, CliAnswer::No);
   EXPECT_EQ(o.type, 0);
   ASSERT_EQ(Parse({"ports"}, o), CliParse::Ok);
@@ -105,6 +106,89 @@ TEST(CliOptions, FontParametersAndTimeOutsOutsideTheirRangesAreUsageErrorsThatSa
     }
     EXPECT_EQ(got, CliParse::Error) << ::testing::PrintToString(c.args);
     EXPECT_EQ(message.rfind(c.says, 0), 0u) << message;
+  }
+}
+
+TEST(CliOptions, SeveralHandsetsAndWhatTheyRequire) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;  // nullptr: accepted
+    std::vector<std::string> devices;
+    std::vector<int> ports;
+  } cases[] = {
+      {{"download", "a.bin", "--device", "A", "--device", "B", "--yes"}, nullptr, {"A", "B"}, {}},
+      {{"download", "a.bin", "--device", "B", "--no", "--device", "A", "--device", "C"}, nullptr, {"B", "A", "C"}, {}},
+      {{"download", "a.bin", "--port", "2", "--port", "COM1", "--yes"}, nullptr, {}, {2, 1}},
+      {{"download", "a.bin", "--device", "A", "--log-dir", "logs", "--json"}, nullptr, {"A"}, {}},
+      {{"info", "--device", "A", "--device", "B"}, nullptr, {"A", "B"}, {}},  // Info asks nothing
+      {{"download", "a.bin", "--device", "A", "--device", "B"}, "several handsets: --yes or --no", {}, {}},
+      {{"download", "a.bin", "--port", "1", "--port", "2"}, "several handsets: --yes or --no", {}, {}},
+      {{"download", "a.bin", "--device", "A", "--device", "A", "--yes"}, "--device A is given twice", {}, {}},
+      {{"download", "a.bin", "--port", "1", "--port", "com1", "--yes"}, "--port com1 is given twice", {}, {}},
+      {{"download", "a.bin", "--device", "A", "--device", "B", "--yes", "--log", "l"}, "--log names one file", {}, {}},
+      {{"info", "--device", "A", "--device", "B", "--trace-wire", "t"}, "--trace-wire goes with one handset", {}, {}},
+      {{"info", "--device", "A", "--log", "l", "--log-dir", "d"}, "--log and --log-dir", {}, {}},
+      {{"download", "a.bin", "--device", "", "--yes"}, "--device: an empty path", {}, {}},
+  };
+  for (const auto& c : cases) {
+    CliOptions o;
+    std::string message;
+    const CliParse got = ParseCliArgs(c.args, o, message);
+    if (!c.says) {
+      ASSERT_EQ(got, CliParse::Ok) << ::testing::PrintToString(c.args) << ": " << message;
+      EXPECT_EQ(o.devices, c.devices);
+      EXPECT_EQ(o.ports, c.ports);
+      EXPECT_EQ(HandsetCount(o), std::max<size_t>(1, std::max(c.devices.size(), c.ports.size())));
+      continue;
+    }
+    EXPECT_EQ(got, CliParse::Error) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(message.rfind(c.says, 0), 0u) << message;
+  }
+  // Several values after one --device are not several devices: the second is an argument too many.
+  CliOptions o;
+  std::string message;
+  EXPECT_EQ(ParseCliArgs({"download", "a.bin", "--device", "A", "B", "--yes"}, o, message), CliParse::Error);
+}
+
+// A station runs each handset through this same command line: what it hands a handset's process
+// must read back as the station's own choices, for that device alone, with events on standard
+// output and the logs left to the station.
+TEST(CliOptions, AHandsetsProcessGetsTheStationsChoices) {
+  const std::vector<std::vector<std::string>> stations = {
+      {"download", "fw.bin", "--device", "A", "--device", "B", "--yes"},
+      {"download", "fw.bin", "--type", "font", "--font-address", "2aB000", "--font-blocks", "8", "--speed", "57600",
+       "--port", "1", "--port", "2", "--no", "--timeout", "0.25", "--log-dir", "logs", "--json"},
+      {"download", "fw.bin", "--type", "CHANGE(EMERGENCY)", "--speed", "115200", "--device", "A", "--device", "B",
+       "--yes", "--quiet", "--timeout", "600"},
+      {"info", "--device", "A", "--device", "B", "--speed", "57600"},
+      {"todm", "--device", "A", "--device", "B", "--timeout", "12.5"},
+  };
+  for (const auto& args : stations) {
+    CliOptions station;
+    std::string message;
+    ASSERT_EQ(ParseCliArgs(args, station, message), CliParse::Ok) << message;
+    const std::vector<std::string> child = HandsetCommand("/path/to/tarvisel-cli", station, "/dev/serial/by-id/x");
+    ASSERT_GE(child.size(), 2u);
+    EXPECT_EQ(child[0], "/path/to/tarvisel-cli");
+    CliOptions o;
+    ASSERT_EQ(ParseCliArgs(std::vector<std::string>(child.begin() + 1, child.end()), o, message), CliParse::Ok)
+        << ::testing::PrintToString(child) << ": " << message;
+    const std::string what = ::testing::PrintToString(args);
+    EXPECT_EQ(o.command, station.command) << what;
+    EXPECT_EQ(o.image, station.image) << what;
+    if (station.command == CliCommand::Download) {
+      EXPECT_EQ(o.type, station.type) << what;
+    }
+    EXPECT_EQ(o.speedIdx, station.speedIdx) << what;
+    EXPECT_EQ(o.fontAddress, station.fontAddress) << what;
+    EXPECT_EQ(o.fontBlocks, station.fontBlocks) << what;
+    EXPECT_EQ(o.answer, station.answer) << what;
+    EXPECT_EQ(o.timeoutSecs, station.timeoutSecs) << what;
+    EXPECT_EQ(o.devices, std::vector<std::string>{"/dev/serial/by-id/x"}) << what;
+    EXPECT_TRUE(o.ports.empty()) << what;
+    EXPECT_TRUE(o.json) << what;
+    EXPECT_TRUE(o.quiet) << what;
+    EXPECT_TRUE(o.logFile.empty() && o.logDir.empty() && o.traceFile.empty()) << what;
   }
 }
 

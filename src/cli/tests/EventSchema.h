@@ -1,0 +1,28 @@
+#pragma once
+// Reads --json's output line by line and checks every object against the format README.md
+// documents: the common fields, each event's fields and their types, and the order for each
+// device (started first; phases, progress that only goes forward or starts over at 0 after an
+// erase; exactly one finished, last, whose exit status is that of its outcome).
+#include <map>
+#include <string>
+#include <vector>
+
+struct DeviceStream {
+  std::string outcome;
+  int exit = -1;
+  int signal = 0;  // of a handset whose process ended by a signal
+  std::vector<std::string> phases;
+  std::string sw;
+  int progressEvents = 0;
+  int lastBlock = -1;
+  int blocks = 0;
+  std::vector<std::string> logKinds;
+};
+
+struct StreamCheck {
+  std::string errors;  // one line for each fault; empty when the stream is as documented
+  std::map<std::string, DeviceStream> devices;
+};
+
+// devices: the device paths the stream is about; every one must have its finish.
+StreamCheck CheckEventStream(const std::string& text, const std::vector<std::string>& devices);
