@@ -105,8 +105,8 @@ for i in $(seq "$handsets"); do
 done
 
 # From a handset's line log ("SECONDS host|handset BIT/S BYTES..."): the programming phase,
-# from the first block write to the final jump request (sent as soon as the last block's ACK is
-# in), its least time (the bytes that crossed in it, 10 bits each) and the time it took; the
+# from the first block write to the end of the last block's ACK on the line (the engine waits
+# 200 ms before it sends the final jump), its least time (the bytes that crossed in it, 10 bits each) and the time it took; the
 # same from the first byte sent to the end of the final jump's ACK. A request starts with the
 # first host line after a reply; the log may split its first bytes (7E DD: a block write, 7E C0:
 # the jump) over two lines when the simulator ran late.
@@ -125,9 +125,10 @@ line_figures() {
           if (p0 == "") { p0 = start; prog += held }
           blocks++
         }
-        if (need == 0 && head == " 7E C0" && blocks > 0 && p1 == "") { p1 = start; prog -= held }
+        if (need == 0 && head == " 7E C0" && blocks > 0 && p1 == "") { p1 = hend; prog -= held }
       }
       w1 = t + n * byte
+      if (who == "handset") hend = w1
       prev = who
     }
     END { printf "%d %.3f %.3f %.3f %.3f\n", blocks, prog, p1 - p0, whole, w1 - w0 }' "$1"
@@ -135,8 +136,9 @@ line_figures() {
 
 # The engine's pauses between the first request and the final ACK (NORMAL at 115200 bit/s):
 # 300 ms after the version reply, 3000 before download mode, 2000 before the first download
-# start, 700 for the change to 115200.
-pauses=6.0
+# start, 700 for the change to 115200, and 200 after each of the five set-up replies and after
+# the last block's ACK.
+pauses=7.2
 read -r elapsed user sys <"$work/station.cpu"
 read -r own_user own_sys <"$work/own"
 rows=() worst=""
