@@ -42,7 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_CHECK(options.command != CliCommand::None, "a parse without a command");
   FUZZ_CHECK(options.type >= 0 && options.type <= 4, "the type");
-  if (options.port) FUZZ_CHECK(*options.port == 1 || *options.port == 2, "the port");
+  for (int port : options.ports) FUZZ_CHECK(port == 1 || port == 2, "a port");
+  for (const auto& device : options.devices) FUZZ_CHECK(!device.empty(), "an empty device path");
+  if (options.command == CliCommand::Download && HandsetCount(options) > 1) {
+    FUZZ_CHECK(options.answer != CliAnswer::Ask, "several handsets without --yes or --no");
+  }
   if (options.speedIdx) FUZZ_CHECK(*options.speedIdx == 0 || *options.speedIdx == 1, "the speed");
   if (options.timeoutSecs) {
     FUZZ_CHECK(std::isfinite(*options.timeoutSecs) && *options.timeoutSecs > 0 && *options.timeoutSecs <= 1e6,
