@@ -370,7 +370,15 @@ void CTarviselDlg::EnsureLink() {
 }
 
 long CTarviselDlg::OnCommBreak(uintptr_t, intptr_t) {
-  EndCommand(Outcome::LineBroke);
+  if (m_bFinalDrain) {
+    // The final jump was acknowledged and every reply before it matched: the handset restarts,
+    // and one whose USB port goes with it leaves the line while the engine still listens.
+    trace::Printf("engine: the line went away after the final jump's ACK\n");
+    StopDrainTimer();
+    FinishDownload();
+  } else {
+    EndCommand(Outcome::LineBroke);
+  }
   StopDownloader();
   return 1;
 }

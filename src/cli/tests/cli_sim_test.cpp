@@ -34,11 +34,11 @@ class CliSimTest : public ::testing::Test {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }
-  void StartSim(const std::string& scenario) {
-    sim = std::make_unique<CChild>(std::vector<std::string>{TARVISEL_SIM_PATH, "--scenario", scenario, "--link",
-                                                            Pty(), "--save-flash", dir + "/flash.bin",
-                                                            "--flash-size", "1M"},
-                                   dir, "sim");
+  void StartSim(const std::string& scenario, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args{TARVISEL_SIM_PATH, "--scenario", scenario, "--link", Pty(), "--save-flash",
+                                  dir + "/flash.bin", "--flash-size", "1M"};
+    args.insert(args.end(), more.begin(), more.end());
+    sim = std::make_unique<CChild>(args, dir, "sim");
     ASSERT_TRUE(sim->Started());
     for (int i = 0; i < 500 && !std::filesystem::exists(Pty()); ++i) std::this_thread::sleep_for(10ms);
     ASSERT_TRUE(std::filesystem::exists(Pty())) << sim->Err();
@@ -228,6 +228,26 @@ TEST_F(CliSimTest, AHangUpDuringProgrammingIsALineBreak) {
   const ProcessResult r = Cli({"download", MakeImage(0x10000, 0x4000), "--device", Pty()});
   EXPECT_EQ(r.status, 5) << r.err;
   EXPECT_EQ(r.err.find("Downloading completed"), std::string::npos) << r.err;
+}
+
+// A handset whose port goes away as it restarts after the final jump (a USB port of its own)
+// has taken every block: the download completed. Before that ACK a hang-up stays a line break.
+TEST_F(CliSimTest, AHandsetThatLeavesTheLineAfterTheFinalJumpCompleted) {
+  StartSim("erase-ms=200", {"--exit-after-download"});
+  const std::string img = MakeImage(0x10000, 0x4000);
+  const ProcessResult r = Cli({"download", img, "--device", Pty(), "--speed", "115200"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Downloading completed"), std::string::npos) << r.err;
+  EXPECT_EQ(sim->Wait(20s), 0) << "the handset left on its own: " << sim->Err();
+  const std::string flash = ReadWholeFile(dir + "/flash.bin");
+  ASSERT_GE(flash.size(), image.size());
+  EXPECT_TRUE(std::equal(image.begin() + 0x4000, image.end(), flash.begin() + 0x4000,
+                         [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }));
+
+  StartSim("erase-ms=200; hangup=jump:2");
+  const ProcessResult broke = Cli({"download", img, "--device", Pty(), "--speed", "115200"}, "cli2");
+  EXPECT_EQ(broke.status, 5) << broke.err;
+  EXPECT_EQ(broke.err.find("Downloading completed"), std::string::npos) << broke.err;
 }
 
 // Waits until the child's standard error holds the text.
