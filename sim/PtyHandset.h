@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "HandsetModel.h"
-#include "UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace sim {
 

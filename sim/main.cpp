@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     std::perror("tarvisel-sim: sigprocmask");
     return 1;
   }
-  sim::CUniqueFd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+  CUniqueFd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!signals.Valid()) {
     std::perror("tarvisel-sim: signalfd");
     return 1;

@@ -26,6 +26,7 @@
 #include "JsonEvents.h"
 #include "LogDir.h"
 #include "StationView.h"
+#include "platform/UniqueFd.h"
 
 using json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
@@ -39,32 +40,6 @@ constexpr int kReapPollMs = 50;
 constexpr size_t kMaxLine = size_t{1} << 20;  // no event of ours is longer
 constexpr size_t kErrTail = 4096;             // of a handset process's standard error, for a crash
 constexpr size_t kErrTailLines = 12;
-
-class CFd {
- public:
-  CFd() = default;
-  explicit CFd(int fd) : m_fd(fd) {}
-  ~CFd() { Reset(); }
-  CFd(CFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-  CFd& operator=(CFd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-  }
-  CFd(const CFd&) = delete;
-  CFd& operator=(const CFd&) = delete;
-  int Get() const { return m_fd; }
-  bool Valid() const { return m_fd >= 0; }
-  void Reset() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
-  }
-
- private:
-  int m_fd = -1;
-};
 
 sigset_t StationSignalSet() {
   sigset_t set;
@@ -81,7 +56,7 @@ class CStationSignals {
   CStationSignals() {
     const sigset_t set = StationSignalSet();
     m_masked = pthread_sigmask(SIG_BLOCK, &set, &m_old) == 0;
-    if (m_masked) m_fd = CFd(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (m_masked) m_fd = CUniqueFd(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
   }
   ~CStationSignals() {
     if (!m_masked) return;
@@ -100,7 +75,7 @@ class CStationSignals {
  private:
   bool m_masked = false;
   sigset_t m_old{};
-  CFd m_fd;
+  CUniqueFd m_fd;
 };
 
 std::string SignalText(int sig) {
@@ -110,7 +85,7 @@ std::string SignalText(int sig) {
 
 struct HandsetProcess {
   pid_t pid = -1;
-  CFd out, err;
+  CUniqueFd out, err;
   std::string outBuf, errTail;
   bool reaped = false;
   int waitStatus = 0;
@@ -174,10 +149,10 @@ class CStation {
 bool CStation::Fork(HandsetProcess& p, const std::vector<std::string>& argv) {
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0) return false;
-  CFd outRead(outPipe[0]), outWrite(outPipe[1]);
+  CUniqueFd outRead(outPipe[0]), outWrite(outPipe[1]);
   if (pipe2(errPipe, O_CLOEXEC) != 0) return false;
-  CFd errRead(errPipe[0]), errWrite(errPipe[1]);
-  CFd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  CUniqueFd errRead(errPipe[0]), errWrite(errPipe[1]);
+  CUniqueFd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (!devNull.Valid()) return false;
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));

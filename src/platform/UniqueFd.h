@@ -1,10 +1,8 @@
 #pragma once
-// Owns one file descriptor.
+// Owns one file descriptor: closed when the owner goes.
 #include <unistd.h>
 
 #include <utility>
-
-namespace sim {
 
 class CUniqueFd {
  public:
@@ -32,5 +30,3 @@ class CUniqueFd {
  private:
   int m_fd = -1;
 };
-
-}  // namespace sim
