@@ -54,6 +54,19 @@ struct PhoneInfo {
   uint32_t revision = 0;
 };
 
+// Why a request went to the handset again.
+enum class ResendCause {
+  NoReply,   // its reply time ran out
+  Refused,   // the handset answered with an error (a NAK): it waits for the request again
+};
+
+struct ResendInfo {
+  EnginePhase phase = EnginePhase::Module;
+  ResendCause cause = ResendCause::NoReply;
+  int send = 2;           // this request's sends so far, this one included
+  uint32_t address = 0;   // of a block write, its flash address
+};
+
 // What became of an image the user opened.
 enum class ImageStatus {
   Accepted,  // checked (a font is only read)
@@ -78,6 +91,9 @@ class CEngineEvents {
   virtual void OnStarted(EngineCommand /*command*/) {}
   virtual void OnPhase(EnginePhase /*phase*/) {}
   virtual void OnProgress(const BlockProgress& /*progress*/) {}
+  // Each time the request in hand goes again (not the erase-and-restart of programming, which
+  // is a phase of its own).
+  virtual void OnResend(const ResendInfo& /*resend*/) {}
   virtual void OnPhoneInfo(const PhoneInfo& /*info*/) {}
   // Each line as the log view shows it, without the line break that starts it.
   virtual void OnLog(LogTone /*tone*/, const std::string& /*text*/) {}
