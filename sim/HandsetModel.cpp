@@ -100,6 +100,10 @@ CHandsetModel::CHandsetModel(CScenario scenario, size_t flashSize)
       m_baud(m_scenario.DmBaud()),
       m_splitter(kMaxRawFrame) {
   if (m_scenario.adapter.On()) m_adapter.emplace(m_scenario.adapter);
+  if (m_scenario.ber.On()) {
+    m_hostNoise = CBitErrors(m_scenario.ber.rate, m_scenario.ber.seed, 0);
+    m_replyNoise = CBitErrors(m_scenario.ber.rate, m_scenario.ber.seed, 1);
+  }
   if (m_scenario.start == StartMode::ToDm) {
     m_mode = HandsetMode::ToDmOnly;
     m_baud = 9600;
@@ -128,8 +132,14 @@ void CHandsetModel::Enter(HandsetMode mode, uint32_t baud) {
   }
 }
 
-void CHandsetModel::OnHostBytes(const uint8_t* data, size_t n, uint32_t hostBaud, uint64_t nowMs) {
+void CHandsetModel::OnHostBytes(const uint8_t* sent, size_t n, uint32_t hostBaud, uint64_t nowMs) {
   Advance(nowMs);
+  const uint8_t* data = sent;
+  if (m_hostNoise.On()) {
+    m_heard.assign(sent, sent + n);
+    m_hostNoise.Damage(m_heard.data(), n);
+    data = m_heard.data();
+  }
   for (size_t i = 0; i < n; ++i) {
     if (m_mode == HandsetMode::HungUp || m_pending || hostBaud != m_baud) {
       // Another speed is noise to this UART, and it garbles a frame in progress. The
@@ -458,6 +468,7 @@ void CHandsetModel::Answer(const Response& r, ReqKind kind, ReplyCheck check, ui
 }
 
 void CHandsetModel::Schedule(uint64_t dueMs, std::vector<uint8_t> bytes, bool endsDownload, uint32_t baud) {
+  m_replyNoise.Damage(bytes.data(), bytes.size());
   // One line: a reply never overtakes the one before it.
   const uint64_t due = std::max(dueMs, m_lineFreeMs);
   m_lineFreeMs = due + WireMs(bytes.size(), baud);

@@ -25,6 +25,10 @@
 // starts the next frame there, as an HDLC receiver resynchronises. The DM receiver cannot
 // (a plain-variant request has no opening flag): it starts afresh with the next byte.
 //
+// A noisy cable (ber) flips bits of every byte on the line: the host's before the receiver
+// sees them, the handset's as each burst is scheduled. Each direction draws from its own
+// stream, so when the host sends does not change what happens to the replies.
+//
 // The handset notes a host that does not wait: a frame that comes while a reply is still
 // owed (not all of it has reached the host by the frame's arrival: the handset is still at
 // work, or bursts of it, split parts included, are not yet due; a dup or an extra reply the
@@ -39,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "BitErrors.h"
 #include "HandsetWire.h"
 #include "NorFlash.h"
 #include "Scenario.h"
@@ -102,6 +107,12 @@ class CHandsetModel {
   uint64_t NoiseBytes() const { return m_noiseBytes; }  // host bytes nobody understood
   // Frames the host sent while a reply to another request was owed.
   uint32_t RequestsWhileOwed() const { return m_whileOwed; }
+  // Bits the noisy cable flipped, each way.
+  uint64_t BitsFlippedFromHost() const { return m_hostNoise.Flipped(); }
+  uint64_t BitsFlippedToHost() const { return m_replyNoise.Flipped(); }
+  // What the cable will do to the host's next bytes: a copy may be run ahead (NextMask) to
+  // learn where flags will be once they arrive.
+  const CBitErrors& HostLineNoise() const { return m_hostNoise; }
 
   const CNorFlash& Flash() const { return m_flash; }
   bool SaveFlash(const std::string& path) const { return m_flash.Save(path); }
@@ -157,6 +168,9 @@ class CHandsetModel {
   std::optional<Transition> m_pending;
   CFrameSplitter m_splitter;
   bool m_hunting = false;  // download bytes were lost: wait for a flag before a frame
+  CBitErrors m_hostNoise;   // host to handset
+  CBitErrors m_replyNoise;  // handset to host
+  std::vector<uint8_t> m_heard;  // the host's bytes as the cable left them
   std::vector<Burst> m_bursts;  // as the host gets them, in due order
   std::optional<CUsbAdapter> m_adapter;
   std::deque<Burst> m_lineBursts;  // with an adapter: as they go on the line

@@ -177,9 +177,11 @@ std::string CLoopbackDevice::LastError() const {
 std::optional<uint64_t> CLoopbackDevice::NextDueMs() const {
   std::lock_guard lock(m_mutex);
   std::optional<uint64_t> due = m_model->NextDueMs();
-  // Only a flag can end a frame and make the handset act; the bytes before it go with it.
+  // Only a flag can end a frame and make the handset act; the bytes before it go with it. A
+  // noisy cable makes and unmakes flags: look at the bytes as they will arrive.
+  CBitErrors noise = m_model->HostLineNoise();
   for (const InFlight& f : m_line) {
-    if (f.byte == kFlag) {
+    if ((f.byte ^ noise.NextMask()) == kFlag) {
       const uint64_t ms = CeilMs(f.arrivesNs);
       if (!due || ms < *due) due = ms;
       break;

@@ -235,6 +235,28 @@ bool ParseAdapter(const std::string& value, AdapterSettings& adapter, std::strin
   return true;
 }
 
+constexpr double kMaxBer = 0.1;  // past one bit in ten nothing gets through at all
+
+bool ParseBer(const std::string& value, LineNoise& ber, std::string& why) {
+  const std::vector<std::string> f = SplitOn(value, ':');
+  if (f.size() > 2) return Fail(why, "ber takes RATE[:SEED]");
+  LineNoise next;
+  const std::string& r = f[0];
+  const auto [end, ec] = std::from_chars(r.data(), r.data() + r.size(), next.rate);
+  if (r.empty() || ec != std::errc() || end != r.data() + r.size() || !(next.rate >= 0 && next.rate <= kMaxBer)) {
+    return Fail(why, "'" + r + "' is not a bit error rate (0 to 0.1, as 1e-5 or 0.00001)");
+  }
+  if (f.size() == 2) {
+    const std::string& t = f[1];
+    const auto [send, sec] = std::from_chars(t.data(), t.data() + t.size(), next.seed);
+    if (t.empty() || sec != std::errc() || send != t.data() + t.size()) {
+      return Fail(why, "'" + t + "' is not a seed (an unsigned integer)");
+    }
+  }
+  ber = next;
+  return true;
+}
+
 bool ParseItem(CScenario& s, const std::string& key, const std::string& value, std::string& why) {
   if (key == "start") {
     if (value == "todm") s.start = StartMode::ToDm;
@@ -296,6 +318,7 @@ bool ParseItem(CScenario& s, const std::string& key, const std::string& value, s
     return true;
   }
   if (key == "adapter") return ParseAdapter(value, s.adapter, why);
+  if (key == "ber") return ParseBer(value, s.ber, why);
   std::vector<FaultRule>* rules = key == "silent" ? &s.silent
                                   : key == "nak"    ? &s.nak
                                   : key == "badcrc" ? &s.badcrc
@@ -391,6 +414,9 @@ Settings:
   adapter=MS[:N]|off       a USB serial adapter before the host (default off): the handset's
                            bytes are held from the first held byte until MS ms have passed or
                            N bytes (default 62) wait, then handed over at once
+  ber=RATE[:SEED]          a noisy cable: each bit on the line, either way, flips with probability
+                           RATE (0 to 0.1, as 1e-5 or 0.00001), the same flips for the same SEED
+                           (default 1) and the same bytes
 Faults; KIND is one of any todm status version dmoffline dloadmode dlstart copy baud jump
 erase block other; LIST is N, N-M or *, comma-separated; the n-th request of a kind counts
 from 1 over the whole run, frames with a bad check value not counted:
@@ -414,7 +440,7 @@ from 1 over the whole run, frames with a bad check value not counted:
   speed=KIND:LIST:BAUD     the reply goes out at BAUD bit/s, the request done all the same: to
                            a host at another speed it is lost on the line
 Example: silent=version:1,2; nak=block:5:A1; split=version:3:20; erase-ms=5000;
-         junk=status:1:7E; dup=block:3:40; adapter=16:62
+         junk=status:1:7E; dup=block:3:40; adapter=16:62; ber=1e-5:7
 )";
 }
 

@@ -60,6 +60,13 @@ struct Timing {
   uint32_t rebootMs = 3000;     // final jump ACK to DM mode
 };
 
+// A noisy cable: each bit either way flips with probability rate.
+struct LineNoise {
+  double rate = 0;
+  uint64_t seed = 1;
+  bool On() const { return rate > 0; }
+};
+
 class CScenario {
  public:
   // Reads text over the defaults. On failure error names the item and what is wrong, and
@@ -78,6 +85,7 @@ class CScenario {
   std::optional<uint8_t> flashFill;  // none: an old image
   CheckStyle check = CheckStyle::Fcs16;
   AdapterSettings adapter;
+  LineNoise ber;
 
   std::vector<FaultRule> silent, nak, badcrc, split, delay, noise, hangup, dup, junk, extra, speed;
 

@@ -52,6 +52,29 @@ inline std::vector<uint8_t> Request(uint8_t opening, const std::vector<uint8_t>&
   return out;
 }
 
+inline std::vector<uint8_t> Erase(uint32_t start, uint32_t len) {
+  std::vector<uint8_t> p{0xEE};
+  for (int i = 0; i < 4; ++i) p.push_back(static_cast<uint8_t>(start >> (8 * i)));
+  for (int i = 0; i < 4; ++i) p.push_back(static_cast<uint8_t>(len >> (8 * i)));
+  return Request(0x7E, p);
+}
+
+inline std::vector<uint8_t> Block(uint32_t addr, const std::vector<uint8_t>& data, int lengthField = -1) {
+  std::vector<uint8_t> p{0xDD};
+  for (int i = 0; i < 4; ++i) p.push_back(static_cast<uint8_t>(addr >> (8 * i)));
+  const uint16_t len = static_cast<uint16_t>(lengthField < 0 ? data.size() : lengthField);
+  p.push_back(static_cast<uint8_t>(len));
+  p.push_back(static_cast<uint8_t>(len >> 8));
+  p.insert(p.end(), data.begin(), data.end());
+  return Request(0x7E, p);
+}
+
+inline std::vector<uint8_t> Pattern(size_t n, uint8_t first) {
+  std::vector<uint8_t> d(n);
+  for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(first + i * 31);  // 7D..7F included
+  return d;
+}
+
 inline std::vector<uint8_t> Unescape(const std::vector<uint8_t>& wire) {
   std::vector<uint8_t> out;
   for (size_t i = 0; i < wire.size(); ++i) {
@@ -104,5 +127,17 @@ struct Bench {
   sim::CHandsetModel model;
   uint64_t now = 1000;
 };
+
+// A handset that starts in download mode and has been brought into its module at 57600.
+inline Bench InModule(const std::string& extra = "", size_t flash = 1 << 20) {
+  Bench b("start=download; jump-ms=50; " + extra, flash);
+  b.Exchange("7E A0 72 55 7E", 57600);
+  b.Exchange("7E B0 F3 45 7E", 57600);
+  b.Exchange("7E F0 00 4F 73 7E", 57600);
+  b.Exchange("7E C0 74 36 7E", 57600);
+  b.Wait(100);
+  EXPECT_EQ(b.model.Mode(), sim::HandsetMode::Module);
+  return b;
+}
 
 }  // namespace simtest

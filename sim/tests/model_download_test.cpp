@@ -5,7 +5,11 @@
 
 using namespace sim;
 using simtest::Bench;
+using simtest::Block;
+using simtest::Erase;
 using simtest::Hex;
+using simtest::InModule;
+using simtest::Pattern;
 using simtest::Request;
 using simtest::ToHex;
 
@@ -16,41 +20,6 @@ constexpr const char* kNakCrc = "A1 FB 44 7E";
 constexpr const char* kNakLarge = "A2 60 76 7E";
 constexpr const char* kNakInvalid = "A3 E9 67 7E";
 constexpr const char* kNakFlash = "A4 56 13 7E";
-
-std::vector<uint8_t> Erase(uint32_t start, uint32_t len) {
-  std::vector<uint8_t> p{0xEE};
-  for (int i = 0; i < 4; ++i) p.push_back(static_cast<uint8_t>(start >> (8 * i)));
-  for (int i = 0; i < 4; ++i) p.push_back(static_cast<uint8_t>(len >> (8 * i)));
-  return Request(0x7E, p);
-}
-
-std::vector<uint8_t> Block(uint32_t addr, const std::vector<uint8_t>& data, int lengthField = -1) {
-  std::vector<uint8_t> p{0xDD};
-  for (int i = 0; i < 4; ++i) p.push_back(static_cast<uint8_t>(addr >> (8 * i)));
-  const uint16_t len = static_cast<uint16_t>(lengthField < 0 ? data.size() : lengthField);
-  p.push_back(static_cast<uint8_t>(len));
-  p.push_back(static_cast<uint8_t>(len >> 8));
-  p.insert(p.end(), data.begin(), data.end());
-  return Request(0x7E, p);
-}
-
-std::vector<uint8_t> Pattern(size_t n, uint8_t first) {
-  std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(first + i * 31);  // 7D..7F included
-  return d;
-}
-
-// A handset that starts in download mode and has been brought into its module at 57600.
-Bench InModule(const std::string& extra = "", size_t flash = 1 << 20) {
-  Bench b("start=download; jump-ms=50; " + extra, flash);
-  b.Exchange("7E A0 72 55 7E", 57600);
-  b.Exchange("7E B0 F3 45 7E", 57600);
-  b.Exchange("7E F0 00 4F 73 7E", 57600);
-  b.Exchange("7E C0 74 36 7E", 57600);
-  b.Wait(100);
-  EXPECT_EQ(b.model.Mode(), HandsetMode::Module);
-  return b;
-}
 
 TEST(HandsetDownload, BootModeRepliesOnTheWire) {
   struct Case {
