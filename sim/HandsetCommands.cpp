@@ -103,7 +103,9 @@ CHandsetModel::Response CHandsetModel::DownloadModule(const std::vector<uint8_t>
         if (count > 4096) {
           r.payload = {kNakTooLarge};
         } else if (len == 7 + count) {
-          r.payload = {m_flash.Program(Le32(req, 1), req.data() + 7, count) ? kAck : kNakFlash};
+          const bool ok = m_flash.Program(Le32(req, 1), req.data() + 7, count);
+          r.payload = {ok ? kAck : kNakFlash};
+          if (ok) r.workMs = m_scenario.timing.writeMs;
         }
       }
       break;

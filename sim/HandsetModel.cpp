@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <utility>
 
 #include "HandsetCodes.h"
 
@@ -14,6 +15,7 @@ namespace {
 constexpr size_t kMaxRawFrame = 2 * (CHandsetModel::kMaxPayload + 2) + 8;
 constexpr uint64_t kNsPerMs = 1000000;
 constexpr const char* kWhileOwedNote = " [sent while a reply was owed]";
+constexpr uint32_t kFifoBytes = 16;  // what the UART holds while nobody reads it
 
 uint64_t CeilMs(uint64_t ns) { return (ns + kNsPerMs - 1) / kNsPerMs; }
 
@@ -125,11 +127,25 @@ void CHandsetModel::Enter(HandsetMode mode, uint32_t baud) {
   m_mode = mode;
   m_baud = baud;
   m_splitter.Reset();
+  m_overran = false;
   m_hunting = m_hunting && HuntsForFlags(mode);
   if (mode == HandsetMode::Download || mode == HandsetMode::Dm) {
     m_moduleCopied = false;
     m_moduleBaud.reset();
   }
+}
+
+bool CHandsetModel::Overruns(uint64_t nowMs) {
+  while (!m_flashWork.empty() && m_flashWork.front().untilMs <= nowMs) m_flashWork.pop_front();
+  if (m_flashWork.empty() || nowMs < m_flashWork.front().fromMs) {
+    m_fifoBytes = 0;  // the receiver is serviced: the FIFO empties as it fills
+    return false;
+  }
+  if (m_fifoSpanEnd != m_flashWork.front().untilMs) {
+    m_fifoSpanEnd = m_flashWork.front().untilMs;
+    m_fifoBytes = 0;
+  }
+  return ++m_fifoBytes > kFifoBytes;
 }
 
 void CHandsetModel::OnHostBytes(const uint8_t* sent, size_t n, uint32_t hostBaud, uint64_t nowMs) {
@@ -147,10 +163,12 @@ void CHandsetModel::OnHostBytes(const uint8_t* sent, size_t n, uint32_t hostBaud
       // no opening flag, starts afresh with the next byte.
       m_noiseBytes += n - i;
       m_splitter.Reset();
+      m_overran = false;
       m_hunting = HuntsForFlags(m_pending ? m_pending->mode : m_mode);
       return;
     }
     const uint8_t b = data[i];
+    const bool lost = Overruns(nowMs);
     if (m_hunting) {
       if (b != kFlag && b != kDmOpen) {
         ++m_noiseBytes;
@@ -158,7 +176,9 @@ void CHandsetModel::OnHostBytes(const uint8_t* sent, size_t n, uint32_t hostBaud
       }
       m_hunting = false;
     }
-    if (m_splitter.Push(b)) HandleFrame(m_splitter.Take(), nowMs);
+    const bool done = m_splitter.Push(b);
+    if (lost && (b != kFlag || done)) m_overran = true;  // a lost opening flag costs nothing
+    if (done) HandleFrame(m_splitter.Take(), std::exchange(m_overran, false), nowMs);
   }
 }
 
@@ -285,7 +305,25 @@ std::vector<uint8_t> CHandsetModel::MakeNoise(uint32_t count) {
   return out;
 }
 
-void CHandsetModel::HandleFrame(RawFrame frame, uint64_t nowMs) {
+void CHandsetModel::HandleOverrun(const RawFrame& frame, FrameRecord rec, ReplyCheck check, uint64_t nowMs) {
+  // The handset cannot know what it missed; the record shows what the host sent, so that a
+  // resend of the request being answered still counts as one.
+  if (!frame.overflow) {
+    DecodedRequest req = DecodeRequest(frame.bytes);
+    rec.bytes = req.fcsOk ? std::move(req.payload) : std::move(req.unescaped);
+  }
+  CheckOwed(rec, nowMs);
+  if (m_scenario.busy == BusyMode::Drop) {
+    rec.outcome = "lost: busy";
+    Record(std::move(rec));
+    return;
+  }
+  rec.outcome = "overrun while busy: nak A1";
+  Record(std::move(rec));
+  Answer(Reply({kNakCrc}), ReqKind::Other, check, nowMs);
+}
+
+void CHandsetModel::HandleFrame(RawFrame frame, bool overran, uint64_t nowMs) {
   m_lastN = m_lastAny = 0;  // set again once the frame is counted as a request
   if (m_mode == HandsetMode::ToDmOnly) {
     HandleToDm(frame, nowMs);
@@ -294,6 +332,10 @@ void CHandsetModel::HandleFrame(RawFrame frame, uint64_t nowMs) {
   const bool download = m_mode == HandsetMode::Download || m_mode == HandsetMode::Module;
   const ReplyCheck check = CurrentCheck();
   FrameRecord rec{nowMs, m_baud, m_mode, frame.opening, -1, {}, FrameCheck::NotChecked, {}};
+  if (overran) {
+    HandleOverrun(frame, std::move(rec), check, nowMs);
+    return;
+  }
   if (frame.overflow) {
     CheckOwed(rec, nowMs);
     rec.outcome = download ? "too long: nak A2" : "too long: ignored";
@@ -406,7 +448,12 @@ void CHandsetModel::Answer(const Response& r, ReqKind kind, ReplyCheck check, ui
   const uint32_t n = m_lastN;
   const uint32_t nAny = m_lastAny;
   auto rule = [&](const std::vector<FaultRule>& rules) { return n ? FindRule(rules, kind, n, nAny) : nullptr; };
-  uint64_t due = ReplyBaseMs(nowMs) + r.workMs;
+  uint64_t workMs = r.workMs;
+  if (const FaultRule* stall = rule(m_scenario.stall)) workMs += stall->value;
+  uint64_t due = ReplyBaseMs(nowMs) + workMs;
+  if (workMs > 0 && m_scenario.busy != BusyMode::Queue && HuntsForFlags(m_mode)) {
+    m_flashWork.push_back(Span{std::max(nowMs, m_busyUntilMs), due});  // from taking it to its ACK
+  }
   if (r.send) {
     const FaultRule* delay = rule(m_scenario.delay);
     const FaultRule* noise = rule(m_scenario.noise);

@@ -15,8 +15,9 @@
 //   download   A0, B0 (module copy), F0 idx (speed for the module), C0 (jump: only after B0;
 //              the module runs at F0's speed after jump-ms). The flash routines come with
 //              the module, so EE and DD are refused here (A3).
-//   module     A0, EE start len (takes erase-ms, then ACK), DD addr len data, C0 (final jump:
-//              ACK, then back to DM mode after reboot-ms). B0 and F0 are refused (A3).
+//   module     A0, EE start len (takes erase-ms, then ACK), DD addr len data (takes write-ms,
+//              then ACK), C0 (final jump: ACK, then back to DM mode after reboot-ms). B0 and
+//              F0 are refused (A3).
 //   In both download modes: ACK 02; bad FCS A1; longer than a block write A2; unknown, DM or
 //   malformed request A3; a range outside the flash A4.
 // From a request that changes the mode until the change, the handset hears nothing (it is
@@ -24,6 +25,13 @@
 // After lost bytes the download receiver hunts: it drops bytes up to the next 7E or 7F and
 // starts the next frame there, as an HDLC receiver resynchronises. The DM receiver cannot
 // (a plain-variant request has no opening flag): it starts afresh with the next byte.
+//
+// Busy: the download module does not service its receiver while it erases or writes a block
+// (erase-ms, write-ms, stall), from taking the request until its ACK is due. What comes
+// meanwhile waits in the UART's 16-byte FIFO; with busy=queue the model lets any amount wait
+// (requests are served one after the other), with drop or nak a byte past the 16th overruns
+// and the frame it falls in is lost (no effect, no reply, nothing owed) or answered A1 after
+// the work, in order, and nothing else. A frame that fits is served after the work.
 //
 // A noisy cable (ber) flips bits of every byte on the line: the host's before the receiver
 // sees them, the handset's as each burst is scheduled. Each direction draws from its own
@@ -138,8 +146,16 @@ class CHandsetModel {
     bool endsDownload = false;
   };
 
+  struct Span {
+    uint64_t fromMs = 0;
+    uint64_t untilMs = 0;
+  };
+
   static Response Reply(std::vector<uint8_t> payload);
-  void HandleFrame(RawFrame frame, uint64_t nowMs);
+  // Takes one byte into the receive FIFO at nowMs: true when it overruns (busy and full).
+  bool Overruns(uint64_t nowMs);
+  void HandleFrame(RawFrame frame, bool overran, uint64_t nowMs);
+  void HandleOverrun(const RawFrame& frame, FrameRecord rec, ReplyCheck check, uint64_t nowMs);
   void HandleToDm(const RawFrame& frame, uint64_t nowMs);
   // Counts the request and applies hang-up, silence and NAK rules; false when it ends there.
   bool CountAndFilter(ReqKind kind, FrameRecord& rec, uint64_t nowMs, ReplyCheck check);
@@ -168,6 +184,10 @@ class CHandsetModel {
   std::optional<Transition> m_pending;
   CFrameSplitter m_splitter;
   bool m_hunting = false;  // download bytes were lost: wait for a flag before a frame
+  bool m_overran = false;  // the frame coming in lost bytes to a full FIFO
+  std::deque<Span> m_flashWork;  // busy spans ahead, in order (busy=drop|nak only)
+  uint64_t m_fifoSpanEnd = 0;    // the span the FIFO's count is of
+  uint32_t m_fifoBytes = 0;
   CBitErrors m_hostNoise;   // host to handset
   CBitErrors m_replyNoise;  // handset to host
   std::vector<uint8_t> m_heard;  // the host's bytes as the cable left them

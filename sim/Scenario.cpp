@@ -144,6 +144,7 @@ constexpr RuleShape kRuleShapes[] = {
     {"junk", "KIND:LIST:HEX[:GAP-MS]", 3, 4},
     {"extra", "KIND:LIST:HEX:MS", 4, 4},
     {"speed", "KIND:LIST:BAUD", 3, 3},
+    {"stall", "KIND:LIST:MS", 3, 3},
 };
 
 // A fault rule: fields[0] is the kind, then the list, then the values the key wants.
@@ -190,7 +191,7 @@ bool ParseRule(const std::string& key, const std::vector<std::string>& f, FaultR
       why = "'" + f[2] + "' is not a noise byte count (1 to 256)";
       return false;
     }
-  } else if (key == "delay" || key == "dup") {
+  } else if (key == "delay" || key == "dup" || key == "stall") {
     return ParseMs(f[2], rule.value, why);
   } else if (key == "split") {
     if (!ParseMs(f[2], rule.value, why)) return false;
@@ -297,6 +298,7 @@ bool ParseItem(CScenario& s, const std::string& key, const std::string& value, s
   if (key == "sw") return ParseText(value, VersionInfo::kSwLen, s.version.sw, why);
   if (key == "reply-ms") return ParseMs(value, s.timing.replyMs, why);
   if (key == "erase-ms") return ParseMs(value, s.timing.eraseMs, why);
+  if (key == "write-ms") return ParseMs(value, s.timing.writeMs, why);
   if (key == "todm-ms") return ParseMs(value, s.timing.toDmSwitchMs, why);
   if (key == "dload-ms") return ParseMs(value, s.timing.dloadSwitchMs, why);
   if (key == "jump-ms") return ParseMs(value, s.timing.jumpMs, why);
@@ -319,6 +321,13 @@ bool ParseItem(CScenario& s, const std::string& key, const std::string& value, s
   }
   if (key == "adapter") return ParseAdapter(value, s.adapter, why);
   if (key == "ber") return ParseBer(value, s.ber, why);
+  if (key == "busy") {
+    if (value == "queue") s.busy = BusyMode::Queue;
+    else if (value == "drop") s.busy = BusyMode::Drop;
+    else if (value == "nak") s.busy = BusyMode::Nak;
+    else return Fail(why, "busy is queue, drop or nak");
+    return true;
+  }
   std::vector<FaultRule>* rules = key == "silent" ? &s.silent
                                   : key == "nak"    ? &s.nak
                                   : key == "badcrc" ? &s.badcrc
@@ -330,6 +339,7 @@ bool ParseItem(CScenario& s, const std::string& key, const std::string& value, s
                                   : key == "junk"   ? &s.junk
                                   : key == "extra"  ? &s.extra
                                   : key == "speed"  ? &s.speed
+                                  : key == "stall"  ? &s.stall
                                                     : nullptr;
   if (!rules) return Fail(why, "unknown key '" + key + "'");
   FaultRule rule;
@@ -402,6 +412,7 @@ Settings:
                            version texts of at most 11, 8, 11, 8 and 8 characters
   reply-ms=N               request to reply (default 3)
   erase-ms=N               duration of a flash erase (default 1500)
+  write-ms=N               a block write keeps the handset busy N ms before its ACK (default 0)
   todm-ms=N                ToDM step 3 to DM mode (default 2000)
   dload-ms=N               3A reply to download mode (default 1000)
   jump-ms=N                jump ACK to the download module running (default 100)
@@ -414,6 +425,11 @@ Settings:
   adapter=MS[:N]|off       a USB serial adapter before the host (default off): the handset's
                            bytes are held from the first held byte until MS ms have passed or
                            N bytes (default 62) wait, then handed over at once
+  busy=queue|drop|nak      a frame that comes while the download module erases or writes a
+                           block (erase-ms, write-ms, stall): queue serves it after the work
+                           (default); past the 16 bytes of the receive FIFO drop loses it (no
+                           effect, no reply) and nak answers it A1 after the work; a frame that
+                           fits in the FIFO is served after the work with either
   ber=RATE[:SEED]          a noisy cable: each bit on the line, either way, flips with probability
                            RATE (0 to 0.1, as 1e-5 or 0.00001), the same flips for the same SEED
                            (default 1) and the same bytes
@@ -439,8 +455,10 @@ from 1 over the whole run, frames with a bad check value not counted:
                            the reply has gone out (0: in the same burst)
   speed=KIND:LIST:BAUD     the reply goes out at BAUD bit/s, the request done all the same: to
                            a host at another speed it is lost on the line
+  stall=KIND:LIST:MS       the request's work takes MS more, the download module busy all along
 Example: silent=version:1,2; nak=block:5:A1; split=version:3:20; erase-ms=5000;
-         junk=status:1:7E; dup=block:3:40; adapter=16:62; ber=1e-5:7
+         junk=status:1:7E; dup=block:3:40; adapter=16:62
+         ber=1e-5:7; busy=nak; write-ms=20; stall=block:5:9000; stall=erase:1:104000
 )";
 }
 

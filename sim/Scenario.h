@@ -32,8 +32,8 @@ struct Occurrences {
 struct FaultRule {
   ReqKind kind = ReqKind::Any;
   Occurrences which;
-  uint32_t value = 0;   // nak: code; split, junk: gap ms; delay, dup, extra: ms; noise: byte count;
-                        // speed: bit/s
+  uint32_t value = 0;   // nak: code; split, junk: gap ms; delay, dup, extra, stall: ms;
+                        // noise: byte count; speed: bit/s
   uint32_t value2 = 0;  // split: bytes in the first burst, 0 for half
   bool gap = false;     // junk: in a burst of its own, the reply value ms after it
   std::vector<uint8_t> bytes;  // junk: the raw bytes; extra: the payload
@@ -54,10 +54,18 @@ struct AdapterSettings {
 struct Timing {
   uint32_t replyMs = 3;         // request to reply
   uint32_t eraseMs = 1500;      // a flash erase
+  uint32_t writeMs = 0;         // a block write, before its ACK
   uint32_t toDmSwitchMs = 2000; // ToDM step 3 to DM mode
   uint32_t dloadSwitchMs = 1000;// 3A reply to download mode
   uint32_t jumpMs = 100;        // jump ACK to the download module running
   uint32_t rebootMs = 3000;     // final jump ACK to DM mode
+};
+
+// What a download handset busy with its flash does with a frame that comes meanwhile.
+enum class BusyMode {
+  Queue,  // serves it after the work
+  Drop,   // loses what its receive FIFO could not hold: no effect, no reply
+  Nak,    // answers such a frame A1 after the work
 };
 
 // A noisy cable: each bit either way flips with probability rate.
@@ -85,9 +93,10 @@ class CScenario {
   std::optional<uint8_t> flashFill;  // none: an old image
   CheckStyle check = CheckStyle::Fcs16;
   AdapterSettings adapter;
+  BusyMode busy = BusyMode::Queue;
   LineNoise ber;
 
-  std::vector<FaultRule> silent, nak, badcrc, split, delay, noise, hangup, dup, junk, extra, speed;
+  std::vector<FaultRule> silent, nak, badcrc, split, delay, noise, hangup, dup, junk, extra, speed, stall;
 
   uint32_t DmBaud() const { return dmBaud ? *dmBaud : variant == DmVariant::Crc30 ? 57600 : 115200; }
 };

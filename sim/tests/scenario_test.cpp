@@ -125,6 +125,18 @@ TEST(Scenario, BadTextsAreRefusedWithTheItemNamed) {
       {"speed=block:2", "speed takes KIND:LIST:BAUD"},
       {"speed=block:2:fast", "'fast' is not a line speed"},
       {"speed=block:2:200", "'200' is not a line speed"},
+      {"ber=0.2", "'0.2' is not a bit error rate"},
+      {"ber=-1e-5", "'-1e-5' is not a bit error rate"},
+      {"ber=1e-5x", "'1e-5x' is not a bit error rate"},
+      {"ber=nan", "'nan' is not a bit error rate"},
+      {"ber=:3", "'' is not a bit error rate"},
+      {"ber=1e-5:-3", "'-3' is not a seed"},
+      {"ber=1e-5:", "'' is not a seed"},
+      {"ber=1e-5:1:2", "ber takes RATE[:SEED]"},
+      {"busy=wait", "busy is queue, drop or nak"},
+      {"write-ms=600001", "is not a time in ms"},
+      {"stall=block:5", "stall takes KIND:LIST:MS"},
+      {"stall=block:5:600001", "'600001' is not a time in ms"},
   };
   for (const auto& c : cases) {
     CScenario s;
@@ -202,6 +214,40 @@ TEST(Scenario, SpeedRules) {
   EXPECT_EQ(s.speed[0].value, 115200u);
   EXPECT_TRUE(s.speed[1].which.Contains(3));
   EXPECT_EQ(s.speed[1].value, 57600u);
+}
+
+TEST(Scenario, LineNoiseBusyAndSlowFlash) {
+  struct Case {
+    const char* text;
+    double rate;
+    uint64_t seed;
+    BusyMode busy;
+    uint32_t writeMs;
+  } cases[] = {
+      {"", 0, 1, BusyMode::Queue, 0},
+      {"ber=1e-5", 1e-5, 1, BusyMode::Queue, 0},
+      {"ber=0.00001:18446744073709551615; busy=drop", 1e-5, UINT64_MAX, BusyMode::Drop, 0},
+      {"ber=0.1:0; busy=nak; write-ms=20", 0.1, 0, BusyMode::Nak, 20},
+      {"ber=1e-3:9; ber=0; busy=drop; busy=queue", 0, 1, BusyMode::Queue, 0},
+  };
+  for (const auto& c : cases) {
+    CScenario s;
+    std::string error;
+    ASSERT_TRUE(s.Parse(c.text, error)) << c.text << ": " << error;
+    EXPECT_EQ(s.ber.rate, c.rate) << c.text;
+    EXPECT_EQ(s.ber.On(), c.rate > 0) << c.text;
+    EXPECT_EQ(s.ber.seed, c.seed) << c.text;
+    EXPECT_EQ(s.busy, c.busy) << c.text;
+    EXPECT_EQ(s.timing.writeMs, c.writeMs) << c.text;
+  }
+  CScenario s;
+  std::string error;
+  ASSERT_TRUE(s.Parse("stall=block:5:9000; stall=erase:1:104000; erase-ms=600000", error)) << error;
+  ASSERT_EQ(s.stall.size(), 2u);
+  EXPECT_EQ(FindRule(s.stall, ReqKind::Block, 5, 9), &s.stall[0]);
+  EXPECT_EQ(FindRule(s.stall, ReqKind::Block, 4, 9), nullptr);
+  EXPECT_EQ(s.stall[1].value, 104000u);
+  EXPECT_EQ(s.timing.eraseMs, 600000u);
 }
 
 TEST(Scenario, FailedParseLeavesTheScenarioAsItWas) {
