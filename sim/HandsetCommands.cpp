@@ -94,7 +94,10 @@ CHandsetModel::Response CHandsetModel::DownloadModule(const std::vector<uint8_t>
       if (len == 9) {
         const bool ok = m_flash.Erase(Le32(req, 1), Le32(req, 5));
         r.payload = {ok ? kAck : kNakFlash};
-        if (ok) r.workMs = m_scenario.timing.eraseMs;
+        if (ok) {
+          r.workMs = m_scenario.timing.eraseMs;
+          TouchFlash();
+        }
       }
       break;
     case 0xDD:
@@ -105,7 +108,10 @@ CHandsetModel::Response CHandsetModel::DownloadModule(const std::vector<uint8_t>
         } else if (len == 7 + count) {
           const bool ok = m_flash.Program(Le32(req, 1), req.data() + 7, count);
           r.payload = {ok ? kAck : kNakFlash};
-          if (ok) r.workMs = m_scenario.timing.writeMs;
+          if (ok) {
+            r.workMs = m_scenario.timing.writeMs;
+            TouchFlash();
+          }
         }
       }
       break;

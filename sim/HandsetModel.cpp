@@ -106,13 +106,56 @@ CHandsetModel::CHandsetModel(CScenario scenario, size_t flashSize)
     m_hostNoise = CBitErrors(m_scenario.ber.rate, m_scenario.ber.seed, 0);
     m_replyNoise = CBitErrors(m_scenario.ber.rate, m_scenario.ber.seed, 1);
   }
-  if (m_scenario.start == StartMode::ToDm) {
-    m_mode = HandsetMode::ToDmOnly;
-    m_baud = 9600;
-  } else if (m_scenario.start == StartMode::Download) {
-    m_mode = HandsetMode::Download;
-    m_baud = m_scenario.dloadBaud;
+  Boot(m_scenario.start);
+}
+
+void CHandsetModel::Boot(StartMode start) {
+  m_moduleCopied = false;
+  m_moduleBaud.reset();
+  switch (start) {
+    case StartMode::ToDm:
+      m_mode = HandsetMode::ToDmOnly;
+      m_baud = 9600;
+      break;
+    case StartMode::Dm:
+      m_mode = HandsetMode::Dm;
+      m_baud = m_scenario.DmBaud();
+      break;
+    case StartMode::Download:
+      m_mode = HandsetMode::Download;
+      m_baud = m_scenario.dloadBaud;
+      break;
   }
+}
+
+bool CHandsetModel::FlashIncomplete(uint64_t nowMs) const {
+  return m_flashTouched && !(m_completesAtMs && nowMs >= *m_completesAtMs);
+}
+
+void CHandsetModel::TouchFlash() {
+  m_flashTouched = true;
+  m_completesAtMs.reset();
+}
+
+bool CHandsetModel::PowerCycle(uint64_t nowMs) {
+  const bool incomplete = FlashIncomplete(nowMs);
+  m_flashTouched = incomplete;
+  m_completesAtMs.reset();
+  // Whatever it was about to say or do dies with the power; the flash is what stays.
+  m_pending.reset();
+  m_bursts.clear();
+  m_lineBursts.clear();
+  if (m_adapter) m_adapter->Clear();
+  m_bytesOut = m_bytesScheduled;  // nothing owed
+  m_lineFreeMs = nowMs;
+  m_busyUntilMs = nowMs;
+  m_flashWork.clear();
+  m_fifoBytes = 0;
+  m_splitter.Reset();
+  m_hunting = false;
+  m_overran = false;
+  Boot(incomplete ? StartMode::Download : m_scenario.start);
+  return incomplete;
 }
 
 void CHandsetModel::Advance(uint64_t nowMs) {
@@ -501,6 +544,7 @@ void CHandsetModel::Answer(const Response& r, ReqKind kind, ReplyCheck check, ui
       wire = std::move(bytes);
     }
     Schedule(due, std::move(wire), r.endsDownload, baud);
+    if (r.endsDownload) m_completesAtMs = m_lineFreeMs;
     m_busyUntilMs = m_lineFreeMs;
     m_owedUpTo = owedUpTo;
     m_owedFor = m_request;

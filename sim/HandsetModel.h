@@ -37,6 +37,13 @@
 // sees them, the handset's as each burst is scheduled. Each direction draws from its own
 // stream, so when the host sends does not change what happens to the replies.
 //
+// A host that stops in the middle of a download leaves the handset in its download module,
+// waiting for it as long as it takes: nothing times out there, and what the module does not
+// know is refused as ever. A power cycle drops everything in progress and boots the handset
+// into its boot download mode at dload-baud (an EMERGENCY handset) when its flash was left
+// incomplete: an erase or a block write since the start or the last completed download (the
+// final jump's ACK out); else as start says. The flash keeps what was written.
+//
 // The handset notes a host that does not wait: a frame that comes while a reply is still
 // owed (not all of it has reached the host by the frame's arrival: the handset is still at
 // work, or bursts of it, split parts included, are not yet due; a dup or an extra reply the
@@ -108,6 +115,12 @@ class CHandsetModel {
   // Applies a mode change that is due; the calls above do it themselves.
   void Advance(uint64_t nowMs);
 
+  // Off and on at nowMs, as described above; true when it booted into download mode because
+  // the flash was left incomplete.
+  bool PowerCycle(uint64_t nowMs);
+  // Erased or written since the start or since the last completed download.
+  bool FlashIncomplete(uint64_t nowMs) const;
+
   HandsetMode Mode() const { return m_mode; }
   uint32_t Baud() const { return m_baud; }
   bool HungUp() const { return m_mode == HandsetMode::HungUp; }
@@ -152,10 +165,12 @@ class CHandsetModel {
   };
 
   static Response Reply(std::vector<uint8_t> payload);
+  void Boot(StartMode start);
   // Takes one byte into the receive FIFO at nowMs: true when it overruns (busy and full).
   bool Overruns(uint64_t nowMs);
   void HandleFrame(RawFrame frame, bool overran, uint64_t nowMs);
   void HandleOverrun(const RawFrame& frame, FrameRecord rec, ReplyCheck check, uint64_t nowMs);
+  void TouchFlash();
   void HandleToDm(const RawFrame& frame, uint64_t nowMs);
   // Counts the request and applies hang-up, silence and NAK rules; false when it ends there.
   bool CountAndFilter(ReqKind kind, FrameRecord& rec, uint64_t nowMs, ReplyCheck check);
@@ -208,6 +223,8 @@ class CHandsetModel {
   bool m_moduleCopied = false;
   std::optional<uint32_t> m_moduleBaud;
   uint32_t m_downloads = 0;
+  bool m_flashTouched = false;  // erased or written since the start or the last download
+  std::optional<uint64_t> m_completesAtMs;  // when the final jump's ACK is out
   uint64_t m_noiseBytes = 0;
   uint32_t m_noiseState = 0x9E3779B9u;
   std::vector<FrameRecord> m_records;

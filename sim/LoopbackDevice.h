@@ -63,7 +63,8 @@ class CLoopbackDevice : public CSerialDevice {
   // The port's speed as the host last configured it; 0 before that.
   uint32_t HostBaud() const;
   uint32_t OpenCount() const;
-  // Runs f on the model under the device's lock, the bytes that crossed by now handed over.
+  // Runs f on the model under the device's lock, the bytes that crossed by now handed over
+  // (a power cycle, say: bytes still on the line reach the handset as it has booted).
   void WithModel(const std::function<void(CHandsetModel&)>& f);
 
  private:

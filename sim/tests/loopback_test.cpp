@@ -172,6 +172,66 @@ TEST_F(LoopbackLink, WholeDownload) {
   EXPECT_EQ(loop->DroppedBursts(), 0u);
 }
 
+// The host goes away after the erase and one block: the module waits for it, and after a
+// power cycle the handset is an EMERGENCY one that takes the whole download again.
+TEST_F(LoopbackLink, PowerCycleAfterAnInterruptedDownloadThenAnEmergencyDownload) {
+  Start("dload-ms=0; jump-ms=0; erase-ms=100; reboot-ms=0; flash-fill=00");
+  const uint32_t start = 0x10000;
+  std::vector<uint8_t> image(2 * 4096);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + 0x7D);
+  auto ack = [&] { return One(3000) == std::vector<uint8_t>{0x02, 0x6A, 0xD3}; };
+  auto bootToModule = [&] {
+    comm->ChangeBaud(57600);
+    comm->SendDloadStartReq();
+    EXPECT_TRUE(ack());
+    comm->SendModuleCopyReq();
+    EXPECT_TRUE(ack());
+    comm->SendBaudRateReq(1);
+    EXPECT_TRUE(ack());
+    comm->SendJumpReq();
+    EXPECT_TRUE(ack());
+    comm->ChangeBaud(115200);
+    comm->SendDloadStartReq();
+    EXPECT_TRUE(ack());
+    comm->SendFlashEraseReq(start, static_cast<uint32_t>(image.size()));
+    EXPECT_TRUE(ack());
+  };
+  auto write = [&](uint32_t i) {
+    BlockRecord rec;
+    rec.SetAddress(start + i * 4096);
+    rec.SetLength(4096);
+    std::copy_n(image.begin() + i * 4096, 4096, rec.Data());
+    comm->SendWriteBlockReq(rec);
+    return ack();
+  };
+  comm->SendDmOfflineReq();
+  One();
+  comm->SendDloadModeReq();
+  One();
+  Wait(10);
+  bootToModule();
+  EXPECT_TRUE(write(0));
+  Wait(600000);
+  loop->WithModel([&](CHandsetModel& m) {
+    EXPECT_EQ(m.Mode(), HandsetMode::Module);
+    EXPECT_TRUE(m.PowerCycle(now));
+    EXPECT_EQ(m.Mode(), HandsetMode::Download);
+  });
+  bootToModule();
+  EXPECT_TRUE(write(0));
+  EXPECT_TRUE(write(1));
+  comm->SendJumpReq();
+  EXPECT_TRUE(ack());
+  Wait(10);
+  loop->WithModel([&](CHandsetModel& m) {
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), m.Flash().Bytes().begin() + start));
+    EXPECT_EQ(m.DownloadsCompleted(), 1u);
+    EXPECT_FALSE(m.PowerCycle(now));
+    EXPECT_EQ(m.Mode(), HandsetMode::Dm);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), m.Flash().Bytes().begin() + start));  // it is flash
+  });
+}
+
 TEST_F(LoopbackLink, ReplyAtAnotherSpeedNeverArrives) {
   Start("start=download; jump-ms=0");
   comm->SendDloadStartReq();
