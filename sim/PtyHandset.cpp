@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,6 +32,8 @@ constexpr uint64_t kIdleNs = 2 * kNsPerMs;  // a line idle this long has no cred
 constexpr uint64_t kMaxWaitNs = 100 * kNsPerMs;
 constexpr size_t kPacedChunk = 64;
 constexpr size_t kLogLineBytes = 32;
+constexpr char kStopByte = 1;  // on the runner's own channel
+constexpr char kPowerByte = 2;
 
 std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -133,7 +137,14 @@ bool CPtyHandset::Open() {
 
 void CPtyHandset::Stop() {
   if (m_stopWrite.Valid()) {
-    const char b = 1;
+    const char b = kStopByte;
+    [[maybe_unused]] ssize_t r = ::write(m_stopWrite.Get(), &b, 1);
+  }
+}
+
+void CPtyHandset::PowerCycle() {
+  if (m_stopWrite.Valid()) {
+    const char b = kPowerByte;
     [[maybe_unused]] ssize_t r = ::write(m_stopWrite.Get(), &b, 1);
   }
 }
@@ -219,6 +230,35 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
   bool writeBlocked = false;   // the pty took no more of the line's bytes
   bool toHostBlocked = false;  // nor of the adapter's
   std::array<uint8_t, 4096> buf{};
+  auto powerCycle = [&](uint64_t atNs) {
+    // The handset's UART goes quiet at once; what the pty already holds, the host still reads.
+    const bool incomplete = m_model->PowerCycle(atNs / kNsPerMs);
+    out.clear();
+    toHost.clear();
+    if (adapter) adapter->Clear();
+    if (m_powerSink) m_powerSink(*m_model, incomplete);
+  };
+  // What came on the runner's channel and on stopFd: false for a stop.
+  auto ownChannel = [&] {
+    char b[64];
+    for (ssize_t n; (n = ::read(m_stopRead.Get(), b, sizeof b)) > 0;) {
+      for (ssize_t i = 0; i < n; ++i) {
+        if (b[i] != kPowerByte) return false;
+        powerCycle(nowNs());
+      }
+    }
+    return true;
+  };
+  auto stopChannel = [&] {
+    std::array<signalfd_siginfo, 8> si{};
+    const ssize_t n = ::read(stopFd, si.data(), sizeof si);
+    if (n <= 0 || n % static_cast<ssize_t>(sizeof(signalfd_siginfo)) != 0) return false;
+    for (ssize_t i = 0; i < n / static_cast<ssize_t>(sizeof(signalfd_siginfo)); ++i) {
+      if (si[static_cast<size_t>(i)].ssi_signo != SIGUSR1) return false;
+      powerCycle(nowNs());
+    }
+    return true;
+  };
 
   for (;;) {
     uint64_t now = nowNs();
@@ -324,8 +364,8 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
       m_error = ErrnoText("ppoll");
       return End::Failed;
     }
-    if (fds[0].revents & POLLIN) return End::Stopped;
-    if (stopFd >= 0 && (fds[extra].revents & (POLLIN | POLLHUP))) return End::Stopped;
+    if ((fds[0].revents & POLLIN) && !ownChannel()) return End::Stopped;
+    if (stopFd >= 0 && (fds[extra].revents & (POLLIN | POLLHUP)) && !stopChannel()) return End::Stopped;
 
     const short rev = fds[mi].revents;
     if (rev & POLLIN) {

@@ -9,8 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "HandsetModel.h"
@@ -39,11 +41,16 @@ class CPtyHandset {
   const std::string& SlavePath() const { return m_slavePath; }
   const std::string& Error() const { return m_error; }
 
-  // Serves the host until Stop(), stopFd readable (a signalfd, say), the model's hang-up
-  // (the master is then closed), or the end of a download when asked for.
+  // Serves the host until Stop(), a stop on stopFd, the model's hang-up (the master is then
+  // closed), or the end of a download when asked for. A signalfd as stopFd brings SIGUSR1 as
+  // a power cycle and any other signal as a stop; anything else readable there stops.
   End Run(int stopFd = -1);
   // From any thread or a signal handler.
   void Stop();
+  void PowerCycle();
+  // Told after each power cycle, with whether the flash left incomplete chose the boot mode.
+  using PowerCycleSink = std::function<void(const CHandsetModel&, bool flashIncomplete)>;
+  void SetPowerCycleSink(PowerCycleSink sink) { m_powerSink = std::move(sink); }
 
   // Not while Run runs.
   CHandsetModel& Model() { return *m_model; }
@@ -60,6 +67,7 @@ class CPtyHandset {
 
   std::unique_ptr<CHandsetModel> m_model;
   PtyOptions m_options;
+  PowerCycleSink m_powerSink;
   CUniqueFd m_master;
   CUniqueFd m_slave;
   CUniqueFd m_stopRead;

@@ -100,13 +100,16 @@ bool ParseSimArgs(const std::vector<std::string>& args, SimOptions& o, std::stri
 std::string SimUsage() {
   return std::string(R"(Usage: tarvisel-sim [options]
 A simulated handset behind a pseudo-terminal. Prints the slave's path on one line, then
-answers the tool on it until SIGINT or SIGTERM.
+answers the tool on it until SIGINT or SIGTERM. SIGUSR1 power-cycles the handset: it boots
+into download mode when its flash was left incomplete, and says so on stderr.
   --scenario TEXT         the handset and its faults (below); may be repeated
   --scenario-file FILE    the same, from a file
   --flash-size N          flash size in bytes, K or M allowed (default 16M)
   --save-flash FILE       write the flash to FILE at exit
-  --record FILE           write a line per received frame to FILE; at exit a last line
-                          "# requests sent while a reply was owed: N" (also on stderr)
+  --record FILE           write a line per received frame to FILE, "# power cycle: ..." at
+                          each power cycle; at exit "# bits flipped on the line: N host to
+                          handset, M handset to host" and a last line "# requests sent while
+                          a reply was owed: N" (both also on stderr)
   --verbose, -v           the same lines on stderr
   --link PATH             make PATH a symbolic link to the slave (removed at exit)
   --pace                  move bytes at the line rate, 10 bits a byte, both ways

@@ -24,16 +24,18 @@ int main(int argc, char** argv) {
   }
 
   // The signals become readable on a descriptor the runner watches: no handler, no globals.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGHUP);
-  if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+  // SIGUSR1 power-cycles the handset; the others stop.
+  sigset_t signalSet;
+  sigemptyset(&signalSet);
+  sigaddset(&signalSet, SIGINT);
+  sigaddset(&signalSet, SIGTERM);
+  sigaddset(&signalSet, SIGHUP);
+  sigaddset(&signalSet, SIGUSR1);
+  if (sigprocmask(SIG_BLOCK, &signalSet, nullptr) != 0) {
     std::perror("tarvisel-sim: sigprocmask");
     return 1;
   }
-  CUniqueFd signals(signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK));
+  CUniqueFd signals(signalfd(-1, &signalSet, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!signals.Valid()) {
     std::perror("tarvisel-sim: signalfd");
     return 1;
@@ -55,7 +57,15 @@ int main(int argc, char** argv) {
     if (verbose) std::cerr << line << "\n";
   });
 
+  auto powerCycled = [&record](const sim::CHandsetModel& m, bool flashIncomplete) {
+    const std::string line = std::string("power cycle: boots into ") + sim::ModeName(m.Mode()) + " mode" +
+                             (flashIncomplete ? " (flash incomplete)" : "") + " at " + std::to_string(m.Baud()) +
+                             " bit/s";
+    std::cerr << "tarvisel-sim: " << line << std::endl;
+    if (record.is_open()) record << "# " << line << std::endl;
+  };
   sim::CPtyHandset pty(std::move(model), sim::PtyOptions{opt.pace, opt.link, opt.exitAfterDownload, opt.lineLog});
+  pty.SetPowerCycleSink(powerCycled);
   if (!pty.Open()) {
     std::cerr << "tarvisel-sim: " << pty.Error() << "\n";
     return 1;
@@ -73,8 +83,11 @@ int main(int argc, char** argv) {
   // Scripts check this line: a host must not start a new request while a reply is owed.
   const std::string owed =
       "requests sent while a reply was owed: " + std::to_string(pty.Model().RequestsWhileOwed());
-  std::cerr << "tarvisel-sim: " << owed << "\n";
-  if (record.is_open()) record << "# " << owed << std::endl;
+  const std::string flipped = "bits flipped on the line: " + std::to_string(pty.Model().BitsFlippedFromHost()) +
+                              " host to handset, " + std::to_string(pty.Model().BitsFlippedToHost()) +
+                              " handset to host";
+  std::cerr << "tarvisel-sim: " << owed << "\n" << "tarvisel-sim: " << flipped << "\n";
+  if (record.is_open()) record << "# " << flipped << "\n# " << owed << std::endl;
   if (!opt.saveFlash.empty() && !pty.Model().SaveFlash(opt.saveFlash)) {
     std::cerr << "tarvisel-sim: cannot write " << opt.saveFlash << "\n";
     rc = 1;

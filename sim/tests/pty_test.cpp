@@ -1,14 +1,20 @@
 // The real-time runner behind a pty, with a test playing the host on the slave.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -264,6 +270,168 @@ TEST(PtyHandset, AdapterHandsOverPacketsAndHoldsTheRest) {
   EXPECT_GE(at[4] - at[3], 250.0);  // the rest waited out the hold
   EXPECT_EQ(at[5], at[4]);  // and came in one piece
   EXPECT_EQ(r.Finish(), CPtyHandset::End::Stopped);
+}
+
+// From another thread: the reply still to come dies with the power, the sink hears of it.
+TEST(PtyHandset, PowerCycleFromAnotherThread) {
+  Runner r("delay=status:1:1000");  // ample for a loaded machine to get the power cycle in first
+  std::vector<std::pair<HandsetMode, bool>> boots;
+  r.pty.SetPowerCycleSink([&](const CHandsetModel& m, bool incomplete) { boots.emplace_back(m.Mode(), incomplete); });
+  std::atomic<int> frames{0};
+  r.pty.Model().SetRecordSink([&](const FrameRecord&) { ++frames; });
+  ASSERT_TRUE(r.Start()) << r.pty.Error();
+  CHostEnd host(r.pty.SlavePath(), B57600);
+  ASSERT_TRUE(host.Ok());
+  ASSERT_TRUE(host.Write(Hex("7F 0C 14 3A 7E")));
+  for (int i = 0; i < 500 && frames == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  r.pty.PowerCycle();
+  EXPECT_TRUE(host.ReadFrame(1300).empty());
+  ASSERT_TRUE(host.Write(Hex("7F 0C 14 3A 7E")));
+  EXPECT_EQ(ToHex(host.ReadFrame(3000)), "0C 1E 2A A8 11 7E");
+  EXPECT_EQ(r.Finish(), CPtyHandset::End::Stopped);
+  ASSERT_EQ(boots.size(), 1u);
+  EXPECT_EQ(boots[0].first, HandsetMode::Dm);
+  EXPECT_FALSE(boots[0].second);
+}
+
+// Apart from other test processes, this build's or another's.
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "/" + name + "_" + std::to_string(::getpid());
+}
+
+// tarvisel-sim as built, its stderr in a file, the host on its link.
+class CSimProgram {
+ public:
+  CSimProgram(const std::string& scenario, const std::string& tag, std::vector<std::string> more = {})
+      : m_link(TempPath(tag + "_link")), m_err(TempPath(tag + "_err")) {
+    ::unlink(m_link.c_str());
+    std::vector<std::string> args{TARVISEL_SIM_PATH, "--scenario", scenario, "--flash-size", "64K", "--link", m_link};
+    args.insert(args.end(), more.begin(), more.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (::posix_spawn(&m_pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) m_pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    struct stat st {};
+    for (int i = 0; i < 500 && m_pid > 0 && ::lstat(m_link.c_str(), &st) != 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~CSimProgram() {
+    if (m_pid > 0) Stop();
+    std::remove(m_err.c_str());
+  }
+  const std::string& Link() const { return m_link; }
+  void Signal(int sig) const { ::kill(m_pid, sig); }
+  std::string Err() const {
+    std::ifstream in(m_err);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  bool WaitForErr(const std::string& text) const {
+    for (int i = 0; i < 500; ++i) {
+      if (Err().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  int Stop() {
+    Signal(SIGTERM);
+    int status = -1;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return status;
+  }
+
+ private:
+  std::string m_link, m_err;
+  pid_t m_pid = -1;
+};
+
+// SIGUSR1 in the middle of a download, then after a completed one; the flash is kept.
+TEST(SimProgram, Sigusr1PowerCyclesTheHandset) {
+  CSimProgram sim("dload-ms=0; jump-ms=0; erase-ms=0; reboot-ms=0; flash-fill=00", "sim_power");
+  CHostEnd host(sim.Link(), B57600);
+  ASSERT_TRUE(host.Ok()) << sim.Err();
+  auto exchange = [&](const std::vector<uint8_t>& request) {
+    EXPECT_TRUE(host.Write(request));
+    const std::string reply = ToHex(host.ReadFrame(3000));
+    if (request[1] == 0xC0 || request[1] == 0x3A) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    return reply;
+  };
+  std::vector<uint8_t> block{0xDD, 0x00, 0x20, 0x00, 0x00, 0x00, 0x10};
+  for (int i = 0; i < 4096; ++i) block.push_back(static_cast<uint8_t>(i * 13));
+  auto download = [&] {  // at 57600 all along: F0 00
+    for (const char* r : {"7E A0 72 55 7E", "7E B0 F3 45 7E", "7E F0 00 4F 73 7E", "7E C0 74 36 7E", "7E A0 72 55 7E"}) {
+      EXPECT_EQ(exchange(Hex(r)), "02 6A D3 7E") << r;
+    }
+    EXPECT_EQ(exchange(Request(0x7E, Hex("EE 00 20 00 00 00 10 00 00"))), "02 6A D3 7E");
+    EXPECT_EQ(exchange(Request(0x7E, block)), "02 6A D3 7E");
+  };
+  EXPECT_EQ(exchange(Hex("7F 29 01 00 31 40 7E")), "29 01 00 0A 71 8F F2 7E");
+  EXPECT_EQ(exchange(Hex("7F 3A A1 6E 7E")), "3A 18 FF 77 ED 7E");
+  download();
+  sim.Signal(SIGUSR1);
+  EXPECT_TRUE(sim.WaitForErr("power cycle: boots into download mode (flash incomplete) at 57600 bit/s")) << sim.Err();
+  download();
+  EXPECT_EQ(exchange(Hex("7E C0 74 36 7E")), "02 6A D3 7E");
+  sim.Signal(SIGUSR1);
+  EXPECT_TRUE(sim.WaitForErr("power cycle: boots into dm mode at 57600 bit/s")) << sim.Err();
+  EXPECT_EQ(exchange(Hex("7F 0C 14 3A 7E")), "0C 1E 2A A8 11 7E");
+  const int status = sim.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_NE(sim.Err().find("bits flipped on the line: 0 host to handset, 0 handset to host"), std::string::npos);
+  EXPECT_NE(sim.Err().find("requests sent while a reply was owed: 0"), std::string::npos) << sim.Err();
+}
+
+// The cable lives in the model: behind the pty it flips what it flips in process, for the
+// host's bytes the program read (its line log says which).
+TEST(SimProgram, FlipsTheSameBitsBehindThePtyAsInProcess) {
+  const std::string scenario = "ber=0.01:7";
+  const std::string logPath = TempPath("sim_ber_line_log");
+  CSimProgram sim(scenario, "sim_ber", {"--line-log", logPath});
+  CHostEnd host(sim.Link(), B57600);
+  ASSERT_TRUE(host.Ok()) << sim.Err();
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(host.Write(Hex("7F 0C 14 3A 7E")));
+    host.ReadSome(5);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const int status = sim.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::smatch m;
+  const std::string err = sim.Err();
+  ASSERT_TRUE(std::regex_search(err, m, std::regex("bits flipped on the line: (\\d+) host to handset, (\\d+) handset to host")))
+      << err;
+
+  Bench bench(scenario);
+  std::vector<uint8_t> written;  // by the program, after the cable
+  std::ifstream log(logPath);
+  for (std::string line; std::getline(log, line);) {
+    std::istringstream in(line);
+    double t = 0;
+    std::string who;
+    unsigned baud = 0;
+    in >> t >> who >> baud;
+    std::vector<uint8_t> bytes;
+    for (std::string h; in >> h;) bytes.push_back(static_cast<uint8_t>(std::stoul(h, nullptr, 16)));
+    if (who == "host") bench.Send(bytes, 57600);
+    if (who == "handset") written.insert(written.end(), bytes.begin(), bytes.end());
+  }
+  std::remove(logPath.c_str());
+  std::vector<uint8_t> replies;
+  for (const Burst& b : bench.Bursts(100000)) replies.insert(replies.end(), b.bytes.begin(), b.bytes.end());
+  EXPECT_GT(bench.model.BitsFlippedFromHost(), 0u);
+  EXPECT_EQ(m[1].str(), std::to_string(bench.model.BitsFlippedFromHost()));
+  EXPECT_EQ(m[2].str(), std::to_string(bench.model.BitsFlippedToHost()));
+  ASSERT_LE(written.size(), replies.size());
+  EXPECT_GT(written.size(), 100u);
+  EXPECT_TRUE(std::equal(written.begin(), written.end(), replies.begin()));
 }
 
 TEST(LineBudgetTest, CreditOnlyForALineThatWasBusy) {
