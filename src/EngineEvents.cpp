@@ -4,6 +4,7 @@ const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
     case Outcome::Completed: return "completed";
     case Outcome::NoReply: return "no-reply";
+    case Outcome::HandsetRefused: return "handset-refused";
     case Outcome::Refused: return "refused";
     case Outcome::Declined: return "declined";
     case Outcome::PortFailed: return "port";

@@ -26,6 +26,7 @@ enum class EnginePhase {
 enum class Outcome {
   Completed,   // what was asked was done ("Downloading completed", phone information read, ToDM)
   NoReply,     // the handset stopped answering ("응답이 없습니다.")
+  HandsetRefused,  // the handset refused a request every time it went (NAKs)
   Refused,     // the image or its range was refused; nothing was sent
   Declined,    // the version question was answered No, or the font dialog was cancelled
   PortFailed,  // the port could not be opened

@@ -56,6 +56,7 @@ void CTarviselDlg::Dispatch(const WindowMessage& msg) {
       OnLogText(msg.wParam, msg.lParam);
       break;
     case WM_RX_PACKET:
+      m_rxPacket = msg.packet;
       m_comm.StoreResponse(msg.packet);
       OnRxPacket(msg.wParam, msg.lParam);
       break;

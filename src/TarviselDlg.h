@@ -11,6 +11,7 @@
 // (ResponseCheck) and moves the engine on (TarviselDlgEngine), which sends the next request
 // through the link (Comm/BssRequests, Comm/BssFraming).
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,7 +23,8 @@
 #include "ControlIds.h"
 #include "DloadFile.h"
 #include "EngineEvents.h"
-#include "ReplyLedger.h"
+#include "ReplyCheck.h"
+#include "ReplyWait.h"
 #include "Thrdrx.h"
 #include "platform/WindowServices.h"
 
@@ -33,10 +35,15 @@ enum : int32_t {
   STEP_RESTART = 4, STEP_ERASE = 5, STEP_WRITE = 6, STEP_DONE = 7
 };
 enum : uint32_t { TM_REPLY = 0, TM_RUN_VERSION = 1, TM_BLOCK = 2, TM_VERSION = 3 };
-// Waits for the replies still owed by resends of a request already answered, before a short
-// download-mode request for a second ACK of the last one, and after the final jump for a reply
-// that must not come.
-constexpr uint32_t TM_DRAIN = 4;
+// The engine's other waits (CReplyWait): for replies still owed before the next request, before
+// a short download-mode request for a second ACK of the last one, and after the final jump for
+// a reply that must not come.
+constexpr uint32_t TM_WAIT = 4;
+// A line in the log now and then while a long wait goes on.
+constexpr uint32_t TM_WAIT_NOTE = 5;
+// A handset that answers a request twice does so within milliseconds: the engine's short waits
+// in which a second reply can only be a duplicate (or a sign of replies out of step).
+constexpr uint32_t kSecondReplyMs = 200;
 // Download types: the index in the type list.
 enum : int32_t { TYPE_NORMAL = 0, TYPE_EMERGENCY = 1, TYPE_FONT = 2, TYPE_CHANGE_EMERGENCY = 3, TYPE_CHANGE_NORMAL = 4 };
 
@@ -45,6 +52,9 @@ constexpr uint32_t kColorBlue = 0xFF0000;
 constexpr uint32_t kColorRed = 0x0000FF;
 constexpr uint32_t kColorBlack = 0x000000;
 uint32_t ColorOfLogKind(int32_t kind);
+
+// The line of a reply that could not be read.
+inline constexpr const char* kBadFrameText = "\n[RX]Bad CRC in response packet\n";
 
 // The red line of a download whose replies no longer match its requests.
 inline constexpr const char* kOutOfStepText =
@@ -123,6 +133,9 @@ class CTarviselDlg {
   void SetDevicePath(const std::string& path) { m_comm.SetDevicePath(path); }
 
   EngineView View() const;
+  // Any thread: Stop (or an interrupt) is on its way. A pause under way sends nothing more when
+  // it ends; the Stop itself follows as the message that carries it.
+  void AskStop() { m_bStopAsked = true; }
   CDloadFile& DloadFile() { return m_dloadFile; }
   // The link: for a harness that stands in for the receive thread and feeds its frame assembly.
   CBssComm& Comm() { return m_comm; }
@@ -194,20 +207,30 @@ class CTarviselDlg {
   void EndCommand(Outcome outcome);
   void EnterPhase(EnginePhase phase);
 
-  // --- requests and the replies they are owed ---
-  // Bookkeeping after each request: a new one (expecting a reply or not) or a resend.
+  // --- requests and the replies they are owed (TarviselDlgReplies) ---
+  // Bookkeeping after each new request (expecting a reply or not).
   void NoteRequest(bool expectsReply = true);
-  void NoteResend();
+  // The request in hand goes again.
+  void ResendRequest(ResendCause cause);
+  CReplyWait::Work WorkInHand() const;
   // False when the reply is for an earlier DM request (it names another command).
   bool AnswersDmRequestInHand() const;
+  // Whether the current reply can be read, by its check bytes: as the answer to a request in
+  // hand (which may teach the check) or as a frame nobody asked for.
+  CReplyCheck::Verdict JudgeCheck(bool answer);
+  void OnDamagedFrame(uint64_t nowMs);
+  void OnAnswer(uint64_t nowMs);
   // The accepted reply moves the engine on: the state table.
   void Advance();
-  // The request in hand was answered while replies to its resends are still owed.
-  void BeginDrain();
-  void FinishDrain();
-  // A later send of the request in hand was refused: it must be sent again.
-  void RevokeAnswer();
-  uint32_t DrainMs() const;
+  void AdvanceWithHeldAnswer();
+  void OnRefused();
+  // No more sends of the request in hand (refused: the handset refused the last of them); a
+  // block's give-up waits for what is still owed.
+  void GiveUpRequest(bool refused = false);
+  void EraseAgain();
+  void ArmQuietTimer();
+  void OnWaitTimer();
+  void NoteWaiting();
   void OnUnmatchedReply();
   void OnEarlyReply();
   bool IsAck() const;
@@ -217,10 +240,13 @@ class CTarviselDlg {
   void Settle();
   void SendFinalJump();
   void EndOutOfStep();
+  void EndNoReply();
+  void EndRefusedByHandset();
   void FinishDownload();
-  void StopDrainTimer();
-  // Nothing is awaited any more: the reply timer, the drains, the replies owed, the erase's wait.
+  // Nothing is awaited any more: the reply timer, the waits, the replies owed, the erase's wait.
   void StopAwaiting();
+  // An engine pause; false when a Stop came meanwhile: nothing more may be sent.
+  bool PauseFor(uint32_t ms);
 
   // --- data-exchange values ---
   std::string m_strBinPath;
@@ -254,11 +280,15 @@ class CTarviselDlg {
   std::unique_ptr<CThreadRX> m_pRxThread;
 
   std::optional<EngineCommand> m_command;  // in progress: replies are awaited for it
-  CReplyLedger m_ledger;
-  bool m_bDraining = false;
-  bool m_bSettling = false;
-  bool m_bFinalDrain = false;
-  RxPacket m_heldResp;  // the answer held over a drain, without its check bytes
+  std::optional<EnginePhase> m_phase;      // of the command in progress
+  CReplyWait m_wait;
+  CReplyCheck m_plainCheck;  // plain DM replies
+  CReplyCheck m_dloadCheck;  // download-mode replies
+  uint64_t m_replyDueMs = 0;   // when the reply timer runs out
+  uint64_t m_waitSinceMs = 0;  // a long wait began, for its notes
+  RxPacket m_rxPacket;         // the reply being handled
+  RxPacket m_heldResp;         // the answer held over a drain
+  std::atomic<bool> m_bStopAsked{false};
   int m_nEraseCycles = 0;  // erase-and-restart cycles of this download
   std::optional<CWaitCursorCapture> m_eraseWait;
 

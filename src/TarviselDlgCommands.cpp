@@ -6,7 +6,10 @@ void CTarviselDlg::BeginCommand(EngineCommand command) {
   EndCommand(Outcome::Stopped);  // a command left running is over now
   StopAwaiting();
   m_nEraseCycles = 0;
-  m_comm.ResetReplyChecks();
+  m_plainCheck.Reset();
+  m_dloadCheck.Reset();
+  m_bStopAsked = false;
+  m_phase.reset();
   m_command = command;
   m_events.OnStarted(command);
 }
@@ -20,7 +23,9 @@ void CTarviselDlg::EndCommand(Outcome outcome) {
 }
 
 void CTarviselDlg::EnterPhase(EnginePhase phase) {
-  if (m_command) m_events.OnPhase(phase);
+  if (!m_command) return;
+  m_phase = phase;
+  m_events.OnPhase(phase);
 }
 
 void CTarviselDlg::OnInfo() {
@@ -32,8 +37,9 @@ void CTarviselDlg::OnInfo() {
   m_nState = DL_INFO;
   m_comm.SetPort(m_nPortIdx == 0 ? 1 : 2);
   SetLinkSpeed(57600);
-  m_services.Pause(2000);
+  if (!PauseFor(2000)) return;
   ClearPhoneInfo();
+  if (m_bStopAsked) return;
   m_nRetry = 0;
   m_comm.SendVersionReq();
   NoteRequest();
@@ -58,6 +64,7 @@ void CTarviselDlg::OnToDm() {
 }
 
 void CTarviselDlg::OnStop() {
+  m_bStopAsked = false;
   if (m_nDlStep == STEP_ERASE || m_nDlStep == STEP_WRITE) {
     AppendLog(kColorRed, "can't stop downloading");
     return;

@@ -16,8 +16,6 @@ constexpr uint32_t kBlockSize = 4096;
 // After the final jump's ACK: a handset running one reply behind the engine answers the jump
 // within its ordinary reply time, well inside a second.
 constexpr uint32_t kFinalDrainMs = 1000;
-// Before a short request: a handset that answers a request twice does so within milliseconds.
-constexpr uint32_t kSettleMs = 200;
 
 std::string Format(const char* fmt, unsigned long a) {
   char buf[256];
@@ -52,6 +50,7 @@ void CTarviselDlg::OnRun() {
   if (!SetupRange()) return;
   if (IsDmPhaseType(m_nType)) {
     ClearPhoneInfo();
+    if (m_bStopAsked) return;
     m_nRetry = 0;
     m_comm.SendVersionReq();
     NoteRequest();
@@ -164,6 +163,7 @@ void CTarviselDlg::DloadStep() {
       break;
     case STEP_JUMP:
       ApplySelectedSpeed();
+      if (m_bStopAsked) return;
       m_nDlStep = STEP_RESTART;
       m_comm.SendDloadStartReq();
       NoteRequest();
@@ -197,9 +197,9 @@ void CTarviselDlg::DloadStep() {
     case STEP_DONE:
       // Completed only if no reply comes after this one: one would mean the engine had been
       // taking each reply for the request after the one it answered.
-      if (!m_bFinalDrain) {
-        m_bFinalDrain = true;
-        m_services.SetTimer(TM_DRAIN, kFinalDrainMs);
+      if (m_wait.GetState() != CReplyWait::State::Listen) {
+        m_wait.BeginListen();
+        m_services.SetTimer(TM_WAIT, kFinalDrainMs);
       }
       break;
     default:
@@ -208,8 +208,8 @@ void CTarviselDlg::DloadStep() {
 }
 
 void CTarviselDlg::Settle() {
-  m_bSettling = true;
-  m_services.SetTimer(TM_DRAIN, kSettleMs);
+  m_wait.BeginSettle();
+  m_services.SetTimer(TM_WAIT, kSecondReplyMs);
 }
 
 void CTarviselDlg::SendFinalJump() {
@@ -255,16 +255,10 @@ void CTarviselDlg::EndDownloadOnBadBlock(uint32_t address) {
   UpdateData(false);
 }
 
-void CTarviselDlg::ArmReplyTimer(uint32_t id, uint32_t ms) {
-  m_nTimerId = id;
-  m_nTimerMs = ms;
-  m_services.SetTimer(id, ms);
-}
-
 void CTarviselDlg::SetLinkSpeed(uint32_t baud) {
   if (m_comm.GetBaud() == baud) return;
   // Nothing sent at the old speed can be answered in a way we could read at the new one.
-  m_ledger.WriteOff();
+  m_wait.WriteOff();
   CThreadHold hold(m_pRxThread.get());
   m_comm.ChangeBaud(baud);
 }
@@ -370,11 +364,12 @@ void CTarviselDlg::EnsureLink() {
 }
 
 long CTarviselDlg::OnCommBreak(uintptr_t, intptr_t) {
-  if (m_bFinalDrain) {
+  if (m_command && m_wait.GetState() == CReplyWait::State::Listen) {
     // The final jump was acknowledged and every reply before it matched: the handset restarts,
     // and one whose USB port goes with it leaves the line while the engine still listens.
     trace::Printf("engine: the line went away after the final jump's ACK\n");
-    StopDrainTimer();
+    m_services.KillTimer(TM_WAIT);
+    m_wait.EndWait();
     FinishDownload();
   } else {
     EndCommand(Outcome::LineBroke);

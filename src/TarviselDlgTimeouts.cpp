@@ -14,60 +14,62 @@ constexpr int kMaxEraseCycles = 3;
 
 void CTarviselDlg::OnTimer(uint32_t id) {
   m_services.KillTimer(id);
-  if (id == TM_DRAIN) {
-    if (m_bFinalDrain) {
-      FinishDownload();
-    } else if (m_bSettling) {
-      m_bSettling = false;
-      if (m_nDlStep == STEP_WRITE) {
-        SendFinalJump();
-      } else {
-        DloadStep();
-      }
-    } else if (m_bDraining) {
-      trace::Printf("engine: %zu owed replies did not come: written off\n", m_ledger.Owed());
-      m_ledger.WriteOff();
-      FinishDrain();
-    }
+  if (id == TM_WAIT) {
+    OnWaitTimer();
     return;
   }
+  if (id == TM_WAIT_NOTE) {
+    NoteWaiting();
+    return;
+  }
+  // A reply timer left from a request that was answered or given up on since.
+  if (id != m_nTimerId || m_wait.GetState() != CReplyWait::State::Reply) return;
+  // Counted since the request first went, across answers later revoked: only a new request
+  // starts the count again.
   ++m_nRetry;
   const bool versionTimer = id == TM_RUN_VERSION || id == TM_VERSION;
-  if (versionTimer && m_nRetry < kVersionExpiries) {
-    if (m_nRetry == 2) {
-      m_ledger.WriteOff();  // nothing sent at the old speed can be read at the new one
+  const uint8_t expiries = versionTimer ? kVersionExpiries : kReplyExpiries;
+  if (m_nRetry < expiries && m_wait.Sends() < CReplyWait::kMaxSends) {
+    if (versionTimer && m_nRetry == 2) {
+      m_wait.WriteOff();  // nothing sent at the old speed can be read at the new one
       CThreadHold hold(m_pRxThread.get());
       m_comm.ToggleSpeed();
     }
-    m_comm.ResendLastPacket();
-    NoteResend();
-    ArmReplyTimer(m_nTimerId, m_nTimerMs);
+    ResendRequest(ResendCause::NoReply);
     return;
   }
-  if (!versionTimer && m_nRetry < kReplyExpiries) {
-    if (m_nState == DL_TO_DM) {
-      m_comm.SendToDmSequence(m_comm.GetLastCmd());
-    } else {
-      m_comm.ResendLastPacket();
-    }
-    NoteResend();
-    ArmReplyTimer(m_nTimerId, m_nTimerMs);
-    return;
-  }
+  GiveUpRequest();
+}
 
+void CTarviselDlg::GiveUpRequest(bool refused) {
+  m_services.KillTimer(m_nTimerId);
+  m_services.KillTimer(TM_WAIT_NOTE);
   m_nRetry = 0;
-  m_eraseWait.reset();
-  // Every send was given the whole reply time, longer than any drain: none is owed any more.
-  m_ledger.WriteOff();
+  uint32_t id = m_nTimerId;
   if (id == TM_BLOCK && m_nEraseCycles >= kMaxEraseCycles) id = TM_REPLY;
+  if (id == TM_BLOCK) {
+    // The erase that follows must not go while the handset may still answer a send of the
+    // block: its late ACK would be taken for the erase's.
+    if (m_wait.OnGiveUp(m_services.ClockMs()) == CReplyWait::Next::GiveUp) {
+      EraseAgain();
+      return;
+    }
+    QueueLog(4, "No answer for the block: waiting for the handset to fall quiet before erasing again");
+    ArmQuietTimer();
+    return;
+  }
+  m_eraseWait.reset();
   switch (id) {
     case TM_REPLY:
     case TM_VERSION:
-      AppendLog(kColorRed, "응답이 없습니다.");
-      ShowNoReply();
-      EndCommand(Outcome::NoReply);
+      if (refused) {
+        EndRefusedByHandset();
+      } else {
+        EndNoReply();
+      }
       break;
     case TM_RUN_VERSION:
+      m_wait.EndWait();
       m_nState = DL_TO_DM;
       m_nToDmStep = 0;
       SetLinkSpeed(9600);
@@ -77,24 +79,25 @@ void CTarviselDlg::OnTimer(uint32_t id) {
       EnterPhase(EnginePhase::ToDm);
       ArmReplyTimer(TM_REPLY, 3000);
       break;
-    case TM_BLOCK: {
-      char text[64];
-      std::snprintf(text, sizeof text, "패킷 재전송 ADDRESS: 0x%07lxh",
-                    static_cast<unsigned long>(m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx - 1) * 4096u));
-      AppendLog(kColorRed, text);
-      m_nDlStep = STEP_ERASE;
-      m_eraseWait.emplace(m_services);
-      m_nBlockIdx = 0;
-      ++m_nEraseCycles;
-      m_comm.SendFlashEraseReq(m_dwStartAddr, m_dwLength);
-      NoteRequest();
-      EnterPhase(EnginePhase::Erase);
-      ArmReplyTimer(TM_REPLY, 100000);
-      break;
-    }
     default:
       break;
   }
+}
+
+void CTarviselDlg::EraseAgain() {
+  char text[64];
+  std::snprintf(text, sizeof text, "패킷 재전송 ADDRESS: 0x%07lxh",
+                static_cast<unsigned long>(m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx - 1) * 4096u));
+  AppendLog(kColorRed, text);
+  m_nDlStep = STEP_ERASE;
+  m_eraseWait.emplace(m_services);
+  m_nBlockIdx = 0;
+  ++m_nEraseCycles;
+  m_nRetry = 0;
+  m_comm.SendFlashEraseReq(m_dwStartAddr, m_dwLength);
+  NoteRequest();
+  EnterPhase(EnginePhase::Erase);
+  ArmReplyTimer(TM_REPLY, 100000);
 }
 
 void CTarviselDlg::ShowNoReply() {
@@ -104,11 +107,12 @@ void CTarviselDlg::ShowNoReply() {
 }
 
 void CTarviselDlg::ToDmStep() {
-  m_services.Pause(1000);
+  if (!PauseFor(1000)) return;
   switch (m_nToDmStep) {
     case 0:
     case 1:
       ++m_nToDmStep;
+      m_nRetry = 0;
       m_comm.SendToDmSequence(m_nToDmStep);
       NoteRequest();
       ArmReplyTimer(TM_REPLY, 3000);
@@ -117,17 +121,18 @@ void CTarviselDlg::ToDmStep() {
       m_nToDmStep = 3;
       m_comm.SendToDmSequence(3);  // no reply is awaited
       NoteRequest(false);
-      m_services.Pause(7000);
+      if (!PauseFor(7000)) return;
       m_nState = DL_VERSION;
       m_nToDmStep = 0;
       SetLinkSpeed(57600);
-      m_services.Pause(1000);
+      if (!PauseFor(1000)) return;
       if (m_bToDmOnly) {
         m_bToDmOnly = false;
         EndCommand(Outcome::Completed);
         break;
       }
       ClearPhoneInfo();
+      if (m_bStopAsked) return;
       m_nRetry = 0;
       m_comm.SendVersionReq();
       NoteRequest();

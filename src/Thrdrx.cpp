@@ -77,6 +77,6 @@ void CThreadRX::ReadAvailable() {
 
 void CThreadRX::ExitInstance() {
   std::this_thread::yield();
-  LogText("END__ RX\n");
+  trace::Write("END__ RX\n");
   g_bRxAlive = false;
 }

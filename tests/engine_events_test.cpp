@@ -73,7 +73,7 @@ TEST_F(EngineEventsTest, EachWayADownloadEndsHasItsOutcome) {
   const OutcomeCase cases[] = {
       {"completed", "rev=1", TYPE_NORMAL, IDYES, Outcome::Completed},
       {"a silent handset", "start=download; silent=any:*", TYPE_EMERGENCY, IDYES, Outcome::NoReply},
-      {"every request refused", "start=download; nak=any:*:A3", TYPE_EMERGENCY, IDYES, Outcome::NoReply},
+      {"every request refused", "start=download; nak=any:*:A3", TYPE_EMERGENCY, IDYES, Outcome::HandsetRefused},
       {"the version question answered No", "rev=2", TYPE_NORMAL, IDNO, Outcome::Declined},
       {"the handset goes away", "rev=1; hangup=block:3", TYPE_NORMAL, IDYES, Outcome::LineBroke},
       {"replies out of step", "rev=1; extra=jump:2:02:50", TYPE_NORMAL, IDYES, Outcome::OutOfStep},

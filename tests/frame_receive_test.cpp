@@ -1,6 +1,8 @@
 // What the codec makes of received bytes in each framing state, however the line cuts them.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "Comm/Crc.h"
 #include "support/Bytes.h"
 #include "support/LinkFixture.h"
@@ -8,8 +10,6 @@
 namespace {
 
 enum class Rx { Raw9600, Dload, DmCrc30, DmPlain };
-
-constexpr const char* kBad = "\n[RX]Bad CRC in response packet\n";
 
 class FrameReceiveTest : public LinkFixture {
  protected:
@@ -31,27 +31,31 @@ class FrameReceiveTest : public LinkFixture {
   void Read(const std::vector<uint8_t>& bytes) {
     comm->ParseRxData(bytes.data(), static_cast<int>(bytes.size()), now);
   }
-  // Delivered payloads as hex (check bytes included).
-  std::vector<std::string> Delivered() {
-    std::vector<std::string> out;
+  // Takes what the link handed on: the replies its check bytes vouch for (as hex, check bytes
+  // included) apart from the frames it could not vouch for, which the engine judges.
+  void TakeFrames() {
     for (const auto& m : target.Take()) {
-      if (m.message == WM_RX_PACKET) out.push_back(ToHex(m.packet.bytes.data(), m.packet.size));
+      if (m.message != WM_RX_PACKET) continue;
+      const RxCheck c = m.packet.check;
+      if (c == RxCheck::Damaged || c == RxCheck::FcsMismatch) {
+        ++m_bad;
+      } else {
+        m_good.push_back(ToHex(m.packet.bytes.data(), m.packet.size));
+      }
     }
-    return out;
+    EXPECT_TRUE(DrainLog().empty()) << "the link logs nothing of what it hands on";
+  }
+  std::vector<std::string> Delivered() {
+    TakeFrames();
+    return std::exchange(m_good, {});
   }
   int BadFrames() {
-    int n = 0;
-    for (const auto& e : DrainLog()) {
-      EXPECT_EQ(e.m_nKind, 3);
-      EXPECT_EQ(e.m_strText, kBad);
-      ++n;
-    }
-    return n;
+    TakeFrames();
+    return std::exchange(m_bad, 0);
   }
   // A fresh command: nothing known of the handset's check bytes, nothing half assembled.
   void Fresh(Rx rx) {
     SetState(rx);
-    comm->ResetReplyChecks();
     now += 1000;
     Reads({"7E"});
     target.Take();
@@ -59,6 +63,8 @@ class FrameReceiveTest : public LinkFixture {
   }
 
   uint64_t now = 1000;
+  std::vector<std::string> m_good;
+  int m_bad = 0;
 };
 
 struct RxCase {
@@ -148,35 +154,33 @@ TEST_F(FrameReceiveTest, SilenceLongerThanTheLimitDropsAHalfFrame) {
   }
 }
 
-TEST_F(FrameReceiveTest, CheckBytesAreLearntPerCommand) {
-  // A handset whose replies end in FCS-16: once one matched, a damaged reply is refused.
-  Fresh(Rx::Dload);
-  Reads({"02 6A D3 7E", "02 6A D4 7E", "02 6A D3 7E"});
-  EXPECT_EQ(Delivered(), (std::vector<std::string>{"02 6A D3", "02 6A D3"}));
-  EXPECT_EQ(BadFrames(), 1);
-  EXPECT_EQ(comm->DloadCheck(), CReplyCheck::Kind::Fcs16);
-
-  // A handset with some other check: the first reply is refused, the second settles it.
-  Fresh(Rx::Dload);
-  Reads({"02 12 34 7E", "02 12 34 7E", "A1 56 78 7E"});
-  EXPECT_EQ(Delivered(), (std::vector<std::string>{"02 12 34", "A1 56 78"}));
-  EXPECT_EQ(BadFrames(), 1);
-  EXPECT_EQ(comm->DloadCheck(), CReplyCheck::Kind::Other);
-  // Unchecked, a reply longer than a code and two check bytes has noise in it.
-  Reads({"02 A1 56 78 7E"});
-  EXPECT_EQ(Delivered(), std::vector<std::string>{});
-  EXPECT_EQ(BadFrames(), 1);
-
-  // The next command learns again; plain DM replies are learnt apart from download ones.
-  Fresh(Rx::DmPlain);
-  EXPECT_EQ(comm->DloadCheck(), CReplyCheck::Kind::Unknown);
-  Reads({"29 01 00 AA BB 7E", "29 01 00 AA BB 7E"});
-  EXPECT_EQ(Delivered(), std::vector<std::string>{"29 01 00 AA BB"});
-  EXPECT_EQ(comm->PlainCheck(), CReplyCheck::Kind::Other);
-  SetState(Rx::Dload);
-  Read(Fcs16Reply({0x02}));
-  EXPECT_EQ(Delivered(), std::vector<std::string>{"02 6A D3"});
-  EXPECT_EQ(comm->DloadCheck(), CReplyCheck::Kind::Fcs16);
+TEST_F(FrameReceiveTest, CheckBytesTravelWithTheReplyForTheEngineToJudge) {
+  struct CheckCase {
+    Rx rx;
+    const char* wire;
+    RxCheck check;
+    bool dload;
+  };
+  const CheckCase cases[] = {
+      {Rx::Dload, "02 6A D3 7E", RxCheck::FcsMatch, true},
+      {Rx::Dload, "02 12 34 7E", RxCheck::FcsMismatch, true},
+      {Rx::DmPlain, "29 01 00 AA BB 7E", RxCheck::FcsMismatch, false},
+      {Rx::DmCrc30, "0C 1E 2A A8 11 7E", RxCheck::Crc30, false},
+      {Rx::DmCrc30, "0C 1E 2A A8 12 7E", RxCheck::Damaged, false},
+      {Rx::Raw9600, "AA AF 7E", RxCheck::None, false},
+      {Rx::Dload, "02 6A 7E", RxCheck::Damaged, true},
+  };
+  for (const auto& c : cases) {
+    Fresh(c.rx);
+    Reads({c.wire});
+    const auto msgs = target.Take();
+    ASSERT_EQ(msgs.size(), 1u) << c.wire;
+    EXPECT_EQ(msgs[0].packet.check, c.check) << c.wire;
+    EXPECT_EQ(msgs[0].packet.dload, c.dload) << c.wire;
+    if (c.check == RxCheck::FcsMatch || c.check == RxCheck::FcsMismatch) {
+      EXPECT_EQ(msgs[0].packet.checkSize, 2) << c.wire << ": the engine reads the code without them";
+    }
+  }
 }
 
 TEST_F(FrameReceiveTest, AnOverlongFrameIsSkippedUpToItsFlag) {

@@ -13,8 +13,6 @@
 #include "platform/Trace.h"
 
 namespace {
-constexpr const char* kBadFrameText = "\n[RX]Bad CRC in response packet\n";
-
 // Unescapes `count` bytes of src into dst; returns the bytes written, or -1 when the frame ends
 // inside an escape.
 int Unescape(const uint8_t* src, int count, uint8_t* dst) {
@@ -79,60 +77,45 @@ void CBssComm::EndFrame() {
   std::memcpy(m_RxPayload.data(), m_RxFrame.data(), static_cast<size_t>(j));
 
   if (m_dwBaud == 9600) {
-    DeliverPacket(m_RxPayload.data(), j, 0);
+    DeliverPacket(m_RxPayload.data(), j, 0, RxCheck::None);
     return;
   }
   int decoded = 0;
-  int checkSize = 0;
-  bool accepted;
-  if (m_bDloadFraming) {
-    accepted = DecodeDload(j, decoded, checkSize);
-  } else if (m_bCrc30Mode == 1) {
-    accepted = DecodeCrc30(j, decoded, checkSize);
+  RxCheck check;
+  if (m_bDloadFraming || m_bCrc30Mode != 1) {
+    check = DecodeTwoByteCheck(j, decoded);
   } else {
-    accepted = DecodePlain(j, decoded, checkSize);
+    check = DecodeCrc30(j, decoded) ? RxCheck::Crc30 : RxCheck::Damaged;
   }
-  if (accepted) {
-    DeliverPacket(m_RxPayload.data(), decoded, checkSize);
-  } else {
-    LogError(kBadFrameText);
+  if (check == RxCheck::Damaged) {
+    // Handed on all the same: a damaged reply is still a sign of a handset at work.
+    DeliverPacket(m_RxScratch.data(), j, 0, RxCheck::Damaged);
+    return;
   }
+  DeliverPacket(m_RxPayload.data(), decoded, check == RxCheck::Crc30 ? 4 : 2, check);
 }
 
-// Plain DM and download-mode replies: unescaped, then their two trailing bytes checked as the
-// FCS-16 where the handset sends one (CReplyCheck decides).
-bool CBssComm::DecodeTwoByteCheck(CReplyCheck& check, const char* what, int count, int& decoded,
-                                  int& checkSize) {
+// Plain DM and download-mode replies: unescaped, their two trailing bytes compared with the
+// FCS-16 of the bytes before them.
+RxCheck CBssComm::DecodeTwoByteCheck(int count, int& decoded) {
   m_RxScratch = m_RxPayload;
-  if (count < 3) return false;
+  if (count < 3) return RxCheck::Damaged;
   const int m = Unescape(m_RxScratch.data(), count, m_RxPayload.data());
-  if (m < 3) return false;
-  const CReplyCheck::Kind before = check.Get();
-  const CReplyCheck::Verdict verdict = check.Judge(Fcs16Matches(m_RxPayload.data(), m));
-  if (check.Get() != before) {
-    trace::Printf(check.Get() == CReplyCheck::Kind::Fcs16
-                      ? "rx: %s replies end in their FCS-16: checked from now on\n"
-                      : "rx: %s replies do not end in an FCS-16: taken unchecked\n",
-                  what);
-  }
-  if (verdict == CReplyCheck::Verdict::Rejected) return false;
+  if (m < 3) return RxCheck::Damaged;
   decoded = m;
-  checkSize = 2;
-  return true;
+  return Fcs16Matches(m_RxPayload.data(), m) ? RxCheck::FcsMatch : RxCheck::FcsMismatch;
 }
 
 bool CBssComm::DecodePlain(int count, int& decoded, int& checkSize) {
-  return DecodeTwoByteCheck(m_plainCheck, "plain DM", count, decoded, checkSize);
+  checkSize = 2;
+  return DecodeTwoByteCheck(count, decoded) != RxCheck::Damaged;
 }
 
 bool CBssComm::DecodeDload(int count, int& decoded, int& checkSize) {
-  if (!DecodeTwoByteCheck(m_dloadCheck, "download-mode", count, decoded, checkSize)) return false;
-  // A download-mode reply is one code byte. Unchecked, a longer one is a reply with noise
-  // before it (02 A1 .. is no ACK): refuse it rather than guess which byte is the code.
-  return m_dloadCheck.Get() != CReplyCheck::Kind::Other || decoded == 3;
+  return DecodePlain(count, decoded, checkSize);
 }
 
-bool CBssComm::DecodeCrc30(int count, int& decoded, int& checkSize) {
+bool CBssComm::DecodeCrc30(int count, int& decoded) {
   m_RxScratch = m_RxPayload;
   if (count < 4) return false;
   const int m = Unescape(m_RxScratch.data(), count, m_RxPayload.data());
@@ -141,16 +124,15 @@ bool CBssComm::DecodeCrc30(int count, int& decoded, int& checkSize) {
   const uint32_t sent = (uint32_t{t[0]} << 24) | (uint32_t{t[1]} << 16) | (uint32_t{t[2]} << 8) | t[3];
   if (sent != Crc30(m_RxPayload.data(), static_cast<size_t>(m - 4) * 8)) return false;
   decoded = m;
-  checkSize = 4;
   return true;
 }
 
-uint32_t CBssComm::Crc30(const uint8_t* data, size_t bits) { return crc::Crc30(data, bits); }
-
-void CBssComm::ResetReplyChecks() {
-  m_plainCheck.Reset();
-  m_dloadCheck.Reset();
+bool CBssComm::DecodeCrc30(int count, int& decoded, int& checkSize) {
+  checkSize = 4;
+  return DecodeCrc30(count, decoded);
 }
+
+uint32_t CBssComm::Crc30(const uint8_t* data, size_t bits) { return crc::Crc30(data, bits); }
 
 uint64_t CBssComm::TxBytesOut() const {
   // The count first: a chunk handed over between the two reads then counts as still pending,
@@ -160,7 +142,7 @@ uint64_t CBssComm::TxBytesOut() const {
   return handed > pending ? handed - pending : 0;
 }
 
-void CBssComm::DeliverPacket(const uint8_t* bytes, int count, int checkSize) {
+void CBssComm::DeliverPacket(const uint8_t* bytes, int count, int checkSize, RxCheck check) {
   if (!m_pOwner) return;
   WindowMessage msg;
   msg.message = WM_RX_PACKET;
@@ -169,6 +151,8 @@ void CBssComm::DeliverPacket(const uint8_t* bytes, int count, int checkSize) {
   msg.packet.size = static_cast<uint16_t>(n);
   // A reply cut to the buffer has lost its check bytes, not its code.
   msg.packet.checkSize = static_cast<uint8_t>(n == static_cast<size_t>(count) ? checkSize : 0);
+  msg.packet.check = check;
+  msg.packet.dload = m_bDloadFraming != 0;
   msg.packet.hostBytesOut = TxBytesOut();
   m_pOwner->PostMessage(msg);
 }
@@ -177,4 +161,7 @@ void CBssComm::StoreResponse(const RxPacket& packet) {
   std::memcpy(m_RxBuf.data(), packet.bytes.data(), std::min<size_t>(packet.size, kRxBufSize));
   m_nRxSize = packet.PayloadSize();
   m_nRxBytesOut = packet.hostBytesOut;
+  m_nRxCheck = packet.check;
+  m_bRxDload = packet.dload;
+  m_nRxFullSize = std::min<size_t>(packet.size, kRxBufSize);
 }

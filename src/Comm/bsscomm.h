@@ -12,7 +12,6 @@
 #include "BlockRecord.h"
 #include "Comm/LinkFlags.h"
 #include "Comm/QTextQ.h"
-#include "Comm/ReplyCheck.h"
 #include "platform/SerialDevice.h"
 #include "platform/WindowMessage.h"
 
@@ -89,22 +88,24 @@ class CBssComm {
   // which is decoded and delivered at once. False when a frame overflowed the assembly.
   bool ParseRxData(const uint8_t* data, int count, uint64_t nowMs);
   // Each decoder unescapes m_RxPayload in place; `count` is the bytes before, `decoded` after,
-  // `checkSize` the trailing check bytes among them.
+  // `checkSize` the trailing check bytes among them. Plain and download decoders refuse only
+  // what is no reply at all: whether the check bytes are an FCS-16 travels with the reply.
   bool DecodePlain(int count, int& decoded, int& checkSize);
   bool DecodeDload(int count, int& decoded, int& checkSize);
   bool DecodeCrc30(int count, int& decoded, int& checkSize);
   static uint32_t Crc30(const uint8_t* data, size_t bits);
-  void DeliverPacket(const uint8_t* bytes, int count, int checkSize);
+  void DeliverPacket(const uint8_t* bytes, int count, int checkSize, RxCheck check);
   // On the UI thread: the reply carried by WM_RX_PACKET becomes the current response.
   void StoreResponse(const RxPacket& packet);
   // The payload size of the current response, check bytes not counted.
   size_t GetRxSize() const { return m_nRxSize; }
   // Of the current response: how much the host had sent when it arrived (RxPacket).
   uint64_t GetRxBytesOut() const { return m_nRxBytesOut; }
-  // A new command may face another handset: learn its replies' check bytes afresh.
-  void ResetReplyChecks();
-  CReplyCheck::Kind PlainCheck() const { return m_plainCheck.Get(); }
-  CReplyCheck::Kind DloadCheck() const { return m_dloadCheck.Get(); }
+  // What the link could tell of the current response's check bytes, and its framing.
+  RxCheck GetRxCheck() const { return m_nRxCheck; }
+  bool IsRxDload() const { return m_bRxDload; }
+  // Its size with the check bytes.
+  size_t GetRxFullSize() const { return m_nRxFullSize; }
 
   // Bytes handed to the port so far (a frame is counted as it is handed over); after a
   // request, the position of its last byte.
@@ -162,11 +163,13 @@ class CBssComm {
   std::atomic<uint64_t> m_nTxHanded{0};        // written by the UI thread, read by both
   size_t m_nRxSize = 0;                         // UI thread
   uint64_t m_nRxBytesOut = 0;                   // UI thread
-  CReplyCheck m_plainCheck;
-  CReplyCheck m_dloadCheck;
+  RxCheck m_nRxCheck = RxCheck::None;           // UI thread
+  bool m_bRxDload = false;                      // UI thread
+  size_t m_nRxFullSize = 0;                     // UI thread
   // Receive side, used by the receive thread only.
   void EndFrame();
-  bool DecodeTwoByteCheck(CReplyCheck& check, const char* what, int count, int& decoded, int& checkSize);
+  RxCheck DecodeTwoByteCheck(int count, int& decoded);
+  bool DecodeCrc30(int count, int& decoded);
   uint64_t m_nLastRxMs = 0;
   bool m_bRxHunting = false;  // an overlong frame is being skipped up to its flag
   std::array<uint8_t, kRxFrameSize> m_RxFrame{};

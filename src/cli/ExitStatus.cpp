@@ -4,6 +4,7 @@ RunEnd EndOfOutcome(Outcome outcome) {
   switch (outcome) {
     case Outcome::Completed: return RunEnd::Completed;
     case Outcome::NoReply: return RunEnd::NoReply;
+    case Outcome::HandsetRefused: return RunEnd::HandsetRefused;
     case Outcome::Refused: return RunEnd::Refused;
     case Outcome::Declined: return RunEnd::Declined;
     case Outcome::PortFailed: return RunEnd::PortFailed;
@@ -19,6 +20,7 @@ int ExitStatusOf(RunEnd end) {
   switch (end) {
     case RunEnd::Completed: return kExitOk;
     case RunEnd::NoReply:
+    case RunEnd::HandsetRefused:
     case RunEnd::OutOfStep:
     case RunEnd::Timeout:
       return kExitNoReply;
@@ -40,6 +42,7 @@ std::string DescribeEnd(RunEnd end) {
   switch (end) {
     case RunEnd::Completed: return "completed";
     case RunEnd::NoReply: return "no reply from the handset";
+    case RunEnd::HandsetRefused: return "the handset refused a request every time it went";
     case RunEnd::Refused: return "image or range refused";
     case RunEnd::Declined: return "declined";
     case RunEnd::PortFailed: return "the port could not be opened";
@@ -57,6 +60,7 @@ const char* EndName(RunEnd end) {
   switch (end) {
     case RunEnd::Completed: return "completed";
     case RunEnd::NoReply: return "no-reply";
+    case RunEnd::HandsetRefused: return "handset-refused";
     case RunEnd::Refused: return "refused";
     case RunEnd::Declined: return "declined";
     case RunEnd::PortFailed: return "port";

@@ -6,7 +6,8 @@
 
 enum : int {
   kExitOk = 0,           // the command completed
-  kExitNoReply = 1,      // the handset stopped answering or could not be trusted, or --timeout ran out
+  kExitNoReply = 1,      // the handset stopped answering, refused every send of a request or could not be
+                         // trusted, or --timeout ran out
   kExitUsage = 2,        // bad command line
   kExitRefused = 3,      // image or range refused
   kExitDeclined = 4,     // a question answered No
@@ -16,7 +17,7 @@ enum : int {
 
 // The engine's outcomes and the front-end's own ends.
 enum class RunEnd {
-  Completed, NoReply, Refused, Declined, PortFailed, LineBroke, Stopped, ReadError, OutOfStep,
+  Completed, NoReply, HandsetRefused, Refused, Declined, PortFailed, LineBroke, Stopped, ReadError, OutOfStep,
   Timeout,      // --timeout ran out
   Interrupted,  // Ctrl-C twice
 };

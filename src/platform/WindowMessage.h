@@ -11,6 +11,17 @@ constexpr uint32_t WM_COMM_BREAK = WM_USER + 0x161;  // the port reported a brea
 
 constexpr size_t kRxBufSize = 500;
 
+// What the link could tell of a reply by its check bytes. Whether two check bytes that are not
+// an FCS-16 mean damage or a handset with another check is for the engine to judge: only it
+// knows which replies answer a request.
+enum class RxCheck : uint8_t {
+  None,         // raw reception at 9600 bit/s: nothing to check
+  Crc30,        // its CRC-30 matched
+  FcsMatch,     // its two check bytes are its FCS-16
+  FcsMismatch,  // its two check bytes are not its FCS-16
+  Damaged,      // not a reply: too short, ending inside an escape, or a CRC-30 that failed
+};
+
 // A decoded reply. It is copied into the message so that a second reply can never tear the
 // one the window is reading, and it carries its length so that no check reads a byte the
 // reply does not have.
@@ -18,6 +29,8 @@ struct RxPacket {
   std::array<uint8_t, kRxBufSize> bytes{};
   uint16_t size = 0;       // bytes delivered, trailing check bytes included
   uint8_t checkSize = 0;   // trailing check bytes among them (0, 2 or 4)
+  RxCheck check = RxCheck::None;
+  bool dload = false;      // framed as a download-mode reply (else DM or raw)
   // How many of the host's written bytes had left on the line when the reply was complete:
   // a reply cannot answer a request whose last byte had not yet gone.
   uint64_t hostBytesOut = 0;

@@ -175,8 +175,17 @@ Expectation Expect(const Case& c) {
         case Span::ForGood: return GiveUpAt(c);
       }
       break;
-    case FaultKind::Nak:
-      return span == Span::Once ? Completed(Path::Resend, 1) : GiveUpAt(c);
+    case FaultKind::Nak: {
+      if (span == Span::Once) return Completed(Path::Resend, 1);
+      // A NAK in download mode sends the request again at once, up to the limit of sends; a
+      // DM error is left to the reply timer.
+      Expectation e = GiveUpAt(c);
+      if (IsDownloadMode(s)) {
+        e.outcome = Outcome::HandsetRefused;
+        e.limit = static_cast<int>(CReplyWait::kMaxSends);
+      }
+      return e;
+    }
     case FaultKind::BadCrc30:
     case FaultKind::BadFcs16:
     case FaultKind::Noise:

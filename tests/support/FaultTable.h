@@ -6,10 +6,11 @@
 // A step is one request of a clean run, named the way the simulated handset counts requests
 // (the n-th of its kind); a fault is one rule of the handset's scenario aimed at that request.
 // What the engine must do follows from a few rules, not from a list of answers:
-//   - a request that goes unanswered or is refused is sent again when its reply time runs out;
-//     after 3 sends (5 for the version, whose 2nd expiry toggles speed and framing) it gives
-//     up, except a block, whose 3rd expiry erases the range again and starts over, three
+//   - a request that goes unanswered or draws a DM error is sent again when its reply time runs
+//     out; after 3 sends (5 for the version, whose 2nd expiry toggles speed and framing) it
+//     gives up, except a block, whose 3rd expiry erases the range again and starts over, three
 //     times at most; the version of a download then falls back to the ToDM sequence;
+//   - a NAK in download mode sends the request again at once, up to 10 sends in all;
 //   - a reply that is lost after the handset acted on the request (spoiled by noise or a bad
 //     check, or sent at another speed) is as good as none, and a resend reaches the handset
 //     only where it still is: not after the download-mode switch or a jump;

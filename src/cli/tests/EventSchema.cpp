@@ -16,7 +16,7 @@ const std::set<std::string> kPhases = {"version", "dm-offline", "download-mode",
 const std::set<std::string> kKinds = {"info", "step", "error", "message", "alert", "note", "warning", "result"};
 // Each outcome's exit status; a crash's is 128 + the signal, or the status the process gave.
 const std::map<std::string, int> kOutcomeExit = {
-    {"completed", 0}, {"no-reply", 1}, {"out-of-step", 1}, {"timeout", 1},   {"refused", 3},      {"read-error", 3},
+    {"completed", 0}, {"no-reply", 1}, {"handset-refused", 1}, {"out-of-step", 1}, {"timeout", 1},   {"refused", 3},      {"read-error", 3},
     {"declined", 4},  {"port", 5},     {"line-broke", 5},  {"stopped", 130}, {"interrupted", 130}, {"usage", 2}};
 
 bool IsInt(const json& o, const char* key) { return o.contains(key) && o[key].is_number_integer(); }

@@ -207,6 +207,7 @@ TEST(ExitStatus, EveryEndHasItsDocumentedStatus) {
   } cases[] = {
       {RunEnd::Completed, kExitOk, "completed"},
       {RunEnd::NoReply, kExitNoReply, "no-reply"},
+      {RunEnd::HandsetRefused, kExitNoReply, "handset-refused"},
       {RunEnd::OutOfStep, kExitNoReply, "out-of-step"},
       {RunEnd::Timeout, kExitNoReply, "timeout"},
       {RunEnd::Refused, kExitRefused, "refused"},
@@ -222,7 +223,7 @@ TEST(ExitStatus, EveryEndHasItsDocumentedStatus) {
     EXPECT_STREQ(EndName(c.end), c.name);
   }
   // Every engine outcome has an end of the same name.
-  for (Outcome o : {Outcome::Completed, Outcome::NoReply, Outcome::Refused, Outcome::Declined, Outcome::PortFailed,
+  for (Outcome o : {Outcome::Completed, Outcome::NoReply, Outcome::HandsetRefused, Outcome::Refused, Outcome::Declined, Outcome::PortFailed,
                     Outcome::LineBroke, Outcome::Stopped, Outcome::ReadError, Outcome::OutOfStep}) {
     EXPECT_STREQ(EndName(EndOfOutcome(o)), OutcomeName(o));
   }

@@ -1,0 +1,123 @@
+#include "ReplyWait.h"
+
+#include <algorithm>
+
+namespace {
+// A handset that once took twice its period may do so again; beyond four periods a request is
+// as good as unanswered.
+constexpr uint64_t kSlowFactor = 2;
+constexpr uint64_t kMostPeriods = 4;
+}  // namespace
+
+void CReplyWait::Reset() { *this = CReplyWait{}; }
+
+void CReplyWait::OnNewRequest(Work work, uint64_t txEnd, uint64_t nowMs, bool expectsReply) {
+  WriteOff();  // the caller waited for them; a speed change may have left some
+  m_work = work;
+  m_answered = false;
+  m_sends = 1;
+  ++m_totalSends;
+  m_lastActivityMs = nowMs;
+  m_heard = false;
+  if (!expectsReply) {
+    m_state = State::Idle;
+    return;
+  }
+  m_owed.push_back(Send{txEnd, nowMs, true});
+  m_state = State::Reply;
+}
+
+void CReplyWait::OnResend(uint64_t txEnd, uint64_t nowMs) {
+  m_owed.push_back(Send{txEnd, nowMs, false});
+  if (m_state == State::Idle) m_state = State::Reply;  // after the short wait of a refusal
+  ++m_sends;
+  ++m_totalSends;
+  m_lastActivityMs = nowMs;
+  m_heard = false;
+}
+
+void CReplyWait::WriteOff() {
+  m_writtenOff += static_cast<uint32_t>(m_owed.size());
+  m_owed.clear();
+}
+
+CReplyWait::Match CReplyWait::Classify(uint64_t hostBytesOut) const {
+  if (m_owed.empty()) return Match::Nothing;
+  return m_owed.front().txEnd > hostBytesOut ? Match::TooEarly : Match::Answers;
+}
+
+bool CReplyWait::OldestOwedHasLeft(uint64_t hostBytesOut) const {
+  return !m_owed.empty() && m_owed.front().txEnd <= hostBytesOut;
+}
+
+CReplyWait::Next CReplyWait::OnAnswer(bool accepted, bool refusalWantsResend, uint64_t nowMs) {
+  if (m_owed.empty()) return Next::Wait;
+  const Send send = m_owed.front();
+  m_owed.pop_front();
+  ++m_replies;
+  m_lastActivityMs = nowMs;
+  if (accepted && send.first && !m_answered) {
+    uint64_t& slowest = m_slowestMs[static_cast<size_t>(m_work)];
+    slowest = std::max(slowest, nowMs - send.atMs);
+  }
+  switch (m_state) {
+    case State::Reply:
+      if (accepted) {
+        m_answered = true;
+        return AfterAnswered();
+      }
+      if (!refusalWantsResend || !m_owed.empty()) return Next::Wait;  // a later send is the resend
+      return Next::SendAgain;
+    case State::Drain:
+      if (!m_owed.empty()) return Next::Wait;
+      m_state = State::Idle;
+      return Next::Advance;
+    case State::GiveUp:
+      if (accepted) {
+        // It was done after all: what was given up on needs no give-up.
+        m_answered = true;
+        return AfterAnswered();
+      }
+      if (!m_owed.empty()) return Next::Wait;
+      m_state = State::Idle;
+      return Next::GiveUp;
+    default:
+      return Next::Wait;
+  }
+}
+
+CReplyWait::Next CReplyWait::AfterAnswered() {
+  if (m_owed.empty()) {
+    m_state = State::Idle;
+    return Next::Advance;
+  }
+  m_state = State::Drain;
+  return Next::Wait;
+}
+
+CReplyWait::Next CReplyWait::OnGiveUp(uint64_t nowMs) {
+  m_lastActivityMs = std::max(m_lastActivityMs, nowMs);
+  if (m_owed.empty()) {
+    m_state = State::Idle;
+    return Next::GiveUp;
+  }
+  m_state = State::GiveUp;
+  return Next::Wait;
+}
+
+void CReplyWait::OnQuiet() {
+  WriteOff();
+  m_state = State::Idle;
+}
+
+uint32_t CReplyWait::QuietMs(uint32_t periodMs) const {
+  const uint32_t ms = ReplyMs(m_work, periodMs);
+  if (m_state != State::GiveUp || m_heard) return ms;
+  return std::max<uint32_t>(ms, static_cast<uint32_t>(kMostPeriods * periodMs));
+}
+
+uint32_t CReplyWait::ReplyMs(Work work, uint32_t periodMs) const {
+  const uint64_t slow = kSlowFactor * m_slowestMs[static_cast<size_t>(work)];
+  const uint64_t ms = std::min<uint64_t>(std::max<uint64_t>(periodMs, slow), kMostPeriods * periodMs);
+  return static_cast<uint32_t>(ms);
+}
