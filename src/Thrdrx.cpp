@@ -53,8 +53,10 @@ int CThreadRX::Run() {
     m_pComm->WaitCommEvent(events);
     if (events & EV_RXCHAR) {
       ReadAvailable();
-    } else if (events & (EV_BREAK | EV_ERR)) {
+    } else if (events & EV_ERR) {
       m_pOwner->PostMessage(WM_COMM_BREAK, 0, 0);
+    } else if (events & EV_BREAK) {
+      trace::Write("rx: a break on the line: noise\n");  // the frame it spoils is sent again
     }
   }
   trace::Write("\nOut of While");

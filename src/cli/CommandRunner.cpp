@@ -48,6 +48,7 @@ class CRun final : public CEngineEvents {
   }
   void OnLog(LogTone tone, const std::string& text) override { m_view.LogLine(tone, text); }
   void OnPhase(EnginePhase phase) override {
+    m_phase = phase;
     if (m_json) m_json->Phase(phase);
   }
   void OnProgress(const BlockProgress& progress) override {
@@ -94,11 +95,15 @@ class CRun final : public CEngineEvents {
   CProgressClock m_progressClock;
   std::optional<RunEnd> m_end;
   std::optional<PhoneInfo> m_phone;
+  std::optional<EnginePhase> m_phase;
   bool m_fontRefused = false;
   bool m_ending = false;    // the result is known: only queued log lines are still handled
   bool m_logShown = false;  // WM_CLI_LOG_SHOWN came back
   std::atomic<bool> m_aborted{false};
   std::unique_ptr<CTarviselDlg> m_dlg;
+  // The engine as the interrupt watcher's thread sees it: told of a Stop at once, so that a
+  // pause under way sends nothing more.
+  std::atomic<CTarviselDlg*> m_engine{nullptr};
 };
 
 bool CRun::Prepare() {
@@ -200,7 +205,11 @@ int CRun::Execute() {
   }
 
   // Before the engine starts its receive thread, so that the thread inherits the signal mask.
-  CInterruptWatcher watcher([this] { m_win.PostMessage(WM_CLI_INTERRUPT, 0, 0); },
+  CInterruptWatcher watcher(
+      [this] {
+        if (CTarviselDlg* engine = m_engine.load()) engine->AskStop();
+        m_win.PostMessage(WM_CLI_INTERRUPT, 0, 0);
+      },
                             [this] {
                               m_aborted = true;
                               m_win.Quit();
@@ -208,6 +217,7 @@ int CRun::Execute() {
   if (!watcher.Start()) m_view.Note("Ctrl-C handling is not available", true);
 
   m_dlg = std::make_unique<CTarviselDlg>(m_win, this, std::move(device));
+  m_engine = m_dlg.get();
   m_dlg->SetSettingsWritable(false);
   m_dlg->SetDevicePath(m_device);
   m_win.SetHandler([this](const WindowMessage& msg) { Handle(msg); });
@@ -216,6 +226,7 @@ int CRun::Execute() {
   if (!m_end) m_win.Run([&] { return m_end.has_value() || m_aborted; });
   if (!m_aborted) ShowQueuedLog();
   const int status = Result();
+  m_engine = nullptr;
   m_dlg.reset();  // closes the port and ends the receive thread
   return status;
 }
@@ -233,7 +244,20 @@ void CRun::ShowQueuedLog() {
 
 int CRun::Result() {
   const RunEnd end = m_aborted ? RunEnd::Interrupted : m_end.value_or(RunEnd::NoReply);
-  if (end == RunEnd::Interrupted) m_view.Note("interrupted: the port is closed", true);
+  if (end == RunEnd::Interrupted) {
+    m_view.Note("interrupted: the port is closed", true);
+    if (m_options.command == CliCommand::Download && m_phase &&
+        (*m_phase == EnginePhase::Erase || *m_phase == EnginePhase::Programming || *m_phase == EnginePhase::Jump)) {
+      // What the technician must do next: the handset cannot start from a half-written flash.
+      m_view.Note(std::string("the handset's flash is incomplete: the download was interrupted during the ") +
+                      (*m_phase == EnginePhase::Erase ? "erase" : *m_phase == EnginePhase::Jump ? "final jump" : "programming") +
+                      ", and the handset will not start from it.",
+                  true);
+      m_view.Note("to recover: restart the handset (power off and on), then run an EMERGENCY download: "
+                  "tarvisel-cli download " + m_options.image + " --type emergency --device " + m_device,
+                  true);
+    }
+  }
   const int status = ExitStatusOf(end);
   if (end == RunEnd::Completed && m_options.command == CliCommand::Info && m_phone) {
     // Standard output carries nothing but the events under --json.

@@ -8,8 +8,8 @@
 // Event word bits, as the link and the receive loop know them.
 constexpr uint32_t EV_RXCHAR = 0x0001;  // a byte was received
 constexpr uint32_t EV_RXFLAG = 0x0002;  // the event character was received
-constexpr uint32_t EV_BREAK = 0x0040;   // a break on the line
-constexpr uint32_t EV_ERR = 0x0080;     // framing, parity or overrun error, or the device went away
+constexpr uint32_t EV_BREAK = 0x0040;   // a break on the line (line noise: the tty never reports it)
+constexpr uint32_t EV_ERR = 0x0080;     // the device went away (hang-up, EOF, I/O error)
 
 struct SerialSettings {
   uint32_t baud = 57600;

@@ -213,8 +213,13 @@ size_t CTtyDevice::Read(uint8_t* dst, size_t max) {
     delivered += TakeReady(dst + delivered, max - delivered);
     if (static_cast<size_t>(n) < want) break;
   }
+  // A damaged byte is noise on the line, not a hang-up: it is dropped, the frame that held it
+  // fails its check and is sent again. Only a device that went away ends the link.
   const CParmrkDecoder::Marks marks = m_decoder.TakeMarks();
-  Note((marks.breaks != 0 ? EV_BREAK : 0) | (marks.errors != 0 ? EV_ERR : 0));
+  if (marks.breaks != 0 || marks.errors != 0) {
+    trace::Printf("tty: line noise: %zu bytes with framing or parity errors dropped, %zu breaks\n", marks.errors,
+                  marks.breaks);
+  }
   return delivered;
 }
 
@@ -367,9 +372,10 @@ void CTtyDevice::CheckLineCounters(int fd) {
     m_countersKnown = false;
     return;
   }
-  // Breaks, framing and parity errors arrive marked in the data; overruns leave no mark.
+  // Breaks, framing and parity errors arrive marked in the data; overruns leave no mark. Lost
+  // bytes spoil a frame, which is sent again: noise, not a broken line.
   if (counts.overrun != m_counters.overrun || counts.buf_overrun != m_counters.bufOverrun) {
-    Note(EV_ERR);
+    trace::Printf("tty: receive overrun: bytes lost\n");
   }
   m_counters = {counts.overrun, counts.buf_overrun};
 }

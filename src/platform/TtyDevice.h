@@ -37,8 +37,8 @@ class CTtyDevice final : public CSerialDevice {
   // A tty has no error state that stops I/O, so there is nothing to clear; line errors wait
   // for WaitEvent.
   size_t BytesWaiting() override;
-  // A byte received with a framing or parity error is dropped and reported as EV_ERR; a break
-  // as EV_BREAK (each only when in the event mask at the time it is read).
+  // A byte received with a framing or parity error, and a break, are dropped as line noise and
+  // traced, never reported as events: the frame they spoil fails its check.
   size_t Read(uint8_t* dst, size_t max) override;
   bool WriteByte(uint8_t b, int timeoutMs) override;
   size_t Write(const uint8_t* bytes, size_t count, int timeoutMs) override;
