@@ -211,15 +211,17 @@ TEST_F(CliSimTest, TheTimeoutEndsAWaitThatNeverEnds) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("--timeout"), std::string::npos) << r.err;
 
-  // A handset that answers every request with an error is no silent one: the result says
-  // that the time given ran out, not that nothing answered.
+  // A handset that answers every request with an error is no silent one: it is given up on
+  // long before the time given, and the result says that it refused, not that nothing answered.
   StopSim();
   StartSim("start=download; nak=any:*:A3");
   const ProcessResult naks =
-      Cli({"download", MakeImage(0x10000, 0x4000), "--type", "emergency", "--device", Pty(), "--timeout", "2"});
+      Cli({"download", MakeImage(0x10000, 0x4000), "--type", "emergency", "--device", Pty(), "--timeout", "60"});
   EXPECT_EQ(naks.status, 1) << naks.err;
   EXPECT_NE(naks.err.find("Invalid command!!"), std::string::npos) << naks.err;
-  EXPECT_NE(naks.err.find("result: download gave up: --timeout ran out (exit 1)"), std::string::npos) << naks.err;
+  EXPECT_NE(naks.err.find("result: download the handset refused a request every time it went (exit 1)"),
+            std::string::npos)
+      << naks.err;
   EXPECT_EQ(naks.err.find("no reply"), std::string::npos) << naks.err;
 }
 
@@ -279,6 +281,59 @@ TEST_F(CliSimTest, CtrlCStopsWhileWaitingAndIsRefusedWhileErasingUntilPressedTwi
   ASSERT_TRUE(WaitForErr(cli, "can't stop downloading", 10s)) << cli.Err();
   cli.Signal(SIGINT);
   EXPECT_EQ(cli.Wait(20s), 130) << cli.Err();
+}
+
+// Waits until the file holds the text.
+bool WaitForFile(const std::string& path, const std::string& text, std::chrono::seconds bound) {
+  const auto until = std::chrono::steady_clock::now() + bound;
+  while (std::chrono::steady_clock::now() < until) {
+    if (ReadWholeFile(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+TEST_F(CliSimTest, AStopDuringAPauseSendsNothingMore) {
+  const std::string record = dir + "/record.txt";
+  StartSim("rev=203; erase-ms=200", {"--record", record});
+  CChild cli({TARVISEL_CLI_PATH, "download", MakeImage(0x10000, 0x4000), "--device", Pty()}, dir, "pause");
+  // The DM offline request is answered at once; the engine then pauses 3 s before the switch to
+  // download mode, and Ctrl-C comes in that pause.
+  ASSERT_TRUE(WaitForFile(record, "29 01 00 -> ", 30s)) << cli.Err();
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(20s), 130) << cli.Err();
+  EXPECT_NE(cli.Err().find("Downloader stopped!!"), std::string::npos) << cli.Err();
+  EXPECT_EQ(cli.Err().find("END__ RX"), std::string::npos) << "a trace line reached the terminal";
+  std::this_thread::sleep_for(500ms);  // anything still sent would have reached the handset by now
+  StopSim();
+  EXPECT_EQ(ReadWholeFile(record).find(":  3A -> "), std::string::npos)
+      << "the switch to download mode went after the Stop:\n" << ReadWholeFile(record);
+}
+
+TEST_F(CliSimTest, AnInterruptedProgrammingPhaseSaysHowToRecoverAndTheRecoveryWorks) {
+  StartSim("rev=203; erase-ms=200; write-ms=300");
+  const std::string img = MakeImage(0x10000, 0x4000);  // 12 blocks, over 3 s of writing
+  CChild cli({TARVISEL_CLI_PATH, "download", img, "--device", Pty()}, dir, "abort");
+  ASSERT_TRUE(WaitForErr(cli, "Flash programming 시작", 30s)) << cli.Err();
+  cli.Signal(SIGINT);
+  ASSERT_TRUE(WaitForErr(cli, "can't stop downloading", 10s)) << cli.Err();
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(20s), 130) << cli.Err();
+  EXPECT_NE(cli.Err().find("the handset's flash is incomplete"), std::string::npos) << cli.Err();
+  EXPECT_NE(cli.Err().find("restart the handset"), std::string::npos) << cli.Err();
+  EXPECT_NE(cli.Err().find("--type emergency --device " + Pty()), std::string::npos) << cli.Err();
+
+  // Left in its download module, the handset is restarted and boots into download mode, where
+  // the EMERGENCY download the tool named puts the whole image back.
+  sim->Signal(SIGUSR1);
+  ASSERT_TRUE(WaitForErr(*sim, "boots into download mode", 10s)) << sim->Err();
+  const ProcessResult r = Cli({"download", img, "--type", "emergency", "--device", Pty()}, "recover");
+  EXPECT_EQ(r.status, 0) << r.err;
+  StopSim();
+  const std::string flash = ReadWholeFile(dir + "/flash.bin");
+  ASSERT_GE(flash.size(), image.size());
+  EXPECT_TRUE(std::equal(image.begin() + 0x4000, image.end() - 37, flash.begin() + 0x4000,
+                         [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }));
 }
 
 }  // namespace
