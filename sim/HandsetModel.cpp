@@ -299,10 +299,19 @@ uint64_t CHandsetModel::BytesOutBy(uint64_t nowMs) const {
   return out;
 }
 
-void CHandsetModel::CheckOwed(FrameRecord& rec, uint64_t nowMs) {
+void CHandsetModel::CheckOwed(FrameRecord& rec, uint64_t nowMs, bool damaged) {
   m_request = rec.bytes;
   // An identical resend is how a host recovers from a lost reply; anything else must wait.
-  if (m_owedUpTo > BytesOutBy(nowMs) && rec.bytes != m_owedFor) {
+  // Every download request opens with a flag: a frame without one is a piece the line made
+  // (the rest of a request noise split, or a request whose opening flag closed a frame the
+  // line had left open), not a request the host began.
+  const bool closedByThisFrame = HuntsForFlags(m_mode) && rec.opening == 0;
+  // A resend the line damaged is still that resend: its head (command, address, length) tells.
+  constexpr size_t kHead = 7;
+  const bool damagedResend = (damaged || rec.check == FrameCheck::Bad) && rec.bytes.size() >= kHead &&
+                             m_owedFor.size() >= kHead &&
+                             std::equal(m_owedFor.begin(), m_owedFor.begin() + kHead, rec.bytes.begin());
+  if (m_owedUpTo > BytesOutBy(nowMs) && rec.bytes != m_owedFor && !closedByThisFrame && !damagedResend) {
     rec.whileOwed = true;
     ++m_whileOwed;
   }
@@ -351,11 +360,13 @@ std::vector<uint8_t> CHandsetModel::MakeNoise(uint32_t count) {
 void CHandsetModel::HandleOverrun(const RawFrame& frame, FrameRecord rec, ReplyCheck check, uint64_t nowMs) {
   // The handset cannot know what it missed; the record shows what the host sent, so that a
   // resend of the request being answered still counts as one.
+  bool damaged = true;
   if (!frame.overflow) {
     DecodedRequest req = DecodeRequest(frame.bytes);
+    damaged = !req.fcsOk;
     rec.bytes = req.fcsOk ? std::move(req.payload) : std::move(req.unescaped);
   }
-  CheckOwed(rec, nowMs);
+  CheckOwed(rec, nowMs, damaged);
   if (m_scenario.busy == BusyMode::Drop) {
     rec.outcome = "lost: busy";
     Record(std::move(rec));

@@ -183,7 +183,8 @@ class CHandsetModel {
   void TakeHandovers();
   void DropDue(uint64_t nowMs);
   // Marks rec when it came while a reply to another request was owed; rec.bytes is set.
-  void CheckOwed(FrameRecord& rec, uint64_t nowMs);
+  // damaged: the frame failed its check (a resend the line spoiled still counts as the resend).
+  void CheckOwed(FrameRecord& rec, uint64_t nowMs, bool damaged = false);
   uint64_t BytesOutBy(uint64_t nowMs) const;
   void Enter(HandsetMode mode, uint32_t baud);
   void Record(FrameRecord rec);

@@ -13,6 +13,8 @@ void CReplyWait::Reset() { *this = CReplyWait{}; }
 
 void CReplyWait::OnNewRequest(Work work, uint64_t txEnd, uint64_t nowMs, bool expectsReply) {
   WriteOff();  // the caller waited for them; a speed change may have left some
+  m_suspect = m_writtenOffLast;
+  m_writtenOffLast = false;
   m_work = work;
   m_answered = false;
   m_sends = 1;
@@ -106,8 +108,13 @@ CReplyWait::Next CReplyWait::OnGiveUp(uint64_t nowMs) {
 }
 
 void CReplyWait::OnQuiet() {
+  m_writtenOffLast = !m_owed.empty();
   WriteOff();
   m_state = State::Idle;
+}
+
+uint32_t CReplyWait::ConfirmMs(uint32_t leastMs) const {
+  return static_cast<uint32_t>(std::max<uint64_t>(leastMs, kSlowFactor * m_slowestMs[static_cast<size_t>(m_work)]));
 }
 
 uint32_t CReplyWait::QuietMs(uint32_t periodMs) const {

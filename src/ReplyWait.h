@@ -26,6 +26,8 @@ class CReplyWait {
     Retry,   // refused: a short wait before it goes again, in which any ACK means the replies
              // are out of step (it would answer a send the engine took the NAK for)
     Listen,  // after the final jump's ACK: no reply may come now
+    Confirm, // the first answer after replies were written off: were it a late one, the real
+             // one would follow within the handset's time, so none may come before going on
   };
   // What the engine does after a reply.
   enum class Next : uint8_t {
@@ -78,6 +80,11 @@ class CReplyWait {
   void BeginSettle() { m_state = State::Settle; }
   void BeginRetry() { m_state = State::Retry; }
   void BeginListen() { m_state = State::Listen; }
+  void BeginConfirm() { m_state = State::Confirm; }
+  // The request in hand went after owed replies were written off: its answer may be a late one.
+  bool Suspect() const { return m_suspect; }
+  // How long to listen after such an answer: twice the slowest answer of its kind.
+  uint32_t ConfirmMs(uint32_t leastMs) const;
   void EndWait() { m_state = State::Idle; }
 
   State GetState() const { return m_state; }
@@ -117,6 +124,8 @@ class CReplyWait {
   std::deque<Send> m_owed;  // oldest first
   bool m_answered = false;
   bool m_heard = false;  // a frame came after the last send
+  bool m_suspect = false;         // the request in hand follows a write-off
+  bool m_writtenOffLast = false;  // the last wait ended in a write-off
   uint32_t m_sends = 0;
   uint64_t m_lastActivityMs = 0;
   uint64_t m_slowestMs[kWorkKinds] = {};

@@ -289,6 +289,7 @@ class CTarviselDlg {
   RxPacket m_rxPacket;         // the reply being handled
   RxPacket m_heldResp;         // the answer held over a drain
   std::atomic<bool> m_bStopAsked{false};
+  bool m_bSendSplit = false;  // the block in hand was refused before it had all gone out
   int m_nEraseCycles = 0;  // erase-and-restart cycles of this download
   std::optional<CWaitCursorCapture> m_eraseWait;
 

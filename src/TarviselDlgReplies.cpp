@@ -37,6 +37,7 @@ void CTarviselDlg::NoteRequest(bool expectsReply) {
   m_services.KillTimer(TM_WAIT_NOTE);
   const uint64_t now = m_services.ClockMs();
   m_waitSinceMs = now;
+  m_bSendSplit = false;
   m_wait.OnNewRequest(WorkInHand(), m_comm.GetTxEnd(), now, expectsReply);
 }
 
@@ -46,6 +47,7 @@ void CTarviselDlg::ResendRequest(ResendCause cause) {
   } else {
     m_comm.ResendLastPacket();
   }
+  m_bSendSplit = false;
   m_wait.OnResend(m_comm.GetTxEnd(), m_services.ClockMs());
   ArmReplyTimer(m_nTimerId, m_nTimerMs);
   ResendInfo info;
@@ -139,6 +141,11 @@ long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
 
 void CTarviselDlg::OnAnswer(uint64_t nowMs) {
   const bool accepted = ValidateResponse();
+  if (accepted && m_bSendSplit) {
+    // The block was refused in pieces: an ACK now answers some other send.
+    EndOutOfStep();
+    return;
+  }
   // A NAK in download mode: the handset waits for the request again. DM errors are left to
   // the reply timer.
   const bool refusalWantsResend = !accepted && m_nState == DL_DOWNLOAD;
@@ -165,6 +172,13 @@ void CTarviselDlg::OnAnswer(uint64_t nowMs) {
         ArmQuietTimer();
       break;
     case CReplyWait::Next::Advance:
+      if (m_wait.Suspect()) {
+        const uint32_t ms = m_wait.ConfirmMs(kSecondReplyMs);
+        trace::Printf("engine: the first answer after a write-off: listening %u ms before going on\n", ms);
+        m_wait.BeginConfirm();
+        m_services.SetTimer(TM_WAIT, ms);
+        break;
+      }
       AdvanceWithHeldAnswer();
       break;
     case CReplyWait::Next::SendAgain:
@@ -211,6 +225,17 @@ void CTarviselDlg::OnDamagedFrame(uint64_t nowMs) {
 bool CTarviselDlg::IsAck() const { return m_comm.GetRxSize() >= 1 && m_pResp[0] == kAckCode; }
 
 void CTarviselDlg::OnEarlyReply() {
+  // A refusal while a block is still on its way: noise made a flag in it (or more), and the
+  // handset refused the piece before it. The rest arrives as a frame of its own and is refused
+  // too; that refusal is the send's answer. A split block can never be acknowledged.
+  if (m_nState == DL_DOWNLOAD && !IsAck() && m_wait.GetState() == CReplyWait::State::Reply &&
+      m_wait.RequestWork() == CReplyWait::Work::Block && m_wait.Owed() == 1) {
+    ValidateResponse();
+    trace::Printf("engine: a refusal while the block was still on its way: noise split it\n");
+    m_bSendSplit = true;
+    m_wait.OnActivity(m_services.ClockMs());
+    return;
+  }
   // An answer to an earlier request. Another ACK of it changes nothing; anything else disowns
   // an answer already acted on. Before the first download-mode request has left, no such answer
   // has been taken: what comes then answers the switch to download mode (its reply again, or
@@ -268,6 +293,10 @@ void CTarviselDlg::OnWaitTimer() {
     case CReplyWait::State::Retry:
       m_wait.EndWait();
       OnRefused();
+      return;
+    case CReplyWait::State::Confirm:
+      m_wait.EndWait();
+      AdvanceWithHeldAnswer();
       return;
     case CReplyWait::State::Drain:
     case CReplyWait::State::GiveUp:

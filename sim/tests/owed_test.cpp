@@ -82,3 +82,20 @@ TEST(HandsetOwed, CountsEveryOffenceAndTheRecordLineShowsIt) {
 }
 
 }  // namespace
+
+// A download request whose closing flag the line damaged stays open in the handset's receiver
+// until the host's next frame opens: that flag closes it, and the refusal it earns is owed from
+// then on. The next frame could not have waited for it.
+TEST(HandsetOwed, AFrameWhoseOpeningFlagClosedADamagedOneIsNotSentWhileOwed) {
+  Bench b("start=download");
+  b.Send("7E A0 72 55 7A", 57600);  // the closing 7E damaged into 7A
+  b.Wait(3000);
+  b.Send("7E A0 72 55 7E", 57600);
+  const auto& rec = b.model.Records();
+  ASSERT_EQ(rec.size(), 2u);
+  EXPECT_EQ(rec[0].check, FrameCheck::Bad);
+  EXPECT_EQ(rec[1].check, FrameCheck::Ok);
+  EXPECT_FALSE(rec[1].whileOwed) << rec[1].outcome;
+  EXPECT_EQ(b.model.RequestsWhileOwed(), 0u);
+  EXPECT_EQ(b.Reply(), "A1 FB 44 7E 02 6A D3 7E");
+}

@@ -64,6 +64,7 @@ void CVirtualWindow::KillTimer(uint32_t id) {
 void CVirtualWindow::Pause(uint32_t ms) {
   m_pauses.push_back(PauseRecord{Now(), ms});
   Record(JournalKind::Pause, std::to_string(ms) + " ms");
+  if (m_pauseHook) m_pauseHook(ms);
   // Work in flight would finish during a real pause; let it, without dispatching anything.
   Settle(false);
   m_now += ms;

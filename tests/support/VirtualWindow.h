@@ -76,6 +76,9 @@ class CVirtualWindow : public CWindowServices {
   // Work in flight outside the window's thread; see the top of this file.
   void AddBusyProbe(std::function<bool()> busy);
   void SetBusyTimeout(std::chrono::milliseconds bound) { m_busyTimeout = bound; }
+  // Called as each pause begins, with its length (what another thread does meanwhile: an
+  // interrupt, say).
+  void SetPauseHook(std::function<void(uint32_t ms)> hook) { m_pauseHook = std::move(hook); }
   // Dispatches one Run call may make before it gives up (a handler that feeds itself).
   void SetDispatchLimit(uint64_t limit) { m_dispatchLimit = limit; }
 
@@ -126,6 +129,7 @@ class CVirtualWindow : public CWindowServices {
   std::atomic<uint64_t> m_now{0};
   std::function<void(const WindowMessage&)> m_handler;
   std::vector<std::function<bool()>> m_probes;
+  std::function<void(uint32_t)> m_pauseHook;
   std::chrono::milliseconds m_busyTimeout{10'000};
   uint64_t m_dispatchLimit = 1'000'000;
   uint64_t m_dispatchesThisRun = 0;
