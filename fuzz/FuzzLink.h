@@ -74,20 +74,27 @@ inline bool Fcs16Ends(const uint8_t* p, size_t n) {
 }
 
 // What every delivered reply must be, given the framing it arrived in.
-inline void CheckReply(const RxPacket& p, Rx rx, const CBssComm& comm) {
+inline void CheckReply(const RxPacket& p, Rx rx) {
   FUZZ_CHECK(p.size <= kRxBufSize, "a reply larger than its buffer");
   FUZZ_CHECK(p.checkSize <= p.size, "more check bytes than bytes");
   FUZZ_CHECK(p.PayloadSize() + p.checkSize == p.size, "payload and check bytes do not add up");
   FUZZ_CHECK(p.size > 0, "an empty reply");
+  FUZZ_CHECK(p.dload == (rx == Rx::Dload), "a reply marked with another framing");
   const bool cut = p.size == kRxBufSize && p.checkSize == 0;
+  if (p.check == RxCheck::Damaged) {
+    FUZZ_CHECK(rx != Rx::Raw9600, "a raw reply marked damaged");
+    FUZZ_CHECK(p.checkSize == 0, "a damaged reply with check bytes");
+    return;
+  }
   switch (rx) {
     case Rx::Raw9600:
-      FUZZ_CHECK(p.checkSize == 0, "raw replies have no check bytes");
+      FUZZ_CHECK(p.check == RxCheck::None && p.checkSize == 0, "raw replies have no check bytes");
       for (size_t i = 0; i < p.size; ++i) {
         FUZZ_CHECK(p.bytes[i] != CBssComm::kFlag && p.bytes[i] != CBssComm::kDmFlag, "a flag inside a raw reply");
       }
       break;
     case Rx::DmCrc30:
+      FUZZ_CHECK(p.check == RxCheck::Crc30, "a CRC-30 reply neither checked nor damaged");
       FUZZ_CHECK(cut || p.checkSize == 4, "a CRC-30 reply without its four check bytes");
       if (!cut) {
         const uint8_t* t = p.bytes.data() + p.size - 4;
@@ -96,19 +103,15 @@ inline void CheckReply(const RxPacket& p, Rx rx, const CBssComm& comm) {
       }
       break;
     case Rx::Dload:
-    case Rx::DmPlain: {
-      const CReplyCheck::Kind kind = rx == Rx::Dload ? comm.DloadCheck() : comm.PlainCheck();
+    case Rx::DmPlain:
+      FUZZ_CHECK(p.check == RxCheck::FcsMatch || p.check == RxCheck::FcsMismatch, "a two-byte-check reply unjudged");
       FUZZ_CHECK(cut || p.checkSize == 2, "a two-byte-check reply without them");
       FUZZ_CHECK(p.size >= 3, "a reply shorter than a code and its check");
-      FUZZ_CHECK(kind != CReplyCheck::Kind::Unknown, "delivered before its check kind was settled");
-      if (kind == CReplyCheck::Kind::Fcs16 && !cut) {
-        FUZZ_CHECK(Fcs16Ends(p.bytes.data(), p.size), "an FCS-16 handset's reply that does not check");
-      }
-      if (rx == Rx::Dload && kind == CReplyCheck::Kind::Other) {
-        FUZZ_CHECK(p.size == 3, "an unchecked download-mode reply longer than its code");
+      if (!cut) {
+        FUZZ_CHECK(Fcs16Ends(p.bytes.data(), p.size) == (p.check == RxCheck::FcsMatch),
+                   "a reply whose FCS-16 verdict is wrong");
       }
       break;
-    }
   }
 }
 
@@ -138,7 +141,7 @@ class CFuzzLink : public CMessageTarget {
       return;
     }
     FUZZ_CHECK(msg.message == WM_RX_PACKET, "an unexpected message");
-    CheckReply(msg.packet, rx, *comm);
+    CheckReply(msg.packet, rx);
     if (onReply) onReply(msg.packet);
     ++replies;
   }

@@ -1,12 +1,11 @@
 // The receive path: bytes cut into reads of any size, any silence between them, in every framing
-// state, with the reply-check learning reset and the state changed between reads as the window
-// does between commands. Where the line never fell silent and nothing changed between reads,
+// state, with the state changed between reads as the window does between commands. Where the line never fell silent and nothing changed between reads,
 // the replies must be the same as when all the bytes come in one read.
 //
 // Input: a list of operations, each a byte followed by its arguments:
 //   0 gap len bytes...   one read of len bytes after GapMs(gap) of silence
 //   1 state              the framing: state % 4 (raw 9600, download, DM CRC-30, DM plain)
-//   2                    a new command: the reply checks learn afresh
+//   2                    nothing (once a new command; the link keeps nothing of a command now)
 //   3 gap lenLo lenHi .. one long read (up to 2047 bytes)
 #include "FuzzLink.h"
 
@@ -54,9 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           if (readBegun) onlyCuts = false; else first = link.rx;
           break;
         case 2:
-          link.comm->ResetReplyChecks();
-          onlyCuts = false;
-          break;
+          break;  // once a new command; the link keeps nothing of a command now
         case 3: {
           const uint64_t gap = fuzz::GapMs(in.U8());
           read(gap, in.Bytes(in.U16() % 2048));
