@@ -185,4 +185,43 @@ INSTANTIATE_TEST_SUITE_P(Faults, EnginePtyHarshLineTest,
                                            HarshLine{"adapter=16:62", true},
                                            HarshLine{"check=other", true}));
 
+// Slow and busy handsets behind a pty, with the real receive thread: a late ACK of a block that
+// was NAKed twice, a block write that stalls for 9 s, an erase longer than its timer, block
+// writes longer than the reply time. The handset hears nothing while it erases or writes, or
+// answers A1 then. Each must complete, with the image in the flash and no request sent while a
+// reply was owed.
+struct BusyLine {
+  const char* scenario;
+  uint32_t imageSize;  // from 0x8000: 8 blocks at 0x10000
+  std::chrono::seconds bound;
+};
+
+void PrintTo(const BusyLine& c, std::ostream* os) { *os << c.scenario; }
+
+class EnginePtyBusyHandsetTest : public EnginePtyTest, public ::testing::WithParamInterface<BusyLine> {};
+
+TEST_P(EnginePtyBusyHandsetTest, CompletesWithTheImageAndNothingSentWhileOwed) {
+  const BusyLine& c = GetParam();
+  Start(std::string("start=download; erase-ms=200; ") + c.scenario);
+  win.Controls().SetComboSel(IDC_TYPE, TYPE_EMERGENCY);
+  dlg->OnCommand(IDC_TYPE, CBN_SELCHANGE);
+  Open(MakeImage(c.imageSize, 0x8000));
+  Click(IDC_RUN);
+  ASSERT_TRUE(RunUntil([&] { return !events.finished.empty(); }, c.bound)) << win.Controls().LogPlainText(IDC_LOG);
+  EXPECT_EQ(events.LastOutcome(), Outcome::Completed) << win.Controls().LogPlainText(IDC_LOG);
+  EXPECT_TRUE(Shown("Downloading completed"));
+  dlg.reset();
+  StopHandset();
+  EXPECT_EQ(handset->Model().RequestsWhileOwed(), 0u);
+  const auto& flash = handset->Model().Flash().Bytes();
+  EXPECT_TRUE(std::equal(image.begin() + 0x8000, image.end(), flash.begin() + 0x8000))
+      << "the flash differs from the image";
+}
+
+INSTANTIATE_TEST_SUITE_P(Handsets, EnginePtyBusyHandsetTest,
+                         ::testing::Values(BusyLine{"busy=drop; nak=block:3-4:A1; delay=block:5:3500", 0x10000, 90s},
+                                           BusyLine{"busy=nak; stall=block:3:9000", 0x10000, 90s},
+                                           BusyLine{"busy=nak; stall=erase:1:104000", 0x10000, 280s},
+                                           BusyLine{"busy=nak; write-ms=3100", 0xC000, 90s}));
+
 }  // namespace
