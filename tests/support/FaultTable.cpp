@@ -103,6 +103,8 @@ std::string FaultName(const Fault& f) {
     case FaultKind::Contradiction: return "another reply in the same read";
     case FaultKind::HangUp: return "hang-up";
     case FaultKind::WrongSpeed: return std::string("wrong speed ") + span;
+    case FaultKind::BusyDeaf: return "at work past its reply time, deaf meanwhile";
+    case FaultKind::BusyRefusing: return "at work past its reply time, A1 meanwhile";
   }
   return "?";
 }
@@ -140,6 +142,11 @@ std::string Case::Rule() const {
     }
     case FaultKind::HangUp: rule = "hangup=" + k + n; break;
     case FaultKind::WrongSpeed: rule = "speed=" + k + list + ":" + std::to_string(kOtherSpeed); break;
+    case FaultKind::BusyDeaf:
+    case FaultKind::BusyRefusing:
+      rule = std::string(fault.kind == FaultKind::BusyDeaf ? "busy=drop" : "busy=nak") + "; stall=" + k + n + ":" +
+             std::to_string(step.replyMs + kLateAfterResendMs);
+      break;
   }
   return variant == Variant::Plain ? "variant=plain; " + rule : rule;
 }
@@ -200,6 +207,8 @@ Expectation Expect(const Case& c) {
       return Completed(Path::Direct);
     case FaultKind::Late:
     case FaultKind::LateBoth:
+    case FaultKind::BusyDeaf:
+    case FaultKind::BusyRefusing:
       return Completed(Path::Resend, 1);
     case FaultKind::Duplicate:
     case FaultKind::TwoInOneRead:
@@ -286,6 +295,11 @@ std::vector<Fault> FaultsFor(const Step& step) {
   for (FaultKind k : {FaultKind::Split, FaultKind::Noise, FaultKind::Late, FaultKind::LateBoth, FaultKind::Duplicate,
                       FaultKind::TwoInOneRead, FaultKind::Contradiction, FaultKind::HangUp}) {
     out.push_back({k, Span::Once, 0});
+  }
+  if (IsDownloadMode(step)) {
+    // Only the download module's flash work keeps the handset from its receive buffer.
+    out.push_back({FaultKind::BusyDeaf, Span::Once, 0});
+    out.push_back({FaultKind::BusyRefusing, Span::Once, 0});
   }
   return out;
 }

@@ -19,7 +19,9 @@
 //     (when the handset was still where the resend could reach it);
 //   - in download mode a reply that contradicts the one taken, or any reply after the final
 //     jump's, means the replies no longer match the requests;
-//   - a handset whose replies fail FCS-16 twice from the first is taken to use another check.
+//   - a handset whose replies fail FCS-16 twice from the first is taken to use another check;
+//   - a handset still at work when the reply time runs out answers the first send late; the
+//     resend, lost or refused while it worked, is waited for before the next request.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,6 +62,8 @@ enum class FaultKind {
   Contradiction,  // another reply right behind it in the same read
   HangUp,         // the handset goes away
   WrongSpeed,     // the reply goes out at another line speed
+  BusyDeaf,       // the work outlasts the reply time; frames that come meanwhile are lost
+  BusyRefusing,   // the same, and frames that come meanwhile are answered A1 after it
 };
 enum class Span { Once, Twice, Thrice, ForGood };
 
