@@ -106,10 +106,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint64_t gap = fuzz::GapMs(in.U8());
         if (!last.whole) break;
         std::vector<Bytes> got;
+        std::vector<RxCheck> checks;
         auto stamp = link.onReply;
         link.onReply = [&](const RxPacket& p) {
           stamp(p);
           got.emplace_back(p.bytes.begin(), p.bytes.begin() + p.size);
+          checks.push_back(p.check);
         };
         // After the silence limit, so that nothing half assembled joins the frame.
         link.now += std::max<uint64_t>(gap, CBssComm::kInterByteLimitMs + 1);
@@ -132,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         switch (link.rx) {
           case fuzz::Rx::DmPlain:
           case fuzz::Rx::Dload:
-            delivered = fits && body.size() >= 3;
+            delivered = fits;  // too short for a reply, it still goes on, marked damaged
             break;
           case fuzz::Rx::Raw9600:
             // Raw keeps the escapes: the frame as sent, without its flag.
@@ -146,7 +148,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (link.rx == fuzz::Rx::DmPlain || link.rx == fuzz::Rx::Dload) {
           FUZZ_CHECK(got.size() == (delivered ? 1u : 0u), "an echo delivered or not");
-          if (delivered) FUZZ_CHECK(got[0] == prefix(body), "an echo's bytes");
+          if (delivered && body.size() >= 3) {
+            FUZZ_CHECK(checks[0] == RxCheck::FcsMatch, "an echo whose FCS-16 does not match");
+            FUZZ_CHECK(got[0] == prefix(body), "an echo's bytes");
+          }
+          if (delivered && body.size() < 3) FUZZ_CHECK(checks[0] == RxCheck::Damaged, "a short echo not marked damaged");
         }
         break;
       }
