@@ -137,11 +137,57 @@ void CQtWindowServices::KillTimer(uint32_t id) {
 }
 
 void CQtWindowServices::Pause(uint32_t ms) {
+  const bool filter = m_stopButton && m_pauseDepth == 0 && qApp;
   ++m_pauseDepth;
   QEventLoop loop;
   QTimer::singleShot(std::chrono::milliseconds(ms), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  if (filter) {
+    qApp->installEventFilter(this);
+    loop.exec();
+    qApp->removeEventFilter(this);
+    // What waited is handed on now, in order, as if it had come after the pause.
+    std::vector<HeldInput> held = std::move(m_heldInput);
+    m_heldInput.clear();
+    for (HeldInput& h : held) {
+      if (h.receiver) QCoreApplication::postEvent(h.receiver, h.event.release());
+    }
+  } else {
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+  }
   --m_pauseDepth;
+}
+
+bool CQtWindowServices::eventFilter(QObject* watched, QEvent* event) {
+  if (m_pauseDepth == 0) return false;
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+      break;
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+      if (!qobject_cast<QWidget*>(watched)) return false;
+      m_heldInput.push_back({QPointer<QObject>(watched), std::unique_ptr<QEvent>(event->clone())});
+      return true;  // waits, as the paused window does
+    default:
+      return false;
+  }
+  // A mouse event reaches the native window first and is passed on to the widget under it:
+  // only the widget's copy is judged.
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget) return false;
+  const bool onStop = m_stopButton && m_stopButton->isEnabled() &&
+                      (widget == m_stopButton || m_stopButton->isAncestorOf(widget));
+  if (onStop) return false;
+  m_heldInput.push_back({QPointer<QObject>(watched), std::unique_ptr<QEvent>(event->clone())});
+  return true;
 }
 
 uint64_t CQtWindowServices::ClockMs() {

@@ -16,6 +16,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "platform/PostQueue.h"
 #include "platform/TimerTable.h"
@@ -58,10 +60,22 @@ class CQtWindowServices : public QObject, public CWindowServices {
   void ReleaseCapture() override;
   CDialogControls& Controls() override;
 
+  // Stop reaches the engine even while it pauses: during a pause every other input waits, but
+  // the Stop button stays clickable, tells the engine at once (onStop) and its click is handled
+  // when the pause is over.
+  void SetStopButton(QWidget* button) { m_stopButton = button; }
+  void SetStopDuringPause(std::function<void()> onStop) { m_onStopDuringPause = std::move(onStop); }
+  void StopDuringPause() {
+    if (m_onStopDuringPause) m_onStopDuringPause();
+  }
+
   bool IsPaused() const { return m_pauseDepth > 0; }
   bool IsHandling() const { return m_handlerDepth > 0; }
   int WaitCursorDepth() const { return m_waitCursorDepth; }
   bool IsCaptured() const { return m_captured; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void DispatchNext();
@@ -76,6 +90,13 @@ class CQtWindowServices : public QObject, public CWindowServices {
   std::function<void(const WindowMessage&)> m_handler;
   std::function<void()> m_afterDispatch;
   QPointer<QWidget> m_window;
+  QPointer<QWidget> m_stopButton;
+  struct HeldInput {
+    QPointer<QObject> receiver;
+    std::unique_ptr<QEvent> event;
+  };
+  std::vector<HeldInput> m_heldInput;  // input that came during a pause
+  std::function<void()> m_onStopDuringPause;
   CDialogControls* m_controls = nullptr;
   int m_handlerDepth = 0;
   int m_pauseDepth = 0;

@@ -5,6 +5,7 @@
 CTarviselSession::CTarviselSession() : m_window(std::make_unique<CTarviselWindow>(m_services)) {
   m_services.AttachWindow(m_window.get(), m_window.get());
   m_dlg = std::make_unique<CTarviselDlg>(m_services);
+  m_services.SetStopDuringPause([this] { m_dlg->AskStop(); });
   m_window->SetAboutRunner([this] {
     CAboutDlg about(m_window.get());
     about.exec();
@@ -19,6 +20,7 @@ CTarviselSession::CTarviselSession() : m_window(std::make_unique<CTarviselWindow
 
 CTarviselSession::~CTarviselSession() {
   m_services.SetAfterDispatch({});
+  m_services.SetStopDuringPause({});
   m_dlg.reset();
   m_services.AttachWindow(nullptr, nullptr);
   m_window.reset();

@@ -55,7 +55,11 @@ void CTarviselWindow::Build() {
         auto* button = new CImageButton(text, this);
         button->move(rect.topLeft());  // the button takes the size of its up image
         const int id = control.id;
-        connect(button, &QAbstractButton::clicked, this, [this, id] { m_services.SendCommand(id, BN_CLICKED); });
+        connect(button, &QAbstractButton::clicked, this, [this, id] {
+          if (id == IDC_STOP && m_services.IsPaused()) m_services.StopDuringPause();
+          m_services.SendCommand(id, BN_CLICKED);
+        });
+        if (id == IDC_STOP) m_services.SetStopButton(button);
         widget = button;
         break;
       }

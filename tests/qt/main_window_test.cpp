@@ -362,3 +362,35 @@ TEST_F(MainWindowTest, TheLogViewShowsBoldColouredLinesAndFollowsTheNewest) {
 }
 
 }  // namespace
+
+namespace {
+
+// A technician's Stop during one of the engine's pauses (Info waits 2 s before it asks): every
+// other click waits for the pause as before, but Stop is heard at once, and nothing more goes
+// to the handset.
+TEST_F(MainWindowTest, StopClickedDuringAPauseSendsNothingMore) {
+  StartHandset();
+  StartWindow();
+  QTimer watcher;
+  bool clicked = false;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (clicked || !session->Services().IsPaused()) return;
+    clicked = true;
+    Click(IDC_RUN);  // a click that must wait for the pause, not be lost or handled in it
+    Click(IDC_STOP);
+  });
+  watcher.start(20);
+  Click(IDC_INFO);
+  ASSERT_TRUE(WaitFor([&] { return LogText().find("Downloader stopped!!") != std::string::npos; }, 10000)) << LogText();
+  watcher.stop();
+  EXPECT_TRUE(clicked);
+  QTest::qWait(1500);
+  StopHandset();
+  size_t versionRequests = 0;
+  for (const auto& f : handset->Model().Records()) versionRequests += !f.bytes.empty() && f.bytes[0] == 0x00;
+  EXPECT_EQ(versionRequests, 0u) << "the version request went after the Stop\n" << LogText();
+  EXPECT_TRUE(modals->Saw("First, Select right bin file"))
+      << "the Run clicked in the pause was handled after it (no image: refused)\n" << LogText();
+}
+
+}  // namespace
