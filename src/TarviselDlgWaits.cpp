@@ -1,0 +1,148 @@
+// The engine's waits: each request noted as it goes, its reply timer, the quiet time before owed
+// replies are written off, the short listens, the notes of a long wait, and the pauses that a
+// Stop cuts short. CReplyWait decides; this arms the timers and acts when they run out.
+#include <cstdio>
+
+#include "TarviselDlg.h"
+#include "platform/Trace.h"
+
+namespace {
+// A line in the log this often while a long wait goes on.
+constexpr uint32_t kWaitNoteMs = 10000;
+}  // namespace
+
+void CTarviselDlg::NoteRequest(bool expectsReply) {
+  if (m_wait.Owed() > 0) {
+    trace::Printf("engine: %zu owed replies written off before a new request\n", m_wait.Owed());
+  }
+  m_services.KillTimer(TM_WAIT);
+  m_services.KillTimer(TM_WAIT_NOTE);
+  const uint64_t now = m_services.ClockMs();
+  m_waitSinceMs = now;
+  m_bSendSplit = false;
+  m_wait.OnNewRequest(WorkInHand(), m_comm.GetTxEnd(), now, expectsReply);
+}
+
+void CTarviselDlg::ResendRequest(ResendCause cause) {
+  if (m_nState == DL_TO_DM) {
+    m_comm.SendToDmSequence(m_comm.GetLastCmd());
+  } else {
+    m_comm.ResendLastPacket();
+  }
+  m_bSendSplit = false;
+  m_wait.OnResend(m_comm.GetTxEnd(), m_services.ClockMs());
+  ArmReplyTimer(m_nTimerId, m_nTimerMs);
+  ResendInfo info;
+  info.phase = m_phase.value_or(EnginePhase::Module);
+  info.cause = cause;
+  info.send = static_cast<int>(m_wait.Sends());
+  if (m_wait.RequestWork() == CReplyWait::Work::Block)
+    info.address = m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx - 1) * 4096u;
+  m_events.OnResend(info);
+}
+
+void CTarviselDlg::ArmReplyTimer(uint32_t id, uint32_t ms) {
+  m_nTimerId = id;
+  m_nTimerMs = ms;
+  // A handset that has shown it takes longer than the period is given that long: resends it
+  // cannot take while busy only cost a drain.
+  const uint32_t armed = m_wait.ReplyMs(WorkInHand(), ms);
+  if (armed != ms) trace::Printf("engine: reply time %u ms for a handset this slow (period %u ms)\n", armed, ms);
+  m_replyDueMs = m_services.ClockMs() + armed;
+  m_services.SetTimer(id, armed);
+  if (armed > kWaitNoteMs) m_services.SetTimer(TM_WAIT_NOTE, kWaitNoteMs);
+}
+
+void CTarviselDlg::ArmQuietTimer() {
+  const uint64_t now = m_services.ClockMs();
+  const uint64_t due = m_wait.LastActivityMs() + m_wait.QuietMs(m_nTimerMs);
+  m_services.SetTimer(TM_WAIT, due > now ? static_cast<uint32_t>(due - now) : 1);
+  if (m_wait.QuietMs(m_nTimerMs) > kWaitNoteMs) m_services.SetTimer(TM_WAIT_NOTE, kWaitNoteMs);
+}
+
+void CTarviselDlg::OnWaitTimer() {
+  const CReplyWait::State state = m_wait.GetState();
+  switch (state) {
+    case CReplyWait::State::Settle:
+      m_wait.EndWait();
+      if (m_nDlStep == STEP_WRITE) {
+        SendFinalJump();
+      } else {
+        DloadStep();
+      }
+      return;
+    case CReplyWait::State::Listen:
+      m_wait.EndWait();
+      FinishDownload();
+      return;
+    case CReplyWait::State::Retry:
+      m_wait.EndWait();
+      OnRefused();
+      return;
+    case CReplyWait::State::Confirm:
+      m_wait.EndWait();
+      AdvanceWithHeldAnswer();
+      return;
+    case CReplyWait::State::Drain:
+    case CReplyWait::State::GiveUp:
+      break;
+    default:
+      return;
+  }
+  const uint64_t now = m_services.ClockMs();
+  const uint32_t quiet = m_wait.QuietMs(m_nTimerMs);
+  const uint64_t due = m_wait.LastActivityMs() + quiet;
+  if (now < due) {
+    m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(due - now));
+    return;
+  }
+  trace::Printf("engine: %zu owed replies did not come in %u ms of quiet: written off\n", m_wait.Owed(), quiet);
+  m_services.KillTimer(TM_WAIT_NOTE);
+  m_wait.OnQuiet();
+  if (state == CReplyWait::State::Drain) {
+    AdvanceWithHeldAnswer();
+  } else {
+    EraseAgain();
+  }
+}
+
+void CTarviselDlg::NoteWaiting() {
+  const uint64_t s = (m_services.ClockMs() - m_waitSinceMs) / 1000;
+  char text[160];
+  switch (m_wait.GetState()) {
+    case CReplyWait::State::Reply:
+      std::snprintf(text, sizeof text,
+                    m_wait.RequestWork() == CReplyWait::Work::Erase ? "Flash erase: no answer yet after %llu s"
+                                                                    : "No answer yet after %llu s",
+                    static_cast<unsigned long long>(s));
+      break;
+    case CReplyWait::State::Drain:
+      std::snprintf(text, sizeof text,
+                    "Answered; waiting for the answer still owed to the request sent again (%llu s)",
+                    static_cast<unsigned long long>(s));
+      break;
+    case CReplyWait::State::GiveUp:
+      std::snprintf(text, sizeof text, "No answer: waiting for the handset to fall quiet before erasing again (%llu s)",
+                    static_cast<unsigned long long>(s));
+      break;
+    default:
+      return;
+  }
+  QueueLog(4, text);
+  m_services.SetTimer(TM_WAIT_NOTE, kWaitNoteMs);
+}
+
+bool CTarviselDlg::PauseFor(uint32_t ms) {
+  m_services.Pause(ms);
+  if (!m_bStopAsked) return true;
+  trace::Printf("engine: Stop came during a pause: nothing more is sent\n");
+  return false;
+}
+
+void CTarviselDlg::StopAwaiting() {
+  m_services.KillTimer(m_nTimerId);
+  m_services.KillTimer(TM_WAIT);
+  m_services.KillTimer(TM_WAIT_NOTE);
+  m_wait.Reset();
+  m_eraseWait.reset();
+}
