@@ -122,11 +122,6 @@ std::optional<int> ParsePortNumber(const std::string& text) {
   return std::nullopt;
 }
 
-const char* DownloadTypeName(int type) {
-  static const char* const kNames[] = {"normal", "emergency", "font", "change-emergency", "change-normal"};
-  return type >= 0 && type < 5 ? kNames[type] : "unknown";
-}
-
 size_t HandsetCount(const CliOptions& o) {
   if (!o.devices.empty()) return o.devices.size();
   return o.ports.empty() ? 1 : o.ports.size();

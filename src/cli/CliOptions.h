@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "DownloadType.h"
+
 enum class CliCommand { None, Download, Info, ToDm, Ports };
 // How the questions the window would ask get their answer.
 enum class CliAnswer { Ask, Yes, No };
@@ -38,8 +40,6 @@ std::optional<int> ParseDownloadType(const std::string& text);
 std::optional<int> ParsePortNumber(const std::string& text);
 // "57600" -> 0, "115200" -> 1.
 std::optional<int> ParseSpeedIndex(const std::string& text);
-// The command line's name of a download type: "normal", ..., "change-normal".
-const char* DownloadTypeName(int type);
 // How many handsets the options name: the --device paths, else the --port numbers, else the
 // stored PORT.
 size_t HandsetCount(const CliOptions& options);

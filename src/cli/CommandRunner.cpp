@@ -278,10 +278,8 @@ std::vector<std::string> HandsetDevices(const CliOptions& o) {
 }
 
 std::optional<int> SelectedSpeed(const CliOptions& o) {
-  const int idx = o.speedIdx.value_or(CRegistry::ReadInt(CRegistry::kBaud, CRegistry::kDefaultBaud));
-  if (idx == 0) return 57600;
-  if (idx == 1) return 115200;
-  return std::nullopt;  // a stored index the window has no speed for
+  // A stored index the window has no speed for has none.
+  return SpeedOfIndex(o.speedIdx.value_or(CRegistry::ReadInt(CRegistry::kBaud, CRegistry::kDefaultBaud)));
 }
 
 int RunLinkCommand(const CliOptions& options, const std::string& device, ConsoleStreams& console) {
