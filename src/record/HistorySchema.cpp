@@ -31,6 +31,8 @@ constexpr const char* kSteps[] = {
          elapsed_s REAL,
          resends INTEGER,
          tool_version TEXT);)",
+    // 2
+    "CREATE INDEX downloads_by_start ON downloads (start);",
 };
 static_assert(std::size(kSteps) == kHistorySchemaVersion, "one step for each version");
 

@@ -6,8 +6,8 @@ struct sqlite3;
 
 #include <string>
 
-// 1: the table of downloads.
-inline constexpr int kHistorySchemaVersion = 1;
+// 1: the table of downloads. 2: an index by start time (newest first, --since).
+inline constexpr int kHistorySchemaVersion = 2;
 // Marks the file as ours (PRAGMA application_id): "TRVS".
 inline constexpr int kHistoryApplicationId = 0x54525653;
 

@@ -232,6 +232,52 @@ TEST_F(HistoryDbTest, FilesThatAreNoHistoryOfOursAreLeftAsTheyAre) {
   }
 }
 
+// A database the first schema made, with a row in it, as an older tarvisel left it.
+TEST_F(HistoryDbTest, AnOlderDatabaseIsUpgradedInPlaceAndKeepsItsRows) {
+  fs::create_directories(dir + "/sub");
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
+    std::string error;
+    ASSERT_TRUE(UpgradeHistorySchema(db.get(), 1, error)) << error;
+    char* message = nullptr;
+    ASSERT_EQ(sqlite3_exec(db.get(),
+                           "INSERT INTO downloads (start, \"end\", device, outcome, exit) "
+                           "VALUES ('2026-01-01T00:00:00.000Z', '2026-01-01T00:01:00.000Z', '/dev/ttyUSB0', 'completed', 0)",
+                           nullptr, nullptr, &message),
+              SQLITE_OK)
+        << (message ? message : "");
+  }
+  auto version = [&] {
+    sqlite3* raw = nullptr;
+    sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, &sqlite3_close);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db.get(), "PRAGMA user_version", -1, &s, nullptr);
+    const int v = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
+    sqlite3_finalize(s);
+    return v;
+  };
+  ASSERT_EQ(version(), 1);
+  {
+    // Read as it is where it cannot be written; here it can.
+    auto db = Open(CHistoryDb::Access::Read);
+    ASSERT_TRUE(db);
+    EXPECT_EQ(All(*db).size(), 1u);
+  }
+  EXPECT_EQ(version(), kHistorySchemaVersion);
+  auto db = Open();
+  ASSERT_TRUE(db);
+  std::string error;
+  ASSERT_TRUE(db->Append(Row("2026-12-08T09:00:00.000Z", "/dev/ttyUSB1", "no-reply"), error)) << error;
+  const auto rows = All(*db);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].device, "/dev/ttyUSB0");
+  EXPECT_EQ(rows[1].exit, 0);
+  EXPECT_EQ(rows[0].outcome, "no-reply");
+}
+
 TEST_F(HistoryDbTest, ReadingAFileThatIsNotThereCreatesNothing) {
   std::string error;
   EXPECT_FALSE(CHistoryDb::Open(path, CHistoryDb::Access::Read, error));
