@@ -9,6 +9,8 @@
 
 #include "ConsoleQuestions.h"
 #include "ConsoleView.h"
+#include "DeviceFacts.h"
+#include "DownloadRecorder.h"
 #include "ExitStatus.h"
 #include "FontParameters.h"
 #include "InterruptWatcher.h"
@@ -37,12 +39,14 @@ class CRun final : public CEngineEvents {
         m_device(device),
         m_console(console),
         m_view(console.err, ConsoleStyle{console.errIsTerminal, options.quiet}, [this] { return m_win.ClockMs(); }),
-        m_questions(m_view, options.answer, console.inIsTerminal, console.in) {}
+        m_questions(m_view, options.answer, console.inIsTerminal, console.in),
+        m_recorder(HistoryPathOf(options), [this](const std::string& text) { m_view.Note(text, true); }, &m_facts) {}
 
   int Execute();
 
   // --- what the engine reports ---
   void OnImageOpened(const ImageInfo& image) override {
+    m_recorder.Image(image);
     if (image.status == ImageStatus::Refused) Settle(RunEnd::Refused);
     if (image.status == ImageStatus::Declined) Settle(RunEnd::Declined);
   }
@@ -58,8 +62,10 @@ class CRun final : public CEngineEvents {
     m_json->Progress(progress, m_progressClock.Rate(progress, now));
   }
   void OnProgrammed(uint64_t elapsedMs) override { m_view.Programmed(elapsedMs); }
+  void OnResend(const ResendInfo&) override { m_recorder.Resend(); }
   void OnPhoneInfo(const PhoneInfo& info) override {
     m_phone = info;
+    m_recorder.Phone(info);
     if (m_json) m_json->Phone(info);
   }
   void OnPortError(const std::string&) override { Settle(RunEnd::PortFailed); }
@@ -90,6 +96,8 @@ class CRun final : public CEngineEvents {
   CRealTimeWindow m_win;
   CConsoleView m_view;
   CConsoleQuestions m_questions;
+  CUdevFacts m_facts;
+  CDownloadRecorder m_recorder;
   std::optional<CJsonEventWriter> m_json;
   CProgressClock m_progressClock;
   std::optional<RunEnd> m_end;
@@ -104,9 +112,14 @@ class CRun final : public CEngineEvents {
 bool CRun::Prepare() {
   std::string logFile = m_options.logFile;
   if (!m_options.logDir.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(m_options.logDir, ec);
-    logFile = HandsetLogPath(m_options.logDir, m_device, std::time(nullptr));
+    // A file of its own, never one that is there already.
+    CHandsetLog log;
+    std::string error;
+    if (!LogFolderWritable(m_options.logDir, error) || !log.Create(m_options.logDir, m_device, std::time(nullptr), error)) {
+      m_view.Note(error, true);
+      return false;
+    }
+    logFile = log.Path();
   }
   if (!logFile.empty() && !m_view.OpenLogFile(logFile)) {
     m_view.Note("cannot write the log file " + logFile, true);
@@ -198,6 +211,8 @@ int CRun::Execute() {
     }
     device = std::move(traced);
   }
+  if (*command == EngineCommand::Download)
+    m_recorder.Begin({m_device, m_options.image, DownloadTypeName(m_options.type), SelectedSpeed(m_options)});
 
   // Before the engine starts its receive thread, so that the thread inherits the signal mask.
   CInterruptWatcher watcher([this] { m_win.PostMessage(WM_CLI_INTERRUPT, 0, 0); },
@@ -246,6 +261,7 @@ int CRun::Result() {
   const char* what = m_options.command == CliCommand::Download ? "download"
                      : m_options.command == CliCommand::Info   ? "info"
                                                                  : "todm";
+  m_recorder.Finish(EndName(end), status);
   m_view.Result(std::string("result: ") + what + " " + DescribeEnd(end) + " (exit " + std::to_string(status) + ")",
                 status != kExitOk);
   if (m_json) m_json->Finished(EndName(end), status);

@@ -9,6 +9,7 @@
 #include "CliOptions.h"
 #include "CommandRunner.h"
 #include "ExitStatus.h"
+#include "HistoryCommand.h"
 #include "Station.h"
 
 int main(int argc, char** argv) {
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   ConsoleStreams console{std::cout, std::cerr, std::cin, isatty(STDERR_FILENO) == 1, isatty(STDIN_FILENO) == 1};
   if (options.command == CliCommand::Ports) return RunPortsCommand(console);
+  if (options.command == CliCommand::History) return RunHistoryCommand(options, console);
 
   const std::vector<std::string> devices = HandsetDevices(options);
   if (devices.size() == 1) return RunLinkCommand(options, devices.front(), console);

@@ -13,7 +13,7 @@ struct DownloadRecord {
   std::string tty;     // the device node it leads to
   std::string serial;  // the USB serial number, where udev knows it
   std::string byId;    // its /dev/serial/by-id name, where udev knows it
-  std::string image;   // the image's path as given
+  std::string image;   // the image's absolute path
   std::optional<int64_t> size;
   std::string sha256;  // of the image, lower-case hex
   std::string type;    // "normal", ..., "change-normal"

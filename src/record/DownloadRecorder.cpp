@@ -34,6 +34,7 @@ void CDownloadRecorder::Begin(const DownloadStart& start, SteadyTime began) {
   m_inProgress = true;
   m_began = began;
   m_row = DownloadRecord{};
+  m_imagePath = start.image;
   if (m_path.empty()) return;
   const auto ago = std::chrono::steady_clock::now() - began;
   m_row.start = IsoUtc(std::chrono::system_clock::now() -
@@ -44,8 +45,10 @@ void CDownloadRecorder::Begin(const DownloadStart& start, SteadyTime began) {
   m_row.tty = id.tty;
   m_row.serial = id.serial;
   m_row.byId = id.byId;
-  m_row.image = start.image;
+  // Which image a handset got: a path that still says so when read from another folder.
   std::error_code ec;
+  const std::filesystem::path image = std::filesystem::absolute(start.image, ec);
+  m_row.image = ec ? start.image : image.lexically_normal().string();
   const auto size = std::filesystem::file_size(start.image, ec);
   if (!ec) m_row.size = static_cast<int64_t>(size);
   m_row.sha256 = FileSha256(start.image);
@@ -76,7 +79,7 @@ bool CDownloadRecorder::Finish(const std::string& outcome, int exitStatus) {
   m_row.elapsedS = std::round(elapsed * 1000.0) / 1000.0;
   m_row.outcome = outcome;
   m_row.exit = exitStatus;
-  if (m_image && m_image->path == m_row.image) {
+  if (m_image && m_image->path == m_imagePath) {
     m_row.imageVersion = std::to_string(static_cast<int32_t>(m_image->version));
   }
   std::string error;

@@ -14,7 +14,7 @@
 // What a front-end knows of a download as it starts.
 struct DownloadStart {
   std::string device;  // as given
-  std::string image;   // as given
+  std::string image;   // as given (the row keeps it absolute)
   std::string type;    // DownloadTypeName
   std::optional<int> speed;
   bool countsResends = true;  // false: the engine's resends are not seen (a station's crashed handset)
@@ -50,6 +50,7 @@ class CDownloadRecorder {
   CDeviceFacts* m_facts;
   DownloadRecord m_row;
   std::optional<ImageInfo> m_image;
+  std::string m_imagePath;  // as given: the engine reports it so
   SteadyTime m_began{};
   bool m_inProgress = false;
 };

@@ -26,9 +26,11 @@ class RecorderTest : public ::testing::Test {
     db = dir + "/history.sqlite";
     image = dir + "/fw.bin";
     std::ofstream(image) << "abc";
+    fs::current_path(dir);
   }
   void TearDown() override {
     std::error_code ec;
+    fs::current_path("/", ec);
     fs::remove_all(dir, ec);
   }
   std::vector<DownloadRecord> Rows() {
@@ -37,7 +39,8 @@ class RecorderTest : public ::testing::Test {
     if (!h) return {};
     return h->Rows({}, error).value_or(std::vector<DownloadRecord>{});
   }
-  DownloadStart Start(const std::string& device) { return {device, image, "emergency", 115200, true}; }
+  // The image as a relative path given in its folder.
+  DownloadStart Start(const std::string& device) { return {device, "./fw.bin", "emergency", 115200, true}; }
 
   std::string dir, db, image;
   std::vector<std::string> warnings;
@@ -63,7 +66,7 @@ TEST_F(RecorderTest, ADownloadsRowHoldsWhatItsFrontEndAndTheEngineSaid) {
 
   CDownloadRecorder recorder(db, [&](const std::string& w) { warnings.push_back(w); }, &facts);
   recorder.Begin(Start(dir + "/link"));
-  recorder.Image({ImageStatus::Accepted, image, 3, 203});
+  recorder.Image({ImageStatus::Accepted, "./fw.bin", 3, 203});
   recorder.Phone({"Ver02.03    KVH100A ", "Mar 14 2024", "PCB", 203});
   for (int i = 0; i < 3; ++i) recorder.Resend();
   ASSERT_TRUE(recorder.Finish("completed", 0));
@@ -153,7 +156,7 @@ TEST_F(RecorderTest, TheWindowRecordsItsDownloadsAloneWithTheExitStatusOfTheOutc
     ++contexts;
     return Start("/dev/ttyS0");
   });
-  window.OnImageOpened({ImageStatus::Accepted, image, 3, 204});
+  window.OnImageOpened({ImageStatus::Accepted, "./fw.bin", 3, 204});
   // Info and ToDM are no downloads.
   window.OnStarted(EngineCommand::Info);
   window.OnPhoneInfo({"Ver02.04", "", "", 204});
