@@ -124,7 +124,8 @@ std::string CStationView::StatusLine(const HandsetStatus& s, size_t labelWidth) 
 
 void CStationView::Changed(size_t index, const HandsetStatus& s, const std::string& event) {
   m_dirty = true;
-  if (m_style.terminal || index >= m_decile.size()) return;
+  if (m_style.terminal) return;
+  if (index >= m_decile.size()) m_decile.resize(index + 1, 0);
   if (event == "finished") {
     HandsetLine(s, "result " + ResultText(s) + " after " + MinutesSeconds(s.elapsedS), s.exit != kExitOk);
     return;
@@ -164,14 +165,28 @@ void CStationView::Above(const std::string& text, const char* colour) {
   m_out << std::flush;
 }
 
-void CStationView::Draw(const std::vector<HandsetStatus>& handsets) {
-  if (!m_style.terminal || !m_dirty) return;
-  m_dirty = false;
+size_t CStationView::LabelWidth(const std::vector<HandsetStatus>& handsets) {
   size_t label = 0;
   for (const auto& h : handsets) label = std::max(label, TextWidth(h.device));
-  label = std::min(label, kMaxLabel);
+  return std::min(label, kMaxLabel);
+}
+
+void CStationView::Draw(const std::vector<HandsetStatus>& handsets) {
+  if (!m_style.terminal || !m_dirty) return;
+  const size_t label = LabelWidth(handsets);
   std::vector<std::string> lines;
   for (const auto& h : handsets) lines.push_back(StatusLine(h, label));
+  DrawLines(std::move(lines));
+}
+
+void CStationView::DrawLines(std::vector<std::string> lines) {
+  if (!m_style.terminal) return;
+  m_dirty = false;
+  if (m_drawn > lines.size()) {
+    // Fewer lines than last time: the spare ones are cleared from the block's end.
+    m_out << "\x1b[" << m_drawn << "A\r\x1b[J";
+    m_drawn = 0;
+  }
   if (m_drawn > 0) m_out << "\x1b[" << m_drawn << "A";
   for (const auto& line : lines) m_out << "\r\x1b[K" << line << '\n';
   m_drawn = lines.size();
