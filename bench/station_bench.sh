@@ -49,7 +49,7 @@ cleanup() {
   [ -n "${STATION_BENCH_KEEP:-}" ] && echo "kept $work" >&2 || rm -rf "$work"
 }
 trap cleanup EXIT
-export TARVISEL_SETTINGS="$work/settings" LC_ALL=C
+export TARVISEL_SETTINGS="$work/settings" XDG_DATA_HOME="$work/data" LC_ALL=C
 
 # The image: START bytes, then random data up to the trailer in the last 37 bytes.
 start=$((0x10000)) version=203
