@@ -104,6 +104,7 @@ class CWatch {
   bool m_outBroken = false;
   bool m_draining = false;  // Ctrl-C once: no new downloads
   bool m_aborted = false;   // Ctrl-C twice or SIGTERM
+  bool m_ended = false;
   Clock::time_point m_killAt;
   Clock::time_point m_lastDraw{};
 };
@@ -229,8 +230,8 @@ void CWatch::Concluded(size_t i) {
     m_view.Counts(Counts());
   } else if (again) {
     p.retryAt = Clock::now() + m_setup.retryPause;
-    m_view.PortLine(p.link, "tried again in a moment (try " + std::to_string(p.tries + 1) + " of " +
-                                std::to_string(m_options.retries + 1) + ")");
+    m_view.PortLine(p.link, "try " + std::to_string(p.tries + 1) + " of " + std::to_string(m_options.retries + 1) +
+                                " in a moment");
   } else {
     ++m_failed;
     m_view.Counts(Counts());
@@ -303,13 +304,16 @@ void CWatch::Draw(bool force) {
     if (!p->present) s.state = "unplugged";
     else if (!p->matched) s.state = "not matched (" + p->whyNot + ")";
     else if (p->leftAlone) s.state = "left alone (present at the start)";
-    else if (p->retryAt) s.state = "tried again in a moment (try " + std::to_string(p->tries + 1) + ")";
+    else if (p->retryAt) s.state = "try " + std::to_string(p->tries + 1) + " of " + std::to_string(m_options.retries + 1) + " in a moment";
     else if (p->nextWaiting) s.state = "plugged in again: waits";
-    else if (!p->hasDownload || (!p->Running() && m_draining)) s.state = "waiting";
+    else if (!p->hasDownload) s.state = "waiting";
     if (s.download && !p->present && !p->Running() && !p->download.Finished()) s.download = nullptr;
     shown.push_back(std::move(s));
   }
-  const std::string note = m_aborted ? "ending every handset" : m_draining ? "no new downloads (Ctrl-C ends them)" : "";
+  const std::string note = m_ended     ? ""
+                           : m_aborted ? "ending every handset"
+                           : m_draining ? "no new downloads (Ctrl-C again ends the running ones)"
+                                        : "";
   m_view.Draw(shown, Counts(), note);
   m_lastDraw = Clock::now();
 }
@@ -376,8 +380,10 @@ int CWatch::Run() {
       if (m_ports[i]->retryAt && Clock::now() >= *m_ports[i]->retryAt) Retry(i);
     Draw();
   }
-  m_ports.clear();  // each process goes with its port
+  m_ended = true;
+  m_view.Handsets().MarkChanged();
   Draw(true);
+  m_ports.clear();  // each process goes with its port
   const WatchCounts c{m_completed, m_failed, 0};
   const int status = m_aborted ? kExitInterrupted : m_failed == 0 ? kExitOk : kExitNoReply;
   m_view.Handsets().Note("watch: " + CountsText(c) + "; exit " + std::to_string(status));

@@ -20,6 +20,8 @@ CWatchView::CWatchView(std::ostream& out, ConsoleStyle style, size_t columns)
     : m_style(style), m_lines(out, style, 0, columns) {}
 
 void CWatchView::PortLine(const std::string& link, const std::string& text, bool error) {
+  // A terminal's block shows where each port is; only what went wrong goes above it.
+  if (m_style.terminal && !error) return;
   m_lines.Note(link + ": " + text, error);
 }
 
@@ -36,7 +38,10 @@ std::string CWatchView::PortText(const PortShown& port, size_t labelWidth) const
     shown.phase = port.state;  // shown where a phase would be
   }
   std::string text = m_lines.StatusLine(shown, labelWidth);
-  if (port.download && !port.state.empty()) text += "; " + port.state;
+  if (port.download && !port.state.empty()) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();  // the handset's version ends in spaces
+    text += "; " + port.state;
+  }
   return CutText(text, m_lines.Columns() - 1);
 }
 

@@ -32,7 +32,7 @@ class CWatchView {
 
   // The lines a station shows of a handset (its events, red lines, notes) and the block.
   CStationView& Handsets() { return m_lines; }
-  // A line about a port: plain "LINK: text"; on a terminal above the block.
+  // A line about a port: plain "LINK: text"; on a terminal only an error's, above the block.
   void PortLine(const std::string& link, const std::string& text, bool error = false);
   // Without a terminal, the count after a handset's end.
   void Counts(const WatchCounts& counts);
