@@ -5,8 +5,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
-
 #include "Watch.h"
 #include "WatchView.h"
 
