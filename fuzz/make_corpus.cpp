@@ -210,6 +210,9 @@ void CliOptions() {
                         "--yes", "--retry", "2", "--new-only", "--json", "--log-dir", "logs", "--no-history"}));
   Put(t, "history", line({"history", "--history", "h.sqlite", "--since", "2026-12-08 09:15", "--outcome", "no-reply",
                           "--device", "/dev/ttyUSB0", "--csv"}));
+  // Once the clock's 64-bit nanoseconds overflowed on it.
+  Put(t, "history-since-year-4052", line({"history", "--history", "h.sqlite", "--since", "4052-12-08 09:15", "--outcome",
+                                          "no-seply", "--device", "/d*ev/ttyUSB0", "--csv"}));
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ std::optional<Clock::time_point> ParseUserTime(const std::string& text) {
   const bool utc = at < text.size() && text[at] == 'Z';
   if (utc) ++at;
   if (at != text.size()) return std::nullopt;
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || y < 1970) return std::nullopt;
+  // The clock counts nanoseconds in 64 bits: years beyond 2262 do not fit.
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || y < 1970 || y > 2200) return std::nullopt;
   tm.tm_year = y - 1900;
   tm.tm_mon = mo - 1;
   tm.tm_mday = d;

@@ -57,6 +57,9 @@ TEST(IsoTime, WhatAUserMayTypeForSince) {
       {"yesterday", nullptr},
       {"2026-12-08 09", nullptr},
       {"2026-12-08T09:15:02+09:00", nullptr},
+      {"2200-12-31Z", "2200-12-31T00:00:00.000Z"},
+      {"4052-12-08 09:15", nullptr},  // beyond the clock's 64-bit nanoseconds
+      {"1969-12-31Z", nullptr},
       {"", nullptr},
   };
   for (const auto& c : cases) {
