@@ -49,7 +49,7 @@ cleanup() {
   [ -n "${STATION_BENCH_KEEP:-}" ] && echo "kept $work" >&2 || rm -rf "$work"
 }
 trap cleanup EXIT
-export TARVISEL_SETTINGS="$work/settings" LC_ALL=C
+export TARVISEL_SETTINGS="$work/settings" XDG_DATA_HOME="$work/data" LC_ALL=C
 
 # The image: START bytes, then random data up to the trailer in the last 37 bytes.
 start=$((0x10000)) version=203
@@ -104,35 +104,8 @@ for i in $(seq "$handsets"); do
     { echo "handset $i: its flash differs from the image" >&2; exit 1; }
 done
 
-# From a handset's line log ("SECONDS host|handset BIT/S BYTES..."): the programming phase,
-# from the first block write to the end of the last block's ACK on the line (the engine waits
-# 200 ms before it sends the final jump), its least time (the bytes that crossed in it, 10 bits each) and the time it took; the
-# same from the first byte sent to the end of the final jump's ACK. A request starts with the
-# first host line after a reply; the log may split its first bytes (7E DD: a block write, 7E C0:
-# the jump) over two lines when the simulator ran late.
-line_figures() {
-  awk '
-    {
-      t = $1; who = $2; baud = $3; n = NF - 3; byte = 10 / baud
-      if (w0 == "") w0 = t - byte
-      whole += n * byte
-      if (who == "host" && prev == "handset") { start = t; head = ""; need = 2; held = 0 }
-      if (p0 != "" && p1 == "") prog += n * byte
-      if (who == "host" && need > 0) {
-        held += n * byte
-        for (k = 4; k <= NF && need > 0; k++) { head = head " " $k; need-- }
-        if (need == 0 && head == " 7E DD") {
-          if (p0 == "") { p0 = start; prog += held }
-          blocks++
-        }
-        if (need == 0 && head == " 7E C0" && blocks > 0 && p1 == "") { p1 = hend; prog -= held }
-      }
-      w1 = t + n * byte
-      if (who == "handset") hend = w1
-      prev = who
-    }
-    END { printf "%d %.3f %.3f %.3f %.3f\n", blocks, prog, p1 - p0, whole, w1 - w0 }' "$1"
-}
+# The figures of a handset's line log: bench/line_figures.awk.
+line_figures() { awk -f "$root/bench/line_figures.awk" "$1"; }
 
 # The engine's pauses between the first request and the final ACK (NORMAL at 115200 bit/s):
 # 300 ms after the version reply, 3000 before download mode, 2000 before the first download
@@ -143,7 +116,7 @@ read -r elapsed user sys <"$work/station.cpu"
 read -r own_user own_sys <"$work/own"
 rows=() worst=""
 for i in $(seq "$handsets"); do
-  read -r blocks pl pm wl wm <<<"$(line_figures "$work/h$i.line")"
+  read -r blocks pl pm wl wm _ <<<"$(line_figures "$work/h$i.line")"
   [ "$blocks" -eq $((size / 4096)) ] || { echo "handset $i: $blocks block writes for $((size / 4096)) blocks (a resend?)" >&2; exit 1; }
   pr=$(awk -v a="$pl" -v b="$pm" 'BEGIN { printf "%.4f", a / b }')
   wr=$(awk -v a="$wl" -v p="$pauses" -v b="$wm" 'BEGIN { printf "%.4f", (a + p) / b }')

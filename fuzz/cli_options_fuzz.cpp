@@ -18,6 +18,7 @@ bool AllOf(const std::string& s, bool (*pred)(char)) {
 }
 bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsLowerHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); }
 
 }  // namespace
 
@@ -63,8 +64,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int n = std::stoi(b);
     FUZZ_CHECK(n >= CDlgFont::kMinBlockCount && n <= CDlgFont::kMaxBlockCount, "the font block count");
   }
-  if (options.command != CliCommand::Download) {
+  const bool flashes = options.command == CliCommand::Download || options.command == CliCommand::Watch;
+  if (!flashes) {
     FUZZ_CHECK(options.image.empty(), "an image outside a download");
   }
+  if (options.command == CliCommand::Watch) {
+    FUZZ_CHECK(options.answer != CliAnswer::Ask, "a watch without --yes or --no");
+    FUZZ_CHECK(!options.portsDir.empty(), "an empty ports folder");
+  }
+  FUZZ_CHECK(options.retries >= 0 && options.retries <= 100, "the tries again");
+  for (const auto& id : options.matches) {
+    FUZZ_CHECK(id.vendor.size() == 4 && id.product.size() == 4 && AllOf(id.vendor, IsLowerHex) &&
+                   AllOf(id.product, IsLowerHex),
+               "a USB id");
+  }
+  FUZZ_CHECK(!(options.noHistory && !options.historyFile.empty()), "--history with --no-history");
+  // Stored times compare as text: --since must be one of them.
+  if (!options.since.empty()) FUZZ_CHECK(options.since.size() == 24 && options.since.back() == 'Z', "--since's time");
+  if (!options.outcomeFilter.empty()) FUZZ_CHECK(IsRecordedOutcome(options.outcomeFilter), "--outcome");
+  FUZZ_CHECK(!(options.csv && options.json && options.command == CliCommand::History), "--csv with --json");
   return 0;
 }

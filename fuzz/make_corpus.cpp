@@ -206,6 +206,13 @@ void CliOptions() {
   Put(t, "todm-yes-and-no", line({"todm", "--yes", "--no"}));
   Put(t, "help", line({"--help"}));
   Put(t, "ports", line({"ports"}));
+  Put(t, "watch", line({"watch", "fw.bin", "--ports-dir", "/tmp/by-id", "--match", "0403:6001", "--match", "1A86:7523",
+                        "--yes", "--retry", "2", "--new-only", "--json", "--log-dir", "logs", "--no-history"}));
+  Put(t, "history", line({"history", "--history", "h.sqlite", "--since", "2026-12-08 09:15", "--outcome", "no-reply",
+                          "--device", "/dev/ttyUSB0", "--csv"}));
+  // Once the clock's 64-bit nanoseconds overflowed on it.
+  Put(t, "history-since-year-4052", line({"history", "--history", "h.sqlite", "--since", "4052-12-08 09:15", "--outcome",
+                                          "no-seply", "--device", "/d*ev/ttyUSB0", "--csv"}));
 }
 
 }  // namespace

@@ -214,6 +214,13 @@ CPtyHandset::End CPtyHandset::Run(int stopFd) {
   }
   using Clock = std::chrono::steady_clock;
   const Clock::time_point t0 = Clock::now();
+  if (m_lineLog.is_open()) {
+    // Time 0 on the wall clock, for a script that compares the line with what happened elsewhere.
+    const auto wall = std::chrono::system_clock::now().time_since_epoch();
+    char head[64];
+    std::snprintf(head, sizeof head, "# t0 %.6f", std::chrono::duration<double>(wall).count());
+    m_lineLog << head << '\n' << std::flush;
+  }
   auto nowNs = [&] {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count());
   };

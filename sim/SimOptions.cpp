@@ -114,7 +114,8 @@ into download mode when its flash was left incomplete, and says so on stderr.
   --link PATH             make PATH a symbolic link to the slave (removed at exit)
   --pace                  move bytes at the line rate, 10 bits a byte, both ways
   --line-log FILE         write every byte that crosses the line to FILE as hex lines,
-                          "SECONDS host|handset BIT/S BYTES", in the order they crossed
+                          "SECONDS host|handset BIT/S BYTES", in the order they crossed,
+                          after a first line "# t0 SECONDS": the wall-clock time of 0
   --exit-after-download   exit 0 once the final jump has been acknowledged
   --help, -h              this text
 )") + CScenario::SyntaxHelp();

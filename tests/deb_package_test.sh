@@ -34,8 +34,9 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ -n "$(field Description)" ] || fail "no Description"
 depends=$(field Depends)
 echo "Depends: $depends"
-# From the binaries: the C and C++ run-time libraries and libudev (tarvisel-cli ports).
-for lib in libc6 libstdc++6 libudev1; do
+# From the binaries: the C and C++ run-time libraries, libudev (the ports' facts), SQLite (the
+# record of every download) and nettle (its images' SHA-256).
+for lib in libc6 libstdc++6 libudev1 libsqlite3-0 libnettle8; do
   printf '%s\n' "$depends" | tr ',' '\n' | grep -q "^ *$lib\( \|$\)" || fail "Depends lacks $lib"
 done
 if [ "$gui" = ON ]; then

@@ -181,6 +181,9 @@ TEST(PtyHandset, HangUpClosesTheLine) {
 TEST(PtyHandset, PacedDownloadEndsAfterTheFinalJump) {
   const std::string logPath = ::testing::TempDir() + "/sim_pty_line_log";
   std::vector<uint8_t> sent;
+  auto wallNow = [] { return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count(); };
+  const double wallBefore = wallNow();
+  double wallAfter = 0;
   {
     Runner r("start=download; jump-ms=0; erase-ms=0; reboot-ms=0; flash-fill=00; pace=on",
              PtyOptions{false, "", true, logPath});
@@ -205,10 +208,18 @@ TEST(PtyHandset, PacedDownloadEndsAfterTheFinalJump) {
     EXPECT_EQ(flash[0x1FFF], 0x00);
     EXPECT_EQ(r.pty.Model().DownloadsCompleted(), 1u);
     for (const auto& q : requests) sent.insert(sent.end(), q.begin(), q.end());
+    wallAfter = wallNow();
   }
 
   std::ifstream log(logPath);
   ASSERT_TRUE(log.is_open());
+  // Time 0 on the wall clock first, as the test saw it around the run.
+  std::string head;
+  ASSERT_TRUE(std::getline(log, head));
+  ASSERT_EQ(head.rfind("# t0 ", 0), 0u) << head;
+  const double wallT0 = std::stod(head.substr(5));
+  EXPECT_LE(wallT0, wallAfter);
+  EXPECT_GE(wallT0, wallBefore);
   std::vector<uint8_t> fromHost, fromHandset;
   double last = 0, blockStart = -1, blockAck = -1;
   size_t blockBytes = 0;

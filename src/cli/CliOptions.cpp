@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <sstream>
 
 #include "DlgFont.h"
+#include "HistoryPath.h"
+#include "IsoTime.h"
 
 namespace {
 
@@ -16,30 +19,48 @@ std::string Lower(std::string text) {
 }
 
 constexpr double kMaxTimeoutSecs = 1e6;
+constexpr int kMaxRetries = 100;
 
 struct Raw {
-  std::string type, speed, timeout;
-  std::vector<std::string> ports;
+  std::string type, speed, timeout, retry, since;
+  std::vector<std::string> ports, matches;
   bool yes = false, no = false;
 };
 
-void AddLinkOptions(CLI::App& sub, CliOptions& o, Raw& raw) {
+// The choices of a download (or info, todm) every handset gets alike.
+void AddChoices(CLI::App& sub, CliOptions& o, Raw& raw) {
   sub.add_option("--type", raw.type, "normal | emergency | font | change-emergency | change-normal");
+  sub.add_option("--speed", raw.speed, "57600 or 115200; default the stored BAUD");
+  auto* yes = sub.add_flag("--yes", raw.yes, "answer Yes to the questions");
+  auto* no = sub.add_flag("--no", raw.no, "answer No to the questions");
+  yes->excludes(no);
+  sub.add_option("--log-dir", o.logDir, "each handset's log, with time stamps, in a file of its own in DIR");
+  sub.add_flag("--json", o.json, "JSON Lines of each handset's events on standard output");
+}
+
+// Which handsets, and what one handset alone may have.
+void AddHandsetOptions(CLI::App& sub, CliOptions& o, Raw& raw) {
   // Each may be given again for another handset; one value an occurrence.
   sub.add_option("--port", raw.ports, "1 or 2 (COM1, COM2); default the stored PORT; repeat for more handsets")
       ->allow_extra_args(false);
   sub.add_option("--device", o.devices, "a device path instead of a port number; repeat for more handsets")
       ->allow_extra_args(false);
-  sub.add_option("--speed", raw.speed, "57600 or 115200; default the stored BAUD");
-  auto* yes = sub.add_flag("--yes", raw.yes, "answer Yes to the questions");
-  auto* no = sub.add_flag("--no", raw.no, "answer No to the questions");
-  yes->excludes(no);
   sub.add_option("--log", o.logFile, "also write the log, with time stamps, to FILE");
-  sub.add_option("--log-dir", o.logDir, "each handset's log, with time stamps, in a file of its own in DIR");
-  sub.add_flag("--json", o.json, "JSON Lines of each handset's events on standard output");
   sub.add_option("--trace-wire", o.traceFile, "write every byte sent and received as hex lines to FILE");
   sub.add_flag("--quiet", o.quiet, "only errors and the result");
   sub.add_option("--timeout", raw.timeout, "give up after SECS seconds in all (exit 1)");
+}
+
+void AddHistoryFile(CLI::App& sub, CliOptions& o, bool canTurnOff) {
+  auto* file = sub.add_option("--history", o.historyFile,
+                              "the record of every download: FILE instead of $XDG_DATA_HOME/tarvisel/history.sqlite");
+  if (!canTurnOff) return;
+  sub.add_flag("--no-history", o.noHistory, "keep no record of the downloads")->excludes(file);
+}
+
+void AddFontOptions(CLI::App& sub, CliOptions& o) {
+  sub.add_option("--font-address", o.fontAddress, "FONT: the start address, hex digits");
+  sub.add_option("--font-blocks", o.fontBlocks, "FONT: the number of 64 KB blocks, 1..100");
 }
 
 bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
@@ -76,6 +97,32 @@ bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
   }
   if (raw.yes) o.answer = CliAnswer::Yes;
   if (raw.no) o.answer = CliAnswer::No;
+  if (o.command == CliCommand::Watch && o.answer == CliAnswer::Ask)
+    return message = "watch: --yes or --no answers the questions of every handset (the version differs, an odd "
+                     "start address)", false;
+  for (const auto& text : raw.matches) {
+    const auto id = ParseUsbId(text);
+    if (!id) return message = "--match: VENDOR:PRODUCT, four hexadecimal digits each (for example 0403:6001), not \"" +
+                              text + "\"", false;
+    o.matches.push_back(*id);
+  }
+  if (!raw.retry.empty()) {
+    const bool digits = raw.retry.size() <= 3 &&
+                        std::all_of(raw.retry.begin(), raw.retry.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+    if (!digits || std::stoi(raw.retry) > kMaxRetries)
+      return message = "--retry: a number of tries again from 0 to 100, not \"" + raw.retry + "\"", false;
+    o.retries = std::stoi(raw.retry);
+  }
+  if (o.portsDir.empty()) return message = "--ports-dir: an empty path", false;
+  if (!raw.since.empty()) {
+    const auto at = ParseUserTime(raw.since);
+    if (!at) return message = "--since: a date (2026-12-08) or a time (2026-12-08 09:15, local; a Z at the end for "
+                              "UTC), not \"" + raw.since + "\"", false;
+    o.since = IsoUtc(*at);
+  }
+  if (!o.outcomeFilter.empty() && !IsRecordedOutcome(o.outcomeFilter))
+    return message = "--outcome: one of completed, no-reply, out-of-step, timeout, refused, read-error, declined, "
+                     "port, line-broke, stopped, interrupted, crashed; not \"" + o.outcomeFilter + "\"", false;
   if (!o.logFile.empty() && !o.logDir.empty()) return message = "--log and --log-dir: one or the other", false;
   if (HandsetCount(o) > 1) {
     // One terminal cannot take an answer for each of several handsets.
@@ -122,14 +169,29 @@ std::optional<int> ParsePortNumber(const std::string& text) {
   return std::nullopt;
 }
 
-const char* DownloadTypeName(int type) {
-  static const char* const kNames[] = {"normal", "emergency", "font", "change-emergency", "change-normal"};
-  return type >= 0 && type < 5 ? kNames[type] : "unknown";
-}
-
 size_t HandsetCount(const CliOptions& o) {
   if (!o.devices.empty()) return o.devices.size();
   return o.ports.empty() ? 1 : o.ports.size();
+}
+
+std::optional<UsbId> ParseUsbId(const std::string& text) {
+  const std::string t = Lower(text);
+  const auto hex4 = [](const std::string& part) {
+    return part.size() == 4 && std::all_of(part.begin(), part.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
+  };
+  if (t.size() != 9 || t[4] != ':' || !hex4(t.substr(0, 4)) || !hex4(t.substr(5))) return std::nullopt;
+  return UsbId{t.substr(0, 4), t.substr(5)};
+}
+
+bool IsRecordedOutcome(const std::string& name) {
+  static const char* const kNames[] = {"completed", "no-reply", "out-of-step", "timeout", "refused", "read-error",
+                                       "declined",  "port",     "line-broke",  "stopped", "interrupted", "crashed"};
+  return std::any_of(std::begin(kNames), std::end(kNames), [&](const char* n) { return name == n; });
+}
+
+std::string HistoryPathOf(const CliOptions& o) {
+  if (o.noHistory) return {};
+  return o.historyFile.empty() ? DefaultHistoryPath() : o.historyFile;
 }
 
 std::optional<int> ParseSpeedIndex(const std::string& text) {
@@ -145,14 +207,37 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   app.require_subcommand(1);
   auto* download = app.add_subcommand("download", "run a download of IMAGE (the window's Run)");
   download->add_option("IMAGE", o.image, "the image file (*.bin)")->required();
-  AddLinkOptions(*download, o, raw);
-  download->add_option("--font-address", o.fontAddress, "FONT: the start address, hex digits");
-  download->add_option("--font-blocks", o.fontBlocks, "FONT: the number of 64 KB blocks, 1..100");
+  AddChoices(*download, o, raw);
+  AddHandsetOptions(*download, o, raw);
+  AddFontOptions(*download, o);
+  AddHistoryFile(*download, o, true);
   auto* info = app.add_subcommand("info", "read and print the handset's S/W version, compile date, PCB version");
-  AddLinkOptions(*info, o, raw);
+  AddChoices(*info, o, raw);
+  AddHandsetOptions(*info, o, raw);
   auto* todm = app.add_subcommand("todm", "switch the handset's serial port into DM mode");
-  AddLinkOptions(*todm, o, raw);
+  AddChoices(*todm, o, raw);
+  AddHandsetOptions(*todm, o, raw);
   auto* ports = app.add_subcommand("ports", "list the serial devices present");
+
+  auto* watch = app.add_subcommand("watch", "download IMAGE to each handset plugged in, as its port's link appears");
+  watch->add_option("IMAGE", o.image, "the image file (*.bin)")->required();
+  watch->add_option("--ports-dir", o.portsDir, "the folder of port links to watch (default /dev/serial/by-id)");
+  watch->add_option("--match", raw.matches, "VENDOR:PRODUCT: only USB adapters with these ids; repeat for more")
+      ->allow_extra_args(false);
+  AddChoices(*watch, o, raw);
+  watch->add_option("--retry", raw.retry, "try a handset again up to N times after no reply, a broken line or "
+                                          "replies out of step, while its link stays (default 0)");
+  watch->add_flag("--new-only", o.newOnly, "leave the links present at the start alone");
+  AddFontOptions(*watch, o);
+  AddHistoryFile(*watch, o, true);
+
+  auto* history = app.add_subcommand("history", "the record of every download, newest first");
+  AddHistoryFile(*history, o, false);
+  history->add_option("--since", raw.since, "only downloads that started at or after DATE");
+  history->add_option("--outcome", o.outcomeFilter, "only downloads that ended so (completed, no-reply, ...)");
+  history->add_option("--device", o.deviceFilter, "only downloads to this device (as given, its tty or by-id name)");
+  auto* csv = history->add_flag("--csv", o.csv, "comma-separated values with a header line");
+  history->add_flag("--json", o.json, "one JSON object a line")->excludes(csv);
 
   std::vector<const char*> argv{"tarvisel-cli"};
   for (const auto& a : args) argv.push_back(a.c_str());
@@ -177,6 +262,8 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   else if (info->parsed()) o.command = CliCommand::Info;
   else if (todm->parsed()) o.command = CliCommand::ToDm;
   else if (ports->parsed()) o.command = CliCommand::Ports;
+  else if (watch->parsed()) o.command = CliCommand::Watch;
+  else if (history->parsed()) o.command = CliCommand::History;
   if (!Finish(raw, o, message)) return CliParse::Error;
   options = std::move(o);
   return CliParse::Ok;

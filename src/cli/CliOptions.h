@@ -4,9 +4,20 @@
 #include <string>
 #include <vector>
 
-enum class CliCommand { None, Download, Info, ToDm, Ports };
+#include "DownloadType.h"
+
+enum class CliCommand { None, Download, Info, ToDm, Ports, Watch, History };
 // How the questions the window would ask get their answer.
 enum class CliAnswer { Ask, Yes, No };
+
+// A USB adapter's ids as udev gives them: four lower-case hex digits each.
+struct UsbId {
+  std::string vendor;
+  std::string product;
+  bool operator==(const UsbId&) const = default;
+};
+
+inline constexpr const char* kDefaultPortsDir = "/dev/serial/by-id";
 
 struct CliOptions {
   CliCommand command = CliCommand::None;
@@ -24,6 +35,22 @@ struct CliOptions {
   bool quiet = false;
   bool json = false;                 // JSON Lines on standard output
   std::optional<double> timeoutSecs;
+
+  // The record of every download (download, watch) and its reader (history).
+  std::string historyFile;  // --history FILE; empty: the default place
+  bool noHistory = false;
+
+  // watch
+  std::string portsDir = kDefaultPortsDir;
+  std::vector<UsbId> matches;  // --match: empty takes every link
+  int retries = 0;
+  bool newOnly = false;
+
+  // history: its filters and forms (--json is the field above)
+  std::string since;  // ISO 8601 UTC
+  std::string outcomeFilter;
+  std::string deviceFilter;
+  bool csv = false;
 };
 
 enum class CliParse { Ok, Help, Error };
@@ -38,8 +65,12 @@ std::optional<int> ParseDownloadType(const std::string& text);
 std::optional<int> ParsePortNumber(const std::string& text);
 // "57600" -> 0, "115200" -> 1.
 std::optional<int> ParseSpeedIndex(const std::string& text);
-// The command line's name of a download type: "normal", ..., "change-normal".
-const char* DownloadTypeName(int type);
+// "0403:6001" (any case) -> {"0403", "6001"}.
+std::optional<UsbId> ParseUsbId(const std::string& text);
+// The outcomes a download's row may have (those of --json's "finished" but usage).
+bool IsRecordedOutcome(const std::string& name);
+// Where the record goes: --history FILE, else the default place; empty with --no-history.
+std::string HistoryPathOf(const CliOptions& options);
 // How many handsets the options name: the --device paths, else the --port numbers, else the
 // stored PORT.
 size_t HandsetCount(const CliOptions& options);

@@ -9,6 +9,8 @@
 
 #include "ConsoleQuestions.h"
 #include "ConsoleView.h"
+#include "DeviceFacts.h"
+#include "DownloadRecorder.h"
 #include "ExitStatus.h"
 #include "FontParameters.h"
 #include "InterruptWatcher.h"
@@ -37,12 +39,14 @@ class CRun final : public CEngineEvents {
         m_device(device),
         m_console(console),
         m_view(console.err, ConsoleStyle{console.errIsTerminal, options.quiet}, [this] { return m_win.ClockMs(); }),
-        m_questions(m_view, options.answer, console.inIsTerminal, console.in) {}
+        m_questions(m_view, options.answer, console.inIsTerminal, console.in),
+        m_recorder(HistoryPathOf(options), [this](const std::string& text) { m_view.Note(text, true); }, &m_facts) {}
 
   int Execute();
 
   // --- what the engine reports ---
   void OnImageOpened(const ImageInfo& image) override {
+    m_recorder.Image(image);
     if (image.status == ImageStatus::Refused) Settle(RunEnd::Refused);
     if (image.status == ImageStatus::Declined) Settle(RunEnd::Declined);
   }
@@ -59,8 +63,10 @@ class CRun final : public CEngineEvents {
     m_json->Progress(progress, m_progressClock.Rate(progress, now));
   }
   void OnProgrammed(uint64_t elapsedMs) override { m_view.Programmed(elapsedMs); }
+  void OnResend(const ResendInfo&) override { m_recorder.Resend(); }
   void OnPhoneInfo(const PhoneInfo& info) override {
     m_phone = info;
+    m_recorder.Phone(info);
     if (m_json) m_json->Phone(info);
   }
   void OnPortError(const std::string&) override { Settle(RunEnd::PortFailed); }
@@ -91,6 +97,8 @@ class CRun final : public CEngineEvents {
   CRealTimeWindow m_win;
   CConsoleView m_view;
   CConsoleQuestions m_questions;
+  CUdevFacts m_facts;
+  CDownloadRecorder m_recorder;
   std::optional<CJsonEventWriter> m_json;
   CProgressClock m_progressClock;
   std::optional<RunEnd> m_end;
@@ -109,9 +117,14 @@ class CRun final : public CEngineEvents {
 bool CRun::Prepare() {
   std::string logFile = m_options.logFile;
   if (!m_options.logDir.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(m_options.logDir, ec);
-    logFile = HandsetLogPath(m_options.logDir, m_device, std::time(nullptr));
+    // A file of its own, never one that is there already.
+    CHandsetLog log;
+    std::string error;
+    if (!LogFolderWritable(m_options.logDir, error) || !log.Create(m_options.logDir, m_device, std::time(nullptr), error)) {
+      m_view.Note(error, true);
+      return false;
+    }
+    logFile = log.Path();
   }
   if (!logFile.empty() && !m_view.OpenLogFile(logFile)) {
     m_view.Note("cannot write the log file " + logFile, true);
@@ -203,6 +216,8 @@ int CRun::Execute() {
     }
     device = std::move(traced);
   }
+  if (*command == EngineCommand::Download)
+    m_recorder.Begin({m_device, m_options.image, DownloadTypeName(m_options.type), SelectedSpeed(m_options)});
 
   // Before the engine starts its receive thread, so that the thread inherits the signal mask.
   CInterruptWatcher watcher(
@@ -270,6 +285,7 @@ int CRun::Result() {
   const char* what = m_options.command == CliCommand::Download ? "download"
                      : m_options.command == CliCommand::Info   ? "info"
                                                                  : "todm";
+  m_recorder.Finish(EndName(end), status);
   m_view.Result(std::string("result: ") + what + " " + DescribeEnd(end) + " (exit " + std::to_string(status) + ")",
                 status != kExitOk);
   if (m_json) m_json->Finished(EndName(end), status);
@@ -302,10 +318,8 @@ std::vector<std::string> HandsetDevices(const CliOptions& o) {
 }
 
 std::optional<int> SelectedSpeed(const CliOptions& o) {
-  const int idx = o.speedIdx.value_or(CRegistry::ReadInt(CRegistry::kBaud, CRegistry::kDefaultBaud));
-  if (idx == 0) return 57600;
-  if (idx == 1) return 115200;
-  return std::nullopt;  // a stored index the window has no speed for
+  // A stored index the window has no speed for has none.
+  return SpeedOfIndex(o.speedIdx.value_or(CRegistry::ReadInt(CRegistry::kBaud, CRegistry::kDefaultBaud)));
 }
 
 int RunLinkCommand(const CliOptions& options, const std::string& device, ConsoleStreams& console) {

@@ -2,43 +2,13 @@
 // The serial devices present on this machine, for `tarvisel-cli ports`: the stable
 // /dev/serial/by-id names of USB adapters with the tty each points to and what the kernel's
 // device database says of the adapter, then the ttys themselves.
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
-struct UsbAdapter {
-  std::string vendorId;   // "0403"
-  std::string productId;  // "6001"
-  std::string maker;
-  std::string product;
-  std::string serial;
-  std::string driver;  // the kernel driver of the serial interface ("ftdi_sio", "cdc_acm")
-};
-
-// What is known of the device behind a tty node; the kernel's database, or a test's table.
-class CDeviceFacts {
- public:
-  virtual ~CDeviceFacts() = default;
-  // The USB adapter behind a tty device node; nullopt when it is none or nothing is known.
-  virtual std::optional<UsbAdapter> Adapter(const std::string& ttyPath) = 0;
-};
-
-// The facts from libudev. Without a device database (a container), it knows nothing.
-class CUdevFacts final : public CDeviceFacts {
- public:
-  CUdevFacts();
-  ~CUdevFacts() override;
-  CUdevFacts(const CUdevFacts&) = delete;
-  CUdevFacts& operator=(const CUdevFacts&) = delete;
-  std::optional<UsbAdapter> Adapter(const std::string& ttyPath) override;
-
- private:
-  struct Context;
-  std::unique_ptr<Context> m_udev;
-};
+#include "DeviceFacts.h"
 
 struct SerialPortEntry {
   std::string path;    // as the user would pass it to --device

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ExitStatus.h"
+#include "TextColumns.h"
 
 using json = nlohmann::ordered_json;
 
@@ -15,24 +16,6 @@ namespace {
 constexpr const char* kRed = "\x1b[31m";
 constexpr int kBarWidth = 20;
 constexpr size_t kMaxLabel = 28;
-
-// Code points, not bytes: a device name may hold UTF-8.
-size_t Width(const std::string& text) {
-  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-}
-
-std::string Cut(const std::string& text, size_t width) {
-  size_t seen = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if ((text[i] & 0xC0) != 0x80 && seen++ == width) return text.substr(0, i);
-  }
-  return text;
-}
-
-std::string Pad(const std::string& text, size_t width) {
-  const size_t w = Width(text);
-  return w >= width ? text : text + std::string(width - w, ' ');
-}
 
 template <typename T>
 std::optional<T> Field(const json& e, const char* name) {
@@ -108,10 +91,10 @@ CStationView::CStationView(std::ostream& out, ConsoleStyle style, size_t handset
     : m_out(out), m_style(style), m_columns(columns < 20 ? 20 : columns), m_decile(handsets, 0) {}
 
 std::string CStationView::Label(const std::string& device, size_t width) const {
-  if (Width(device) <= width) return Pad(device, width);
+  if (TextWidth(device) <= width) return PadText(device, width);
   // The end of a name tells adapters apart (the serial number, the port).
   std::string tail = device;
-  while (Width(tail) > width - 1) {
+  while (TextWidth(tail) > width - 1) {
     size_t i = 1;
     while (i < tail.size() && (tail[i] & 0xC0) == 0x80) ++i;
     tail.erase(0, i);
@@ -132,16 +115,17 @@ std::string CStationView::StatusLine(const HandsetStatus& s, size_t labelWidth) 
     bar.resize(kBarWidth, '-');
     char pct[8];
     std::snprintf(pct, sizeof pct, "%3d%%", percent);
-    line += Pad("programming", 13) + " [" + bar + "] " + pct + " " + FormatProgressDetails(p, s.rate);
+    line += PadText("programming", 13) + " [" + bar + "] " + pct + " " + FormatProgressDetails(p, s.rate);
   } else {
     line += s.phase.empty() ? (s.started ? "starting" : "waiting") : s.phase;
   }
-  return Cut(line, m_columns - 1);
+  return CutText(line, m_columns - 1);
 }
 
 void CStationView::Changed(size_t index, const HandsetStatus& s, const std::string& event) {
   m_dirty = true;
-  if (m_style.terminal || index >= m_decile.size()) return;
+  if (m_style.terminal) return;
+  if (index >= m_decile.size()) m_decile.resize(index + 1, 0);
   if (event == "finished") {
     HandsetLine(s, "result " + ResultText(s) + " after " + MinutesSeconds(s.elapsedS), s.exit != kExitOk);
     return;
@@ -181,14 +165,28 @@ void CStationView::Above(const std::string& text, const char* colour) {
   m_out << std::flush;
 }
 
+size_t CStationView::LabelWidth(const std::vector<HandsetStatus>& handsets) {
+  size_t label = 0;
+  for (const auto& h : handsets) label = std::max(label, TextWidth(h.device));
+  return std::min(label, kMaxLabel);
+}
+
 void CStationView::Draw(const std::vector<HandsetStatus>& handsets) {
   if (!m_style.terminal || !m_dirty) return;
-  m_dirty = false;
-  size_t label = 0;
-  for (const auto& h : handsets) label = std::max(label, Width(h.device));
-  label = std::min(label, kMaxLabel);
+  const size_t label = LabelWidth(handsets);
   std::vector<std::string> lines;
   for (const auto& h : handsets) lines.push_back(StatusLine(h, label));
+  DrawLines(std::move(lines));
+}
+
+void CStationView::DrawLines(std::vector<std::string> lines) {
+  if (!m_style.terminal) return;
+  m_dirty = false;
+  if (m_drawn > lines.size()) {
+    // Fewer lines than last time: the spare ones are cleared from the block's end.
+    m_out << "\x1b[" << m_drawn << "A\r\x1b[J";
+    m_drawn = 0;
+  }
   if (m_drawn > 0) m_out << "\x1b[" << m_drawn << "A";
   for (const auto& line : lines) m_out << "\r\x1b[K" << line << '\n';
   m_drawn = lines.size();
@@ -202,12 +200,12 @@ void CStationView::Summary(const std::vector<HandsetStatus>& handsets) {
   m_lastLines.clear();
   size_t device = 6, result = 6;
   for (const auto& h : handsets) {
-    device = std::max(device, Width(h.device));
-    result = std::max(result, Width(ResultText(h)));
+    device = std::max(device, TextWidth(h.device));
+    result = std::max(result, TextWidth(ResultText(h)));
   }
-  m_out << '\n' << Pad("device", device) << "  " << Pad("result", result) << "  " << Pad("time", 6) << "  S/W version\n";
+  m_out << '\n' << PadText("device", device) << "  " << PadText("result", result) << "  " << PadText("time", 6) << "  S/W version\n";
   for (const auto& h : handsets)
-    m_out << Pad(h.device, device) << "  " << Pad(ResultText(h), result) << "  " << Pad(MinutesSeconds(h.elapsedS), 6)
+    m_out << PadText(h.device, device) << "  " << PadText(ResultText(h), result) << "  " << PadText(MinutesSeconds(h.elapsedS), 6)
           << "  " << (h.sw.empty() ? "-" : h.sw) << '\n';
   const auto completed = std::count_if(handsets.begin(), handsets.end(),
                                        [](const HandsetStatus& h) { return h.Finished() && h.exit == kExitOk; });

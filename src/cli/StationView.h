@@ -42,7 +42,7 @@ class CStationView {
   CStationView(std::ostream& out, ConsoleStyle style, size_t handsets, size_t columns = 80);
 
   // The handset's status changed with the event named: a plain line where one is due, or the
-  // block of lines marked for the next Draw.
+  // block of lines marked for the next Draw. Handsets may be added at any index.
   void Changed(size_t index, const HandsetStatus& status, const std::string& event);
   // A line of a handset's log worth showing (errors), or of the station about it.
   void HandsetLine(const HandsetStatus& status, const std::string& text, bool error);
@@ -50,12 +50,19 @@ class CStationView {
   void Note(const std::string& text, bool error = false);
   // Terminal: draws the block of lines again when something changed since the last time.
   void Draw(const std::vector<HandsetStatus>& handsets);
+  // Terminal: the block as these lines (each cut to the width already), at once.
+  void DrawLines(std::vector<std::string> lines);
+  // The width of the device column for these handsets.
+  static size_t LabelWidth(const std::vector<HandsetStatus>& handsets);
+  // Marks the block for the next draw.
+  void MarkChanged() { m_dirty = true; }
   bool NeedsDraw() const { return m_dirty; }
   // The table of results, after the last Draw.
   void Summary(const std::vector<HandsetStatus>& handsets);
 
   // The line a terminal shows for the handset; label is its device, cut to the label width.
   std::string StatusLine(const HandsetStatus& status, size_t labelWidth) const;
+  size_t Columns() const { return m_columns; }
 
  private:
   void Above(const std::string& text, const char* colour);

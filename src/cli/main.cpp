@@ -9,7 +9,9 @@
 #include "CliOptions.h"
 #include "CommandRunner.h"
 #include "ExitStatus.h"
+#include "HistoryCommand.h"
 #include "Station.h"
+#include "Watch.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -29,6 +31,22 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   ConsoleStreams console{std::cout, std::cerr, std::cin, isatty(STDERR_FILENO) == 1, isatty(STDIN_FILENO) == 1};
   if (options.command == CliCommand::Ports) return RunPortsCommand(console);
+  if (options.command == CliCommand::History) return RunHistoryCommand(options, console);
+
+  // Each handset runs in this very program, started again for it alone.
+  std::error_code ec;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  const std::string program = ec ? argv[0] : self;
+  winsize size{};
+  const bool measured = console.errIsTerminal && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
+  if (options.command == CliCommand::Watch) {
+    CUdevFacts facts;
+    WatchSetup setup;
+    setup.command = [&](const std::string& link) { return HandsetCommand(program, options, link); };
+    setup.facts = &facts;
+    if (measured) setup.columns = size.ws_col;
+    return RunWatch(options, console, setup);
+  }
 
   const std::vector<std::string> devices = HandsetDevices(options);
   if (devices.size() == 1) return RunLinkCommand(options, devices.front(), console);
@@ -36,13 +54,8 @@ int main(int argc, char** argv) {
     std::cerr << "tarvisel-cli: " << same->first << " and " << same->second << " are the same device\n";
     return kExitUsage;
   }
-  // Each handset runs in this very program, started again for it alone.
-  std::error_code ec;
-  const std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
   StationSetup setup;
-  setup.command = [&](const std::string& device) { return HandsetCommand(ec ? argv[0] : self, options, device); };
-  winsize size{};
-  if (console.errIsTerminal && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-    setup.columns = size.ws_col;
+  setup.command = [&](const std::string& device) { return HandsetCommand(program, options, device); };
+  if (measured) setup.columns = size.ws_col;
   return RunStation(options, devices, console, setup);
 }

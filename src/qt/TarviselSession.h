@@ -1,12 +1,16 @@
 #pragma once
 // One run of the main window: its Qt services, its widgets and the engine, in the order they
-// must be built and torn down (the engine first, then the widgets, then the services).
+// must be built and torn down (the engine first, then the widgets, then the services), and the
+// record of the downloads it runs.
 #include <functional>
 #include <memory>
 
+#include "DeviceFacts.h"
+#include "DownloadRecorder.h"
 #include "QtWindowServices.h"
 #include "TarviselDlg.h"
 #include "TarviselWindow.h"
+#include "WindowRecorder.h"
 
 class CTarviselSession {
  public:
@@ -26,6 +30,9 @@ class CTarviselSession {
 
  private:
   CQtWindowServices m_services;
+  CUdevFacts m_facts;
+  CDownloadRecorder m_recorder;
+  CWindowRecorder m_recording;  // the engine's events sink: outlives the engine
   std::unique_ptr<CTarviselWindow> m_window;
   std::unique_ptr<CTarviselDlg> m_dlg;
   std::function<void()> m_onClosed;

@@ -15,6 +15,7 @@ void WindowFixture::SetUp() {
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   dir = tmpl;
   setenv("TARVISEL_SETTINGS", (dir + "/settings").c_str(), 1);
+  setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);  // the record of the window's downloads
   modals = std::make_unique<CModalDriver>();
 }
 
@@ -26,6 +27,7 @@ void WindowFixture::TearDown() {
   unsetenv("TARVISEL_COM1");
   unsetenv("TARVISEL_COM2");
   unsetenv("TARVISEL_SETTINGS");
+  unsetenv("XDG_DATA_HOME");
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 }

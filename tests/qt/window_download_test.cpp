@@ -7,6 +7,8 @@
 #include <QTimer>
 
 #include "ControlIds.h"
+#include "HistoryDb.h"
+#include "HistoryPath.h"
 #include "Subprocess.h"
 #include "TextProgressWidget.h"
 #include "WindowFixture.h"
@@ -38,6 +40,12 @@ class WindowDownloadTest : public WindowFixture {
     WindowFixture::TearDown();
   }
   std::string Pty() const { return dir + "/pty"; }
+  // The record in the default place, which the fixture points into its folder.
+  std::vector<DownloadRecord> Recorded() const {
+    std::string error;
+    const auto db = CHistoryDb::Open(DefaultHistoryPath(), CHistoryDb::Access::Read, error);
+    return db ? db->Rows({}, error).value_or(std::vector<DownloadRecord>{}) : std::vector<DownloadRecord>{};
+  }
 
   std::unique_ptr<CChild> sim;
 };
@@ -93,6 +101,18 @@ TEST_F(WindowDownloadTest, NormalDownloadByClickingRunCompletesAndTheFlashHoldsT
   EXPECT_FALSE(session->Services().IsCaptured());
   EXPECT_EQ(w.TextProgress()->Ctrl().GetPos(), (0x10000 - 0x4000) / 4096);  // every block acknowledged
 
+  // The window's downloads go into the same record as the command line's.
+  const auto rows = Recorded();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].outcome, "completed");
+  EXPECT_EQ(rows[0].exit, 0);
+  EXPECT_EQ(rows[0].device, Pty());  // COM1's device
+  EXPECT_EQ(rows[0].image, path);
+  EXPECT_EQ(rows[0].type, "normal");
+  EXPECT_EQ(rows[0].speed, 115200);
+  EXPECT_EQ(rows[0].imageVersion, "203");
+  EXPECT_EQ(rows[0].phoneSw.rfind("Ver02.03", 0), 0u) << rows[0].phoneSw;
+
   session.reset();
   StopSim();
   const std::string flash = ReadWholeFile(dir + "/flash.bin");
@@ -115,6 +135,10 @@ TEST_F(WindowDownloadTest, AHangUpDuringTheEraseGivesTheCursorAndTheMouseBack) {
   EXPECT_FALSE(session->Services().IsCaptured());
   CTarviselWindow& w = session->Window();
   for (int id : {IDC_OPEN, IDC_RUN, IDC_TODM, IDC_INFO}) EXPECT_TRUE(w.IsEnabled(id)) << id;
+  const auto rows = Recorded();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].outcome, "line-broke");
+  EXPECT_EQ(rows[0].exit, 5);
 }
 
 }  // namespace

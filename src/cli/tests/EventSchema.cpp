@@ -115,3 +115,45 @@ StreamCheck CheckEventStream(const std::string& text, const std::vector<std::str
   check.errors = errors.str();
   return check;
 }
+
+WatchStreamCheck CheckWatchStream(const std::string& text) {
+  WatchStreamCheck check;
+  std::ostringstream errors;
+  std::map<std::string, std::vector<std::string>> segments;  // each link's downloads so far, as text
+  std::istringstream in(text);
+  int n = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++n;
+    const json o = json::parse(line, nullptr, false);
+    if (o.is_discarded() || !IsString(o, "device") || !IsString(o, "event")) {
+      errors << "line " << n << ": no event of a device\n";
+      continue;
+    }
+    const std::string device = o["device"];
+    if (o["event"] == "port") {
+      auto& states = check.ports[device];
+      const bool known = IsString(o, "state") && (o["state"] == "appeared" || o["state"] == "gone");
+      if (!known || !IsInt(o, "v") || o["v"] != 1 || !IsNumber(o, "t") || o.size() != 5) {
+        errors << "line " << n << ": port: fields\n";
+        continue;
+      }
+      const std::string state = o["state"];
+      if (state == (states.empty() || states.back() == "gone" ? "gone" : "appeared"))
+        errors << "line " << n << ": " << device << " " << state << " twice or gone first\n";
+      states.push_back(state);
+      continue;
+    }
+    if (!check.ports.count(device)) errors << "line " << n << ": a download before its port appeared\n";
+    auto& downloads = segments[device];
+    if (o["event"] == "started" || downloads.empty()) downloads.emplace_back();
+    downloads.back() += line + "\n";
+  }
+  for (const auto& [device, downloads] : segments)
+    for (const auto& d : downloads) {
+      const StreamCheck one = CheckEventStream(d, {device});
+      errors << one.errors;
+      if (one.devices.count(device)) check.downloads[device].push_back(one.devices.at(device));
+    }
+  check.errors = errors.str();
+  return check;
+}

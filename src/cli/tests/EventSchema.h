@@ -26,3 +26,12 @@ struct StreamCheck {
 
 // devices: the device paths the stream is about; every one must have its finish.
 StreamCheck CheckEventStream(const std::string& text, const std::vector<std::string>& devices);
+
+// A watch's stream: port events ("port", "state" appeared or gone, alternating for each link,
+// appeared first) and, for each link, downloads one after another, each one checked as above.
+struct WatchStreamCheck {
+  std::string errors;
+  std::map<std::string, std::vector<std::string>> ports;      // each link's states in order
+  std::map<std::string, std::vector<DeviceStream>> downloads;  // each link's downloads in order
+};
+WatchStreamCheck CheckWatchStream(const std::string& text);

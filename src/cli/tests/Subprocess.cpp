@@ -59,6 +59,15 @@ int CChild::Wait(std::chrono::seconds bound) {
   return m_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
+bool CChild::Running() {
+  if (m_pid <= 0 || m_reaped) return false;
+  int raw = 0;
+  if (waitpid(m_pid, &raw, WNOHANG) != m_pid) return true;
+  m_reaped = true;
+  m_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return false;
+}
+
 void CChild::Signal(int sig) {
   if (m_pid > 0 && !m_reaped) kill(m_pid, sig);
 }

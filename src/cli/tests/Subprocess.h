@@ -24,6 +24,8 @@ class CChild {
   // Waits up to the bound, then kills. The status as ProcessResult::status.
   int Wait(std::chrono::seconds bound);
   void Signal(int sig);
+  // Whether it is still running (its status is kept for Wait once it has ended).
+  bool Running();
   std::string Out() const;
   std::string Err() const;
 

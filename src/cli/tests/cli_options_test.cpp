@@ -162,6 +162,10 @@ TEST(CliOptions, AHandsetsProcessGetsTheStationsChoices) {
        "--yes", "--quiet", "--timeout", "600"},
       {"info", "--device", "A", "--device", "B", "--speed", "57600"},
       {"todm", "--device", "A", "--device", "B", "--timeout", "12.5"},
+      {"download", "fw.bin", "--device", "A", "--device", "B", "--yes", "--history", "h.sqlite"},
+      {"download", "fw.bin", "--device", "A", "--device", "B", "--no", "--no-history"},
+      {"watch", "fw.bin", "--type", "emergency", "--speed", "57600", "--yes", "--retry", "2", "--new-only", "--json",
+       "--log-dir", "logs", "--history", "h.sqlite", "--match", "0403:6001"},
   };
   for (const auto& args : stations) {
     CliOptions station;
@@ -174,9 +178,13 @@ TEST(CliOptions, AHandsetsProcessGetsTheStationsChoices) {
     ASSERT_EQ(ParseCliArgs(std::vector<std::string>(child.begin() + 1, child.end()), o, message), CliParse::Ok)
         << ::testing::PrintToString(child) << ": " << message;
     const std::string what = ::testing::PrintToString(args);
-    EXPECT_EQ(o.command, station.command) << what;
+    // A watch's handsets get downloads; only the choices of one download go on.
+    EXPECT_EQ(o.command, station.command == CliCommand::Watch ? CliCommand::Download : station.command) << what;
+    EXPECT_EQ(o.historyFile, station.historyFile) << what;
+    EXPECT_EQ(o.noHistory, station.noHistory) << what;
+    EXPECT_EQ(o.retries, 0) << what;
     EXPECT_EQ(o.image, station.image) << what;
-    if (station.command == CliCommand::Download) {
+    if (station.command != CliCommand::Info && station.command != CliCommand::ToDm) {
       EXPECT_EQ(o.type, station.type) << what;
     }
     EXPECT_EQ(o.speedIdx, station.speedIdx) << what;
@@ -189,6 +197,60 @@ TEST(CliOptions, AHandsetsProcessGetsTheStationsChoices) {
     EXPECT_TRUE(o.json) << what;
     EXPECT_TRUE(o.quiet) << what;
     EXPECT_TRUE(o.logFile.empty() && o.logDir.empty() && o.traceFile.empty()) << what;
+  }
+}
+
+TEST(CliOptions, AWatchAndTheHistoryWithEveryOption) {
+  CliOptions w;
+  ASSERT_EQ(Parse({"watch", "fw.bin", "--ports-dir", "/tmp/by-id", "--match", "0403:6001", "--match", "1A86:7523",
+                   "--type", "emergency", "--speed", "115200", "--no", "--retry", "3", "--new-only", "--json",
+                   "--log-dir", "logs", "--history", "h.sqlite"},
+                  w),
+            CliParse::Ok);
+  EXPECT_EQ(w.command, CliCommand::Watch);
+  EXPECT_EQ(w.image, "fw.bin");
+  EXPECT_EQ(w.portsDir, "/tmp/by-id");
+  EXPECT_EQ(w.matches, (std::vector<UsbId>{{"0403", "6001"}, {"1a86", "7523"}}));
+  EXPECT_EQ(w.type, 1);
+  EXPECT_EQ(w.answer, CliAnswer::No);
+  EXPECT_EQ(w.retries, 3);
+  EXPECT_TRUE(w.newOnly && w.json);
+  EXPECT_EQ(w.historyFile, "h.sqlite");
+  CliOptions d;
+  ASSERT_EQ(Parse({"watch", "fw.bin", "--yes"}, d), CliParse::Ok);
+  EXPECT_EQ(d.portsDir, "/dev/serial/by-id");
+  EXPECT_EQ(d.retries, 0);
+
+  CliOptions h;
+  ASSERT_EQ(Parse({"history", "--history", "h.sqlite", "--since", "2026-12-08Z", "--outcome", "line-broke", "--device",
+                   "/dev/ttyUSB0", "--csv"},
+                  h),
+            CliParse::Ok);
+  EXPECT_EQ(h.command, CliCommand::History);
+  EXPECT_EQ(h.since, "2026-12-08T00:00:00.000Z");
+  EXPECT_EQ(h.outcomeFilter, "line-broke");
+  EXPECT_EQ(h.deviceFilter, "/dev/ttyUSB0");
+  EXPECT_TRUE(h.csv);
+  EXPECT_TRUE(h.devices.empty()) << "history's --device filters; it names no handset";
+
+  const std::vector<std::vector<std::string>> wrong = {
+      {"watch", "fw.bin"},  // the questions of every handset need an answer
+      {"watch", "--yes"},
+      {"watch", "fw.bin", "--yes", "--match", "0403-6001"},
+      {"watch", "fw.bin", "--yes", "--match", "403:6001"},
+      {"watch", "fw.bin", "--yes", "--retry", "101"},
+      {"watch", "fw.bin", "--yes", "--retry", "two"},
+      {"watch", "fw.bin", "--yes", "--device", "/dev/ttyUSB0"},
+      {"watch", "fw.bin", "--yes", "--history", "h", "--no-history"},
+      {"download", "fw.bin", "--history", "h", "--no-history"},
+      {"history", "--csv", "--json"},
+      {"history", "--since", "2026-02-30"},
+      {"history", "--outcome", "usage"},  // nothing was tried: no row has it
+      {"history", "fw.bin"},
+  };
+  for (const auto& args : wrong) {
+    CliOptions o;
+    EXPECT_EQ(Parse(args, o), CliParse::Error) << ::testing::PrintToString(args);
   }
 }
 

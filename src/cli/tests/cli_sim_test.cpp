@@ -24,6 +24,8 @@ class CliSimTest : public ::testing::Test {
     dir = tmpl;
     // The children inherit these: private settings, no port mapping from the caller.
     setenv("TARVISEL_SETTINGS", (dir + "/settings").c_str(), 1);
+  setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);  // the record of the window's downloads
+    setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);  // the record of their downloads
     unsetenv("TARVISEL_COM1");
     unsetenv("TARVISEL_COM2");
   }
@@ -31,6 +33,8 @@ class CliSimTest : public ::testing::Test {
     StopSim();
     sim.reset();
     unsetenv("TARVISEL_SETTINGS");
+  unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_DATA_HOME");
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }

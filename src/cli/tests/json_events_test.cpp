@@ -149,28 +149,4 @@ TEST(ProgressClock, RateAndTimeLeftFromTheFirstBlockOnAndAgainAfterARestart) {
   EXPECT_DOUBLE_EQ(clock.Rate(one, 10500).bytesPerS, 8192.0);
 }
 
-TEST(LogDir, OneFileForEachDeviceAndStart) {
-  std::tm tm{};
-  tm.tm_year = 2026 - 1900;
-  tm.tm_mon = 11;
-  tm.tm_mday = 8;
-  tm.tm_hour = 9;
-  tm.tm_min = 5;
-  tm.tm_sec = 7;
-  tm.tm_isdst = -1;
-  const std::time_t start = std::mktime(&tm);
-  const struct {
-    std::string dir, device, want;
-  } cases[] = {
-      {"logs", "/dev/ttyUSB0", "logs/ttyUSB0-20261208-090507.log"},
-      {"logs/", "/dev/serial/by-id/usb-FTDI_FT232R_A5-if00-port0",
-       "logs/serial_by-id_usb-FTDI_FT232R_A5-if00-port0-20261208-090507.log"},
-      {"/var/log/st", "/tmp/x y/pty", "/var/log/st/tmp_x-y_pty-20261208-090507.log"},
-      {"d", "/", "d/device-20261208-090507.log"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(HandsetLogPath(c.dir, c.device, start), c.want) << c.device;
-  EXPECT_NE(HandsetLogPath("d", "/dev/ttyUSB0", start), HandsetLogPath("d", "/dev/ttyUSB1", start));
-  EXPECT_NE(HandsetLogPath("d", "/dev/ttyUSB0", start), HandsetLogPath("d", "/dev/ttyUSB0", start + 1));
-}
-
 }  // namespace

@@ -52,8 +52,8 @@ class PortListTest : public ::testing::Test {
 
 TEST_F(PortListTest, ByIdNamesWithTheirTtyAndAdapterThenTheTtys) {
   FakeFacts facts;
-  facts.adapters[dev + "/ttyUSB1"] = {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "ftdi_sio"};
-  facts.adapters[dev + "/ttyACM0"] = {"1d6b", "0104", "", "", "", "cdc_acm"};
+  facts.adapters[dev + "/ttyUSB1"] = {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "ftdi_sio", ""};
+  facts.adapters[dev + "/ttyACM0"] = {"1d6b", "0104", "", "", "", "cdc_acm", ""};
   const std::vector<SerialPortEntry> ports = ListSerialPorts(dev, dev + "/sys", &facts);
   std::ostringstream out;
   PrintPortList(out, {{"COM1", dev + "/ttyS0"}, {"COM2", dev + "/serial/by-id/usb-Korvane_Handset_0001-if00"}}, ports);

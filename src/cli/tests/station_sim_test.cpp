@@ -34,12 +34,16 @@ class StationSimTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir = tmpl;
     setenv("TARVISEL_SETTINGS", (dir + "/settings").c_str(), 1);
+  setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);  // the record of the window's downloads
+    setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);  // the record of their downloads
     unsetenv("TARVISEL_COM1");
     unsetenv("TARVISEL_COM2");
   }
   void TearDown() override {
     StopSims();
     unsetenv("TARVISEL_SETTINGS");
+  unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_DATA_HOME");
     std::error_code ec;
     fs::remove_all(dir, ec);
   }
@@ -165,7 +169,7 @@ TEST_F(StationSimTest, FourHandsetsFromOneCommandTheSilentOneFailsAlone) {
     EXPECT_NE(text.find(" result: download "), std::string::npos) << name << "\n" << text;
   }
   EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
-                          [](const std::string& n) { return n.find("serial_by-id_usb-Tarvisel_Sim_D_0001") != n.npos; }),
+                          [](const std::string& n) { return n.find("+serial+by-id+usb-Tarvisel_Sim_D_0001-if00-port0-") != n.npos; }),
             1);
 
   StopSims();

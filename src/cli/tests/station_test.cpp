@@ -12,6 +12,9 @@
 
 #include "EventSchema.h"
 #include "ExitStatus.h"
+#include "HistoryDb.h"
+#include "LogDir.h"
+#include "Subprocess.h"
 #include "Station.h"
 #include "StationView.h"
 
@@ -216,7 +219,8 @@ class StationProcessTest : public ::testing::Test {
     options.image = "fw.bin";
     options.answer = CliAnswer::Yes;
     options.json = true;
-    options.logDir = dir + "/logs";
+    options.logDir = logDir.empty() ? dir + "/logs" : logDir;
+    options.historyFile = dir + "/history.sqlite";
     StationSetup setup;
     setup.command = [&](const std::string& device) {
       const std::string& script = scripts.at(device);
@@ -237,7 +241,22 @@ class StationProcessTest : public ::testing::Test {
   static std::string Done(const std::string& d, const std::string& outcome, int exit) {
     return Line(d, "finished", ",\"outcome\":\"" + outcome + "\",\"exit\":" + std::to_string(exit) + ",\"elapsed_s\":0.2");
   }
-  std::string dir;
+  // The log of each device, by the device.
+  std::map<std::string, std::string> Logs(const std::vector<std::string>& devices) {
+    std::map<std::string, std::string> logs;
+    for (const auto& f : std::filesystem::directory_iterator(dir + "/logs")) {
+      const std::string name = f.path().filename().string();
+      for (const auto& d : devices)
+        if (name.rfind(LogNameOfDevice(d) + "-2", 0) == 0) logs[d] = ReadWholeFile(f.path().string());
+    }
+    return logs;
+  }
+  std::vector<DownloadRecord> Rows() {
+    std::string error;
+    const auto db = CHistoryDb::Open(dir + "/history.sqlite", CHistoryDb::Access::Read, error);
+    return db ? db->Rows({}, error).value_or(std::vector<DownloadRecord>{}) : std::vector<DownloadRecord>{};
+  }
+  std::string dir, logDir;
   std::ostringstream out, err;
 };
 
@@ -281,17 +300,58 @@ TEST_F(StationProcessTest, ACrashOrAnEndWithoutAResultIsThatHandsetsFailureAlone
   EXPECT_NE(e.find("station: 3 of 6 handsets completed; exit 139 (that of segv)"), std::string::npos) << e;
 
   // Each handset's log file has what was said of it, time-stamped.
-  std::map<std::string, std::string> logs;
-  for (const auto& f : std::filesystem::directory_iterator(dir + "/logs")) {
-    std::ifstream in(f.path());
-    std::stringstream s;
-    s << in.rdbuf();
-    logs[f.path().filename().string().substr(0, f.path().filename().string().find('-'))] = s.str();
-  }
+  std::map<std::string, std::string> logs = Logs(order);
   ASSERT_EQ(logs.size(), order.size());
   EXPECT_NE(logs["segv"].find("the handset's process ended by signal 11"), std::string::npos) << logs["segv"];
   EXPECT_NE(logs["exit3"].find("  usage: something"), std::string::npos) << logs["exit3"];
   EXPECT_NE(logs["noisy"].find("not an event of the handset's process: not json"), std::string::npos);
+
+  // The processes that ended without a result could not write their rows: the station did.
+  std::map<std::string, std::pair<std::string, int>> rows;
+  for (const auto& r : Rows()) rows[r.device] = {r.outcome, static_cast<int>(r.exit.value_or(-1))};
+  EXPECT_EQ(rows, (std::map<std::string, std::pair<std::string, int>>{{"segv", {"crashed", 139}}, {"exit3", {"crashed", 3}}}));
+}
+
+// Names an earlier scheme folded into one file; a later handset's process once held the logs
+// of those started before it.
+TEST_F(StationProcessTest, EachHandsetHasALogOfItsOwnThatNoOtherProcessHolds) {
+  auto says = [](const std::string& d, const std::string& text) {
+    return Line(d, "log", R"(,"kind":"message","text":")" + text + "\"");
+  };
+  const std::string fds = dir + "/fds-third";
+  const std::map<std::string, std::string> scripts = {
+      {"st/h1", Started("st/h1") + says("st/h1", "first") + "sleep 0.3; " + Done("st/h1", "completed", 0)},
+      {"st_h1", Started("st_h1") + says("st_h1", "second") + "sleep 0.3; " + Done("st_h1", "completed", 0)},
+      {"third", "ls -l /proc/$$/fd > " + fds + "; " + Started("third") + Done("third", "completed", 0)},
+  };
+  const std::vector<std::string> order = {"st/h1", "st_h1", "third"};
+  ASSERT_EQ(Run(scripts, order), 0) << err.str();
+  const auto logs = Logs(order);
+  ASSERT_EQ(logs.size(), 3u);
+  EXPECT_NE(logs.at("st/h1").find("message: first"), std::string::npos) << logs.at("st/h1");
+  EXPECT_EQ(logs.at("st/h1").find("second"), std::string::npos) << logs.at("st/h1");
+  EXPECT_NE(logs.at("st_h1").find("message: second"), std::string::npos) << logs.at("st_h1");
+  EXPECT_EQ(logs.at("st_h1").find("first"), std::string::npos) << logs.at("st_h1");
+  const std::string held = ReadWholeFile(fds);
+  ASSERT_NE(held.find("/dev/null"), std::string::npos) << "the third handset's process listed its files";
+  EXPECT_EQ(held.find(dir + "/logs"), std::string::npos) << held;
+}
+
+// Before, one handset alone refused such a folder and a station flashed every handset without
+// logs and exited 0.
+TEST_F(StationProcessTest, ALogFolderThatCannotBeWrittenIsAUsageErrorAndNothingIsStarted) {
+  std::ofstream(dir + "/file") << "x";
+  logDir = dir + "/file/logs";
+  const std::string ran = dir + "/ran";
+  const std::map<std::string, std::string> scripts = {{"a", "touch " + ran + "; " + Started("a") + Done("a", "completed", 0)},
+                                                      {"b", "touch " + ran + "; " + Started("b") + Done("b", "completed", 0)}};
+  EXPECT_EQ(Run(scripts, {"a", "b"}), 2) << err.str();
+  EXPECT_NE(err.str().find(logDir), std::string::npos) << err.str();
+  EXPECT_FALSE(std::filesystem::exists(ran)) << "no handset's process was started";
+  const StreamCheck check = CheckEventStream(out.str(), {"a", "b"});
+  EXPECT_TRUE(check.errors.empty()) << check.errors << out.str();
+  for (const char* d : {"a", "b"}) EXPECT_EQ(check.devices.at(d).outcome, "usage") << d;
+  EXPECT_TRUE(Rows().empty()) << "nothing was tried";
 }
 
 TEST_F(StationProcessTest, AProgramThatCannotBeStartedIsAFailureToo) {

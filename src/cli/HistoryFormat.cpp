@@ -1,0 +1,114 @@
+#include "HistoryFormat.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+#include <nlohmann/json.hpp>
+
+#include "IsoTime.h"
+#include "StationView.h"
+#include "TextColumns.h"
+
+using json = nlohmann::ordered_json;
+
+const std::vector<std::string> kHistoryKeys = {
+    "start",    "end",  "host",  "device",   "tty",           "serial",  "by_id", "image",     "size",    "sha256",
+    "type",     "speed", "phone_sw", "image_version", "outcome", "exit",  "elapsed_s", "resends", "tool_version"};
+
+namespace {
+
+json Text(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
+template <typename T>
+json Number(const std::optional<T>& value) {
+  return value ? json(*value) : json(nullptr);
+}
+
+std::string Plain(const json& value) {
+  if (value.is_null()) return {};
+  if (value.is_string()) return value.get<std::string>();
+  return value.dump();
+}
+
+}  // namespace
+
+json RecordJson(const DownloadRecord& r) {
+  const json values[] = {Text(r.start),   Text(r.end),         Text(r.host),        Text(r.device),
+                         Text(r.tty),     Text(r.serial),      Text(r.byId),        Text(r.image),
+                         Number(r.size),  Text(r.sha256),      Text(r.type),        Number(r.speed),
+                         Text(r.phoneSw), Text(r.imageVersion), Text(r.outcome),    Number(r.exit),
+                         Number(r.elapsedS), Number(r.resends), Text(r.toolVersion)};
+  static_assert(std::size(values) == 19);
+  json object = json::object();
+  for (size_t i = 0; i < kHistoryKeys.size(); ++i) object[kHistoryKeys[i]] = values[i];
+  return object;
+}
+
+std::vector<std::string> RecordFields(const DownloadRecord& row) {
+  const json object = RecordJson(row);
+  std::vector<std::string> fields;
+  for (const auto& key : kHistoryKeys) fields.push_back(Plain(object[key]));
+  return fields;
+}
+
+std::string CsvLine(const std::vector<std::string>& fields) {
+  std::string line;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i) line += ',';
+    const std::string& f = fields[i];
+    if (f.find_first_of(",\"\r\n") == std::string::npos) {
+      line += f;
+      continue;
+    }
+    line += '"';
+    for (char c : f) {
+      if (c == '"') line += '"';
+      line += c;
+    }
+    line += '"';
+  }
+  return line;
+}
+
+void PrintHistoryTable(std::ostream& out, const std::vector<DownloadRecord>& rows) {
+  struct Line {
+    std::string start, device, result, time, sw, image;
+  };
+  std::vector<Line> lines = {{"start (local time)", "device", "result", "time", "S/W version", "image"}};
+  for (const auto& r : rows) {
+    std::string result = r.outcome;
+    if (r.exit && *r.exit != 0) result += " (exit " + std::to_string(*r.exit) + ")";
+    lines.push_back({LocalTimeText(r.start), r.device, result, r.elapsedS ? MinutesSeconds(*r.elapsedS) : "-",
+                     r.phoneSw.empty() ? "-" : r.phoneSw, r.image});
+  }
+  size_t w[5] = {};
+  for (const auto& l : lines) {
+    const std::string* cells[] = {&l.start, &l.device, &l.result, &l.time, &l.sw};
+    for (size_t i = 0; i < 5; ++i) w[i] = std::max(w[i], TextWidth(*cells[i]));
+  }
+  for (const auto& l : lines)
+    out << PadText(l.start, w[0]) << "  " << PadText(l.device, w[1]) << "  " << PadText(l.result, w[2]) << "  "
+        << PadText(l.time, w[3]) << "  " << PadText(l.sw, w[4]) << "  " << l.image << '\n';
+}
+
+std::string HistorySummary(const std::vector<DownloadRecord>& rows) {
+  size_t completed = 0;
+  std::map<std::string, size_t> failed;
+  for (const auto& r : rows) {
+    if (r.outcome == "completed") ++completed;
+    else ++failed[r.outcome];
+  }
+  const size_t failures = rows.size() - completed;
+  std::string text = std::to_string(rows.size()) + (rows.size() == 1 ? " download: " : " downloads: ") +
+                     std::to_string(completed) + " completed, " + std::to_string(failures) + " failed";
+  if (failures) {
+    text += " (";
+    bool first = true;
+    for (const auto& [outcome, n] : failed) {
+      text += (first ? "" : ", ") + std::to_string(n) + " " + outcome;
+      first = false;
+    }
+    text += ")";
+  }
+  return text;
+}

@@ -1,0 +1,413 @@
+#include "Watch.h"
+
+#include <poll.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include <nlohmann/json.hpp>
+
+#include "ExitStatus.h"
+#include "HandsetEvents.h"
+#include "HandsetProcess.h"
+#include "HistoryDb.h"
+#include "ImageDigest.h"
+#include "JsonEvents.h"
+#include "LogDir.h"
+#include "PortFolder.h"
+#include "RunSignals.h"
+#include "WatchView.h"
+
+using json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto kDrawEvery = std::chrono::milliseconds(100);
+constexpr int kReapPollMs = 50;
+
+// The outcomes a try again may mend: the line, not the image or the answer.
+bool Retryable(const std::string& outcome) {
+  return outcome == EndName(RunEnd::NoReply) || outcome == EndName(RunEnd::LineBroke) ||
+         outcome == EndName(RunEnd::OutOfStep);
+}
+
+struct Port {
+  std::string link;
+  bool present = false;
+  bool matched = true;
+  std::string whyNot;
+  bool leftAlone = false;  // present at the start under --new-only: not flashed until it goes
+  std::unique_ptr<CHandsetProcess> process;
+  HandsetStatus download;
+  bool hasDownload = false;
+  CHandsetLog log;
+  int tries = 0;  // of the handset in hand
+  std::optional<Clock::time_point> retryAt;
+  bool unpluggedDuring = false;  // its link went while its download ran
+  bool nextWaiting = false;      // plugged in again while its last download still ran
+
+  bool Running() const { return process != nullptr; }
+};
+
+class CWatch {
+ public:
+  CWatch(const CliOptions& options, ConsoleStreams& console, const WatchSetup& setup)
+      : m_options(options),
+        m_console(console),
+        m_setup(setup),
+        m_start(Clock::now()),
+        m_folder(options.portsDir),
+        m_view(console.err, ConsoleStyle{console.errIsTerminal, false}, setup.columns),
+        m_out{m_view.Handsets(), [this](const json& e) { Emit(e); }, false} {}
+
+  int Run();
+
+ private:
+  double Seconds() const { return std::chrono::duration<double>(Clock::now() - m_start).count(); }
+  bool Prepare();
+  void OnChange(const PortChange& change, bool atStart);
+  Port& PortOf(const std::string& link);
+  void StartHandset(size_t i, bool newHandset);
+  void Concluded(size_t i);
+  void Retry(size_t i);
+  void GiveUp(size_t i);
+  void HandleSignals();
+  void Drain();
+  void Abort();
+  void Emit(const json& object);
+  void PortEvent(const std::string& link, const char* state);
+  WatchCounts Counts() const;
+  void Draw(bool force = false);
+  size_t Running() const {
+    return static_cast<size_t>(std::count_if(m_ports.begin(), m_ports.end(), [](const auto& p) { return p->Running(); }));
+  }
+
+  const CliOptions& m_options;
+  ConsoleStreams& m_console;
+  const WatchSetup& m_setup;
+  const Clock::time_point m_start;
+  CRunSignals m_signals;
+  CPortFolder m_folder;
+  CWatchView m_view;
+  HandsetOutlets m_out;
+  std::vector<std::unique_ptr<Port>> m_ports;  // in the order they first appeared
+  std::map<std::string, size_t> m_byLink;
+  int m_completed = 0, m_failed = 0;
+  bool m_outBroken = false;
+  bool m_draining = false;  // Ctrl-C once: no new downloads
+  bool m_aborted = false;   // Ctrl-C twice or SIGTERM
+  bool m_ended = false;
+  Clock::time_point m_killAt;
+  Clock::time_point m_lastDraw{};
+};
+
+void CWatch::Emit(const json& object) {
+  if (!m_options.json || m_outBroken) return;
+  if (!WriteJsonLine(m_console.out, object)) m_outBroken = true;
+}
+
+void CWatch::PortEvent(const std::string& link, const char* state) {
+  Emit(EventObject(Seconds(), link, "port", {{"state", state}}));
+}
+
+WatchCounts CWatch::Counts() const {
+  WatchCounts c{m_completed, m_failed, 0};
+  for (const auto& p : m_ports)
+    if (p->Running() || p->retryAt) ++c.inProgress;
+  return c;
+}
+
+// What must hold before any handset is flashed: an image to send, a folder for the logs.
+bool CWatch::Prepare() {
+  if (FileSha256(m_options.image).empty()) {
+    m_view.Handsets().Note("tarvisel-cli: cannot read the image " + m_options.image, true);
+    return false;
+  }
+  std::string error;
+  if (!m_options.logDir.empty() && !LogFolderWritable(m_options.logDir, error)) {
+    m_view.Handsets().Note("tarvisel-cli: " + error, true);
+    return false;
+  }
+  if (!m_folder.Start(error)) {
+    m_view.Handsets().Note("tarvisel-cli: " + error, true);
+    return false;
+  }
+  // Said once here rather than by every handset's process at its end.
+  const std::string history = HistoryPathOf(m_options);
+  if (!history.empty() && !CHistoryDb::Open(history, CHistoryDb::Access::Append, error))
+    m_view.Handsets().Note("history: the downloads will not be recorded in " + history + ": " + error, true);
+  return true;
+}
+
+Port& CWatch::PortOf(const std::string& link) {
+  const auto it = m_byLink.find(link);
+  if (it != m_byLink.end()) return *m_ports[it->second];
+  m_byLink[link] = m_ports.size();
+  m_ports.push_back(std::make_unique<Port>());
+  m_ports.back()->link = link;
+  m_ports.back()->download.device = link;
+  return *m_ports.back();
+}
+
+void CWatch::OnChange(const PortChange& change, bool atStart) {
+  Port& p = PortOf(change.path);
+  const size_t i = m_byLink[change.path];
+  m_view.Handsets().MarkChanged();
+  if (change.kind == PortChange::Kind::Gone) {
+    p.present = false;
+    p.leftAlone = false;
+    p.nextWaiting = false;
+    PortEvent(p.link, "gone");
+    m_view.PortLine(p.link, "unplugged");
+    if (p.Running()) p.unpluggedDuring = true;
+    if (p.retryAt) GiveUp(i);
+    return;
+  }
+  p.present = true;
+  p.unpluggedDuring = p.Running() ? p.unpluggedDuring : false;
+  PortEvent(p.link, "appeared");
+  p.matched = MatchesPort(p.link, m_options.matches, m_setup.facts, p.whyNot);
+  if (!p.matched) {
+    m_view.PortLine(p.link, "plugged in, not matched (" + p.whyNot + ")");
+    return;
+  }
+  if (atStart && m_options.newOnly) {
+    p.leftAlone = true;
+    m_view.PortLine(p.link, "present at the start: left alone (--new-only)");
+    return;
+  }
+  if (m_draining || m_aborted) {
+    m_view.PortLine(p.link, "plugged in: not flashed, the watch is ending");
+    return;
+  }
+  if (p.Running()) {
+    // One handset per link at a time: the new one waits for the last one's end.
+    p.nextWaiting = true;
+    m_view.PortLine(p.link, "plugged in again: waits for the download of the last one to end");
+    return;
+  }
+  m_view.PortLine(p.link, "plugged in");
+  StartHandset(i, true);
+}
+
+void CWatch::StartHandset(size_t i, bool newHandset) {
+  Port& p = *m_ports[i];
+  p.retryAt.reset();
+  if (newHandset) {
+    p.tries = 0;
+    p.log.Close();
+    std::string error;
+    if (!m_options.logDir.empty() && !p.log.Create(m_options.logDir, p.link, std::time(nullptr), error))
+      m_view.PortLine(p.link, error + ": flashed without a log", true);
+  }
+  ++p.tries;
+  p.unpluggedDuring = false;
+  p.download = HandsetStatus{};
+  p.download.device = p.link;
+  p.hasDownload = true;
+  p.process = std::make_unique<CHandsetProcess>();
+  if (!p.process->Start(m_setup.command(p.link)))
+    p.log.Line(std::string("cannot start the handset's process: ") + std::strerror(errno));
+}
+
+void CWatch::Concluded(size_t i) {
+  Port& p = *m_ports[i];
+  m_view.Handsets().MarkChanged();
+  const bool ok = p.download.exit == kExitOk && p.download.Finished();
+  const bool again = !ok && Retryable(p.download.outcome.value_or("")) && p.tries <= m_options.retries &&
+                     p.present && !p.unpluggedDuring && !p.nextWaiting && !m_draining && !m_aborted;
+  p.process.reset();
+  if (ok) {
+    ++m_completed;
+    m_view.Counts(Counts());
+  } else if (again) {
+    p.retryAt = Clock::now() + m_setup.retryPause;
+    m_view.PortLine(p.link, "try " + std::to_string(p.tries + 1) + " of " + std::to_string(m_options.retries + 1) +
+                                " in a moment");
+  } else {
+    ++m_failed;
+    m_view.Counts(Counts());
+  }
+  if (p.nextWaiting && p.present && !m_draining && !m_aborted) {
+    p.nextWaiting = false;
+    m_view.PortLine(p.link, "plugged in");
+    StartHandset(i, true);
+  }
+}
+
+void CWatch::Retry(size_t i) {
+  Port& p = *m_ports[i];
+  std::error_code ec;
+  // A link whose tty went with the handset is about to go too.
+  if (!p.present || !std::filesystem::exists(p.link, ec)) return GiveUp(i);
+  StartHandset(i, false);
+}
+
+void CWatch::GiveUp(size_t i) {
+  m_view.Handsets().MarkChanged();
+  m_ports[i]->retryAt.reset();
+  ++m_failed;
+  m_view.Counts(Counts());
+}
+
+void CWatch::HandleSignals() {
+  for (int sig; (sig = m_signals.Next()) != 0;) {
+    if (sig == SIGCHLD || m_aborted) continue;  // every pass reaps
+    // The first press lets the running downloads finish, which may take minutes: a second
+    // one ends them whenever it comes.
+    if (sig == SIGTERM || m_draining) Abort();
+    else Drain();
+  }
+}
+
+void CWatch::Drain() {
+  m_draining = true;
+  m_view.Handsets().MarkChanged();
+  for (size_t i = 0; i < m_ports.size(); ++i)
+    if (m_ports[i]->retryAt) GiveUp(i);
+  const size_t running = Running();
+  if (running == 0) m_view.Handsets().Note("interrupt: no download is running: the watch ends");
+  else
+    m_view.Handsets().Note("interrupt: no new downloads; the " +
+                           (running == 1 ? std::string("one running finishes") : std::to_string(running) + " running finish") +
+                           " (press Ctrl-C again to end " + (running == 1 ? "it)" : "them)"));
+}
+
+void CWatch::Abort() {
+  m_aborted = true;
+  m_view.Handsets().MarkChanged();
+  m_killAt = Clock::now() + m_setup.abortGrace;
+  m_view.Handsets().Note("interrupt: ending every handset", true);
+  for (size_t i = 0; i < m_ports.size(); ++i) {
+    if (m_ports[i]->retryAt) GiveUp(i);
+    if (m_ports[i]->Running()) m_ports[i]->process->Signal(SIGTERM);
+  }
+}
+
+void CWatch::Draw(bool force) {
+  if (!m_console.errIsTerminal) return;
+  if (!force && Clock::now() - m_lastDraw < kDrawEvery) return;
+  std::vector<PortShown> shown;
+  for (const auto& p : m_ports) {
+    PortShown s;
+    s.link = p->link;
+    s.download = p->hasDownload ? &p->download : nullptr;
+    s.retrying = p->retryAt.has_value();
+    if (!p->present) s.state = "unplugged";
+    else if (!p->matched) s.state = "not matched (" + p->whyNot + ")";
+    else if (p->leftAlone) s.state = "left alone (present at the start)";
+    else if (p->retryAt) s.state = "try " + std::to_string(p->tries + 1) + " of " + std::to_string(m_options.retries + 1) + " in a moment";
+    else if (p->nextWaiting) s.state = "plugged in again: waits";
+    else if (!p->hasDownload) s.state = "waiting";
+    if (s.download && !p->present && !p->Running() && !p->download.Finished()) s.download = nullptr;
+    shown.push_back(std::move(s));
+  }
+  const std::string note = m_ended     ? ""
+                           : m_aborted ? "ending every handset"
+                           : m_draining ? "no new downloads (Ctrl-C again ends the running ones)"
+                                        : "";
+  m_view.Draw(shown, Counts(), note);
+  m_lastDraw = Clock::now();
+}
+
+int CWatch::Run() {
+  if (m_signals.Fd() < 0) m_view.Handsets().Note("Ctrl-C handling is not available", true);
+  if (!Prepare()) return kExitUsage;
+  m_view.Handsets().Note("watching " + m_options.portsDir + " (Ctrl-C: no new downloads; twice: end them)");
+  for (const auto& change : m_folder.TakeChanges()) OnChange(change, true);
+  Draw(true);
+
+  while (true) {
+    if (m_aborted && Running() == 0) break;
+    if (m_draining && Running() == 0) break;
+    std::vector<pollfd> fds;
+    std::vector<std::pair<size_t, bool>> owners;  // port, standard output (else error)
+    if (m_signals.Fd() >= 0) fds.push_back({m_signals.Fd(), POLLIN, 0});
+    fds.push_back({m_folder.Fd(), POLLIN, 0});
+    const size_t fixed = fds.size();
+    bool closing = false;
+    const auto now = Clock::now();
+    int timeout = -1;
+    auto within = [&](Clock::time_point at) {
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - now).count();
+      const int t = static_cast<int>(std::clamp<long long>(ms, 0, 60000));
+      timeout = timeout < 0 ? t : std::min(timeout, t);
+    };
+    for (size_t i = 0; i < m_ports.size(); ++i) {
+      const Port& p = *m_ports[i];
+      if (p.retryAt) within(*p.retryAt);
+      if (!p.Running()) continue;
+      if (p.process->OutFd() >= 0) fds.push_back({p.process->OutFd(), POLLIN, 0}), owners.push_back({i, true});
+      if (p.process->ErrFd() >= 0) fds.push_back({p.process->ErrFd(), POLLIN, 0}), owners.push_back({i, false});
+      closing |= p.process->Closing();
+    }
+    if (m_console.errIsTerminal && m_view.Handsets().NeedsDraw()) within(m_lastDraw + kDrawEvery);
+    if (m_aborted) within(m_killAt);
+    if (closing || m_signals.Fd() < 0) within(now + std::chrono::milliseconds(kReapPollMs));
+
+    if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
+    if (m_signals.Fd() >= 0 && (fds[0].revents & POLLIN)) HandleSignals();
+    if (fds[fixed - 1].revents & POLLIN)
+      for (const auto& change : m_folder.TakeChanges()) OnChange(change, false);
+    for (size_t j = 0; j < owners.size(); ++j) {
+      if (!fds[fixed + j].revents) continue;
+      const size_t i = owners[j].first;
+      Port& p = *m_ports[i];
+      if (!p.Running()) continue;
+      if (owners[j].second)
+        p.process->ReadOut([&](const std::string& line) { PassOnHandsetLine(p.download, i, p.log, line, Seconds(), m_out); });
+      else
+        p.process->ReadErr();
+    }
+    for (size_t i = 0; i < m_ports.size(); ++i) {
+      Port& p = *m_ports[i];
+      if (!p.Running()) continue;
+      p.process->Reap();
+      if (m_aborted && Clock::now() >= m_killAt) p.process->Signal(SIGKILL);
+      if (!p.process->Ended()) continue;
+      ConcludeHandset(p.download, i, p.log, *p.process, Seconds(), m_aborted, false, m_options, m_out);
+      Concluded(i);
+    }
+    for (size_t i = 0; i < m_ports.size(); ++i)
+      if (m_ports[i]->retryAt && Clock::now() >= *m_ports[i]->retryAt) Retry(i);
+    Draw();
+  }
+  m_ended = true;
+  m_view.Handsets().MarkChanged();
+  Draw(true);
+  m_ports.clear();  // each process goes with its port
+  const WatchCounts c{m_completed, m_failed, 0};
+  const int status = m_aborted ? kExitInterrupted : m_failed == 0 ? kExitOk : kExitNoReply;
+  m_view.Handsets().Note("watch: " + CountsText(c) + "; exit " + std::to_string(status));
+  return status;
+}
+
+}  // namespace
+
+bool MatchesPort(const std::string& link, const std::vector<UsbId>& matches, CDeviceFacts* facts, std::string& why) {
+  if (matches.empty()) return true;
+  std::error_code ec;
+  const std::filesystem::path tty = std::filesystem::canonical(link, ec);
+  const auto adapter = !ec && facts ? facts->Adapter(tty.string()) : std::nullopt;
+  if (!adapter || adapter->vendorId.empty() || adapter->productId.empty()) {
+    why = "no USB ids known for it";
+    return false;
+  }
+  const UsbId id{adapter->vendorId, adapter->productId};
+  if (std::find(matches.begin(), matches.end(), id) != matches.end()) return true;
+  why = "USB " + id.vendor + ":" + id.product;
+  return false;
+}
+
+int RunWatch(const CliOptions& options, ConsoleStreams& console, const WatchSetup& setup) {
+  CWatch watch(options, console, setup);
+  return watch.Run();
+}

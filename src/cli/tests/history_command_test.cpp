@@ -1,0 +1,216 @@
+// `tarvisel-cli history`: the rows newest first in each form, forms that parse back to the
+// rows, the filters, and the summary on standard error.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "HistoryDb.h"
+#include "HistoryFormat.h"
+#include "Subprocess.h"
+#include "TestPrograms.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// RFC 4180: records of fields, quoted fields may hold commas, quotes (doubled) and line breaks.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> records(1);
+  std::string field;
+  bool quoted = false, wasQuoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += '"', ++i;
+      else if (c == '"') quoted = false;
+      else field += c;
+    } else if (c == '"' && field.empty() && !wasQuoted) {
+      quoted = wasQuoted = true;
+    } else if (c == ',') {
+      records.back().push_back(field);
+      field.clear();
+      wasQuoted = false;
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      records.back().push_back(field);
+      field.clear();
+      wasQuoted = false;
+      records.emplace_back();
+      ++i;
+    } else {
+      field += c;
+    }
+  }
+  if (records.back().empty() && field.empty()) records.pop_back();
+  return records;
+}
+
+class HistoryCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tarvisel-history-cmd-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    db = dir + "/history.sqlite";
+    DownloadRecord a;
+    a.start = "2026-12-08T08:00:00.000Z";
+    a.end = "2026-12-08T08:01:40.500Z";
+    a.host = "line-3";
+    a.device = "/links/usb-A,\"quoted\"\nport";  // every character CSV must quote
+    a.tty = "/dev/ttyUSB0";
+    a.image = "/srv/fw/펌웨어.bin";
+    a.size = 1048576;
+    a.sha256 = std::string(64, 'f');
+    a.type = "normal";
+    a.speed = 115200;
+    a.phoneSw = "Ver02.03    KVH100A";
+    a.imageVersion = "203";
+    a.outcome = "completed";
+    a.exit = 0;
+    a.elapsedS = 100.5;
+    a.resends = 0;
+    a.toolVersion = "2.3";
+    DownloadRecord b;
+    b.start = "2026-12-08T09:30:00.000Z";
+    b.end = "2026-12-08T09:30:12.000Z";
+    b.device = "/links/usb-B";
+    b.outcome = "no-reply";
+    b.exit = 1;
+    DownloadRecord c = b;
+    c.start = "2026-12-08T10:00:00.000Z";
+    c.device = "/links/usb-C";
+    c.outcome = "line-broke";
+    c.exit = 5;
+    DownloadRecord d = b;
+    d.start = "2026-12-07T10:00:00.000Z";
+    d.device = "/links/usb-A2";
+    d.outcome = "completed";
+    d.exit = 0;
+    rows = {c, b, a, d};  // newest first
+    std::string error;
+    auto h = CHistoryDb::Open(db, CHistoryDb::Access::Append, error);
+    ASSERT_TRUE(h) << error;
+    for (const auto& r : {a, b, c, d}) ASSERT_TRUE(h->Append(r, error)) << error;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+  ProcessResult History(std::vector<std::string> args) {
+    args.insert(args.begin(), {CliProgram(), "history", "--history", db});
+    return RunProgram(args, dir, "history");
+  }
+
+  std::string dir, db;
+  std::vector<DownloadRecord> rows;
+};
+
+TEST_F(HistoryCommand, JsonLinesWithTheKeysListedAndNullForTheUnknown) {
+  const ProcessResult r = History({"--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::vector<nlohmann::ordered_json> objects;
+  for (std::string line; std::getline(lines, line);) objects.push_back(nlohmann::ordered_json::parse(line));
+  ASSERT_EQ(objects.size(), rows.size());
+  const std::vector<std::string> keys = {"start", "end", "host", "device", "tty", "serial", "by_id", "image", "size",
+                                         "sha256", "type", "speed", "phone_sw", "image_version", "outcome", "exit",
+                                         "elapsed_s", "resends", "tool_version"};
+  for (size_t i = 0; i < objects.size(); ++i) {
+    std::vector<std::string> got;
+    for (const auto& [key, value] : objects[i].items()) got.push_back(key);
+    EXPECT_EQ(got, keys);
+    EXPECT_EQ(objects[i]["device"], rows[i].device);
+    EXPECT_EQ(objects[i]["start"], rows[i].start);
+    EXPECT_EQ(objects[i]["exit"], rows[i].exit.value());
+  }
+  const auto& a = objects[2];
+  EXPECT_EQ(a["image"], "/srv/fw/펌웨어.bin");
+  EXPECT_EQ(a["size"], 1048576);
+  EXPECT_EQ(a["speed"], 115200);
+  EXPECT_EQ(a["elapsed_s"], 100.5);
+  EXPECT_EQ(a["resends"], 0);
+  EXPECT_TRUE(a["serial"].is_null());
+  EXPECT_TRUE(objects[0]["size"].is_null());
+  EXPECT_TRUE(objects[0]["resends"].is_null());
+  EXPECT_EQ(r.err, "history: 4 downloads: 2 completed, 2 failed (1 line-broke, 1 no-reply)\n");
+}
+
+TEST_F(HistoryCommand, CsvWithAHeaderLineParsesBackToTheRows) {
+  const ProcessResult r = History({"--csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto records = ParseCsv(r.out);
+  ASSERT_EQ(records.size(), rows.size() + 1) << r.out;
+  EXPECT_EQ(records[0], kHistoryKeys);
+  for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(records[i + 1], RecordFields(rows[i])) << i;
+  EXPECT_EQ(records[3][3], "/links/usb-A,\"quoted\"\nport");
+  EXPECT_EQ(records[3][16], "100.5");
+  EXPECT_EQ(records[1][8], "") << "an unknown size is an empty field";
+}
+
+TEST_F(HistoryCommand, FiltersChooseTheRowsAndTheSummaryCountsThem) {
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> devices;
+    std::string summary;
+  } cases[] = {
+      {{"--outcome", "completed"}, {"/links/usb-A,\"quoted\"\nport", "/links/usb-A2"}, "2 downloads: 2 completed, 0 failed"},
+      {{"--since", "2026-12-08T09:00Z"}, {"/links/usb-C", "/links/usb-B"}, "2 downloads: 0 completed, 2 failed (1 line-broke, 1 no-reply)"},
+      {{"--device", "/dev/ttyUSB0"}, {"/links/usb-A,\"quoted\"\nport"}, "1 download: 1 completed, 0 failed"},
+      {{"--device", "/links/usb-B", "--outcome", "completed"}, {}, "0 downloads: 0 completed, 0 failed"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("--json");
+    const ProcessResult r = History(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> devices;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) devices.push_back(nlohmann::json::parse(line)["device"]);
+    EXPECT_EQ(devices, c.devices) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.err, "history: " + c.summary + "\n") << ::testing::PrintToString(c.args);
+  }
+}
+
+TEST_F(HistoryCommand, TheTableForPeopleNewestFirst) {
+  const ProcessResult r = History({});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const size_t header = r.out.find("start (local time)");
+  const size_t c = r.out.find("/links/usb-C  ");
+  const size_t b = r.out.find("/links/usb-B  ");
+  ASSERT_EQ(header, 0u) << r.out;
+  ASSERT_NE(c, std::string::npos) << r.out;
+  EXPECT_LT(c, b);
+  EXPECT_NE(r.out.find("line-broke (exit 5)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1:41  Ver02.03    KVH100A  /srv/fw/펌웨어.bin"), std::string::npos) << r.out;
+}
+
+TEST_F(HistoryCommand, NoRecordYetACorruptOneAndWrongFilters) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"--history", dir + "/none.sqlite"}, 0, "no downloads recorded"},
+      {{"--history", dir + "/corrupt.sqlite"}, 1, "cannot read " + dir + "/corrupt.sqlite"},
+      {{"--since", "last week"}, 2, "--since"},
+      {{"--outcome", "fine"}, 2, "--outcome"},
+      {{"--csv", "--json"}, 2, "excludes"},
+      {{"--no-history"}, 2, "--no-history"},
+  };
+  std::ofstream(dir + "/corrupt.sqlite") << std::string(4096, 'z');
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {CliProgram(), "history"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (std::find(c.args.begin(), c.args.end(), "--history") == c.args.end()) args.insert(args.end(), {"--history", db});
+    const ProcessResult r = RunProgram(args, dir, "history");
+    EXPECT_EQ(r.status, c.status) << ::testing::PrintToString(c.args) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << ::testing::PrintToString(c.args) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_FALSE(fs::exists(dir + "/none.sqlite")) << "reading makes no record";
+}
+
+}  // namespace
