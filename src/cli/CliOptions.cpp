@@ -121,7 +121,7 @@ bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
     o.since = IsoUtc(*at);
   }
   if (!o.outcomeFilter.empty() && !IsRecordedOutcome(o.outcomeFilter))
-    return message = "--outcome: one of completed, no-reply, out-of-step, timeout, refused, read-error, declined, "
+    return message = "--outcome: one of completed, no-reply, handset-refused, out-of-step, timeout, refused, read-error, declined, "
                      "port, line-broke, stopped, interrupted, crashed; not \"" + o.outcomeFilter + "\"", false;
   if (!o.logFile.empty() && !o.logDir.empty()) return message = "--log and --log-dir: one or the other", false;
   if (HandsetCount(o) > 1) {
@@ -184,8 +184,9 @@ std::optional<UsbId> ParseUsbId(const std::string& text) {
 }
 
 bool IsRecordedOutcome(const std::string& name) {
-  static const char* const kNames[] = {"completed", "no-reply", "out-of-step", "timeout", "refused", "read-error",
-                                       "declined",  "port",     "line-broke",  "stopped", "interrupted", "crashed"};
+  static const char* const kNames[] = {"completed", "no-reply", "handset-refused", "out-of-step", "timeout",
+                                       "refused",   "read-error", "declined", "port", "line-broke",
+                                       "stopped",   "interrupted", "crashed"};
   return std::any_of(std::begin(kNames), std::end(kNames), [&](const char* n) { return name == n; });
 }
 

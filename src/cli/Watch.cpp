@@ -33,10 +33,10 @@ namespace {
 constexpr auto kDrawEvery = std::chrono::milliseconds(100);
 constexpr int kReapPollMs = 50;
 
-// The outcomes a try again may mend: the line, not the image or the answer.
+// The outcomes a try again may mend: the line or the handset's state, not the image or the answer.
 bool Retryable(const std::string& outcome) {
-  return outcome == EndName(RunEnd::NoReply) || outcome == EndName(RunEnd::LineBroke) ||
-         outcome == EndName(RunEnd::OutOfStep);
+  return outcome == EndName(RunEnd::NoReply) || outcome == EndName(RunEnd::HandsetRefused) ||
+         outcome == EndName(RunEnd::LineBroke) || outcome == EndName(RunEnd::OutOfStep);
 }
 
 struct Port {

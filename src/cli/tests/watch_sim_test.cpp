@@ -176,16 +176,16 @@ TEST_F(WatchSim, OneUnpluggedMidDownloadFailsAloneAndItsLinkComingBackIsANewHand
 
 TEST_F(WatchSim, AHandsetThatDidNotAnswerANakStormIsTriedAgainAndCompletes) {
   CChild& watch = StartWatch({"--yes", "--retry", "1"});
-  // The handset refuses its first three download starts: the engine gives up, the try again
-  // meets the fourth.
-  Plug("usb-N", "start=download; erase-ms=100; nak=dlstart:1-3:A1");
+  // The handset refuses its first ten download starts: the engine gives up on it (a NAK sends
+  // the request again at once, ten times in all), the try again meets the eleventh.
+  Plug("usb-N", "start=download; erase-ms=100; nak=dlstart:1-10:A1");
   ASSERT_TRUE(Says(watch, "watch: completed 1, failed 0, in progress 0", 90s)) << watch.Err();
   watch.Signal(SIGINT);
   EXPECT_EQ(watch.Wait(30s), 0) << "the handset completed in the end\n" << watch.Err();
   const WatchStreamCheck check = CheckWatchStream(watch.Out());
   EXPECT_TRUE(check.errors.empty()) << check.errors << watch.Out();
-  EXPECT_EQ(Outcomes(check.downloads.at(Link("usb-N"))), (Strings{"no-reply", "completed"}));
-  EXPECT_EQ(Recorded()[Link("usb-N")], (Strings{"no-reply", "completed"}));
+  EXPECT_EQ(Outcomes(check.downloads.at(Link("usb-N"))), (Strings{"handset-refused", "completed"}));
+  EXPECT_EQ(Recorded()[Link("usb-N")], (Strings{"handset-refused", "completed"}));
   Unplug("usb-N");
   EXPECT_TRUE(FlashHoldsImage("usb-N"));
 }
