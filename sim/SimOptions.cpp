@@ -56,6 +56,8 @@ bool ParseSimArgs(const std::vector<std::string>& args, SimOptions& o, std::stri
     std::string v;
     if (a == "--help" || a == "-h") {
       o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
     } else if (a == "--pace") {
       o.pace = true;
     } else if (a == "--exit-after-download") {
@@ -118,6 +120,7 @@ into download mode when its flash was left incomplete, and says so on stderr.
                           after a first line "# t0 SECONDS": the wall-clock time of 0
   --exit-after-download   exit 0 once the final jump has been acknowledged
   --help, -h              this text
+  --version               the version
 )") + CScenario::SyntaxHelp();
 }
 

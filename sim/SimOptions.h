@@ -19,6 +19,7 @@ struct SimOptions {
   bool exitAfterDownload = false;
   bool verbose = false;   // frame record on stderr too
   bool help = false;
+  bool version = false;
 };
 
 // args without the program name. False with error set on a bad command line.

@@ -10,6 +10,7 @@
 
 #include "PtyHandset.h"
 #include "SimOptions.h"
+#include "TarviselVersion.h"
 
 int main(int argc, char** argv) {
   sim::SimOptions opt;
@@ -20,6 +21,10 @@ int main(int argc, char** argv) {
   }
   if (opt.help) {
     std::cout << sim::SimUsage();
+    return 0;
+  }
+  if (opt.version) {
+    std::cout << "tarvisel-sim " << kTarviselVersion << "\n";
     return 0;
   }
 

@@ -10,6 +10,7 @@
 #include "DlgFont.h"
 #include "HistoryPath.h"
 #include "IsoTime.h"
+#include "TarviselVersion.h"
 
 namespace {
 
@@ -206,6 +207,8 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   Raw raw;
   CLI::App app{"Firmware downloads to a handset on a serial port, without a window.", "tarvisel-cli"};
   app.require_subcommand(1);
+  app.set_help_all_flag("--help-all", "print the help of every command and exit");
+  app.set_version_flag("--version", std::string("tarvisel-cli ") + kTarviselVersion, "print the version and exit");
   auto* download = app.add_subcommand("download", "run a download of IMAGE (the window's Run)");
   download->add_option("IMAGE", o.image, "the image file (*.bin)")->required();
   AddChoices(*download, o, raw);
@@ -249,6 +252,9 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
     return CliParse::Help;
   } catch (const CLI::CallForAllHelp&) {
     message = app.help("", CLI::AppFormatMode::All);
+    return CliParse::Help;
+  } catch (const CLI::CallForVersion& e) {
+    message = std::string(e.what()) + "\n";
     return CliParse::Help;
   } catch (const CLI::ParseError& e) {
     std::ostringstream out;
