@@ -30,14 +30,14 @@ while [ $# -gt 0 ]; do
 done
 
 if [ -z "$cli" ] || [ -z "$sim" ]; then
-  scripts/deps
+  scripts/deps --full
   build="$root/build-bench"
   mkdir -p "$build"
   generator=()
   command -v ninja >/dev/null && generator=(-G Ninja)
   echo "== building in $build (Release)" >&2
   cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTARVISEL_TESTS=OFF \
-    -DTARVISEL_GUI=OFF -DTARVISEL_BENCH=OFF >"$build.watch-configure.log" 2>&1 ||
+    -DTARVISEL_GUI=OFF -DTARVISEL_BENCH=OFF -DTARVISEL_HARDENING=OFF >"$build.watch-configure.log" 2>&1 ||
     { cat "$build.watch-configure.log"; exit 1; }
   cmake --build "$build" --target tarvisel-cli tarvisel-sim >"$build.watch-build.log" 2>&1 ||
     { tail -n 40 "$build.watch-build.log"; exit 1; }
