@@ -34,6 +34,7 @@ files "$cli" <<LIST
 ./usr/share/bash-completion/completions/tarvisel-cli
 ./usr/share/doc/tarvisel-cli/changelog.Debian.gz
 ./usr/share/doc/tarvisel-cli/copyright
+./usr/share/lintian/overrides/tarvisel-cli
 ./usr/share/man/man1/tarvisel-cli.1.gz
 ./usr/share/man/man1/tarvisel-sim.1.gz
 LIST
@@ -42,6 +43,7 @@ LIST
 ./usr/share/applications/tarvisel.desktop
 ./usr/share/doc/tarvisel/changelog.Debian.gz
 ./usr/share/doc/tarvisel/copyright
+./usr/share/lintian/overrides/tarvisel
 ./usr/share/man/man1/tarvisel.1.gz
 ./usr/share/pixmaps/tarvisel.xpm
 LIST
@@ -108,7 +110,7 @@ done
 
 # lintian: no error; its warnings and pedantic notes are shown.
 if command -v lintian >/dev/null 2>&1; then
-  lintian --pedantic --tag-display-limit 0 "$out"/*.deb >"$out/lintian" 2>&1
+  lintian --pedantic --show-overrides --tag-display-limit 0 "$out"/*.deb >"$out/lintian" 2>&1
   cat "$out/lintian"
   grep -q '^E: ' "$out/lintian" && fail "lintian reports errors"
   [ "$hardened" = ON ] && grep -q 'hardening-no-' "$out/lintian" && fail "lintian: hardening missing"
