@@ -91,6 +91,11 @@ void CStationRunner::Stop() {
   }
 }
 
+void CStationRunner::EndAll() {
+  m_model.Stop();
+  for (auto& [id, p] : m_processes) p->Signal(SIGTERM);
+}
+
 std::vector<int> CStationRunner::Fds() const {
   std::vector<int> fds;
   if (m_folder && m_folder->Fd() >= 0) fds.push_back(m_folder->Fd());

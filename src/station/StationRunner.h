@@ -63,6 +63,8 @@ class CStationRunner {
   uint64_t AddPath(const std::string& device);
   // Stop: no new downloads, and each running handset is told to stop as the Stop button would.
   void Stop();
+  // Ends every running handset as Ctrl-C twice would (the window closes).
+  void EndAll();
 
   // Reads what waits, reaps the ended, follows the folder and starts what the model asks for.
   void Pump();
