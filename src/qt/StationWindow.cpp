@@ -137,6 +137,8 @@ void CStationWindow::Build() {
                            QStringLiteral("Phase"), QStringLiteral("Result"), QStringLiteral("Time"), QString()});
   m_rows->setRootIsDecorated(false);
   m_rows->setUniformRowHeights(true);
+  // The end of a port's name tells adapters apart (the serial number, the port).
+  m_rows->setTextElideMode(Qt::ElideLeft);
   m_rows->header()->setStretchLastSection(false);
   m_rows->header()->setSectionResizeMode(kPort, QHeaderView::Stretch);
   m_rows->setColumnWidth(kCheck, 28);

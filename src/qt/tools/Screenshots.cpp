@@ -2,6 +2,8 @@
 // handset stopped answering), the font dialog and the About box to PNG files, against an
 // in-process simulated handset, so that the look can be reviewed by eye.
 #include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
 #include <QDir>
 #include <QMessageBox>
 #include <QTextEdit>
@@ -162,7 +164,7 @@ int ShootStation(const QString& dir) {
   for (size_t i = 0; i < serials.size(); ++i) {
     sim::CScenario scenario;
     std::string error;
-    if (!scenario.Parse("start=download; dload-baud=115200; erase-ms=200; pace=on; write-ms=" + std::to_string(10 * i),
+    if (!scenario.Parse("start=download; erase-ms=200; pace=on; write-ms=" + std::to_string(15 * i),
                         error))
       throw std::runtime_error(error);
     handsets.push_back(std::make_unique<sim::CPtyHandset>(std::make_unique<sim::CHandsetModel>(scenario, 1 << 20),
@@ -176,7 +178,7 @@ int ShootStation(const QString& dir) {
   {
     StationRunnerSetup setup{TARVISEL_CLI_PATH, ports, "", true};
     CStationWindow station(setup);
-    station.resize(1000, 300);
+    station.resize(1100, 300);
     station.show();
     station.TypeBox()->setCurrentIndex(station.TypeBox()->findText(QStringLiteral("EMERGENCY")));
     station.TakeImage(QString::fromStdString(image));
@@ -185,9 +187,12 @@ int ShootStation(const QString& dir) {
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-      int programming = 0;
-      for (const auto& row : station.Runner().Model().Rows()) programming += row.running && row.Percent() >= 5;
-      if (programming == 4) loop.quit();
+      int programming = 0, most = 0;
+      for (const auto& row : station.Runner().Model().Rows()) {
+        programming += row.running && row.status.phase == "programming" && row.Percent() > 0;
+        most = std::max(most, row.Percent());
+      }
+      if (programming == 4 && most >= 30) loop.quit();
     });
     poll.start(50);
     QTimer::singleShot(90000, &loop, &QEventLoop::quit);
