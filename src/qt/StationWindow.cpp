@@ -368,7 +368,7 @@ void CStationWindow::OpenLog(uint64_t id) {
       found->second.dialog->deleteLater();
       m_logs.erase(found);
     });
-    it = m_logs.emplace(id, LogWindow{dialog, view, 0}).first;
+    it = m_logs.emplace(id, LogWindow{dialog, view, 0, row->downloads}).first;
   }
   ShowLogs();
   it->second.dialog->show();
@@ -384,9 +384,10 @@ void CStationWindow::ShowLogs() {
   for (auto& [id, w] : m_logs) {
     const StationRow* row = m_runner->Model().Find(id);
     if (!row) continue;
-    if (row->log.size() < w.shown) {  // a new download: its own log
+    if (row->downloads != w.download) {  // a new download: its own log
       w.view->clear();
       w.shown = 0;
+      w.download = row->downloads;
     }
     for (; w.shown < row->log.size(); ++w.shown) w.view->append(LogLineHtml(row->log[w.shown]));
   }

@@ -90,6 +90,7 @@ class CStationWindow : public QWidget {
     QDialog* dialog;
     QTextEdit* view;
     size_t shown;
+    int download;  // the row's download whose log it shows
   };
   std::map<uint64_t, LogWindow> m_logs;
   bool m_imageOk = false;

@@ -232,6 +232,7 @@ std::vector<uint64_t> CStationModel::TakeStarts(double now) {
     r.ran = true;
     r.unpluggedDuring = false;
     r.startT = now;
+    ++r.downloads;
     r.question.clear();
     r.status = HandsetStatus{};
     r.status.device = r.device;

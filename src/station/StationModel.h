@@ -37,6 +37,7 @@ struct StationRow {
   bool nextWaiting = false;     // watch: plugged in again while its last download still ran
   bool unpluggedDuring = false;
   double startT = 0;          // on the driver's clock, when its process started
+  int downloads = 0;          // started on this row: a new one has a new log
   std::string question;       // the question its handset answered No to, when it declined
   HandsetStatus status;
   std::vector<StationLogEntry> log;

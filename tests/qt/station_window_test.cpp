@@ -39,6 +39,18 @@ class StationWindowTest : public ::testing::Test {
     // No folder, no record, and no program: these rows get their events from the test.
     window = std::make_unique<CStationWindow>(StationRunnerSetup{"/nonexistent/tarvisel-cli", "", "", true}, dialogs);
   }
+  void TearDown() override {
+    window.reset();
+    if (!dir.empty()) std::filesystem::remove_all(dir);
+  }
+  // A small image that Open takes.
+  std::string ImagePath() {
+    char tmpl[] = "/tmp/tarvisel-stwin-XXXXXX";
+    if (dir.empty() && mkdtemp(tmpl)) dir = tmpl;
+    const std::string path = dir + "/fw.bin";
+    sim::WriteImage(path, sim::SampleImage(0x8000, 0x4000, 203, 1));
+    return path;
+  }
   CStationModel& Model() { return window->Runner().Model(); }
   // Starts the rows as Run does, without processes.
   std::vector<uint64_t> RunFed() {
@@ -55,6 +67,7 @@ class StationWindowTest : public ::testing::Test {
 
   std::unique_ptr<CStationWindow> window;
   std::vector<std::string> questions;
+  std::string dir;
 };
 
 TEST_F(StationWindowTest, RowsShowProgressAndResultsInColour) {
@@ -109,6 +122,16 @@ TEST_F(StationWindowTest, RowsShowProgressAndResultsInColour) {
   Feed(ids[2], {Ev(devs[2], "log", {{"kind", "step"}, {"text", "later still"}})});
   window->Pump();
   EXPECT_TRUE(window->LogViewOf(ids[2])->toPlainText().contains(QStringLiteral("later still")));
+  // Run again needs an image; then a click starts that row alone.
+  QTest::mouseClick(qobject_cast<QPushButton*>(Again(b)), Qt::LeftButton);
+  EXPECT_FALSE(Model().Find(ids[1])->running);
+  ASSERT_TRUE(window->TakeImage(QString::fromStdString(ImagePath())));
+  QTest::mouseClick(qobject_cast<QPushButton*>(Again(b)), Qt::LeftButton);
+  EXPECT_TRUE(Model().Find(ids[1])->running);
+  EXPECT_EQ(b->text(CStationWindow::kResult), QString());
+  EXPECT_EQ(window->CountsLabel()->text(), QStringLiteral("completed 1, failed 1, running 2"));
+  // Its open log starts again with the new download.
+  EXPECT_TRUE(log->toPlainText().isEmpty()) << log->toPlainText().toStdString();
 }
 
 TEST_F(StationWindowTest, TheQuestionIsAskedOnceForAllAndRemembered) {
@@ -136,14 +159,9 @@ TEST_F(StationWindowTest, RunNeedsAnImageAndTheImageIsShownAsTheMainWindowShowsI
   EXPECT_FALSE(window->TakeImage(QStringLiteral("/nonexistent/fw.bin")));
   EXPECT_FALSE(window->RunButton()->isEnabled());
   EXPECT_TRUE(window->ImageLabel()->text().contains(QStringLiteral("fw.bin")));
-  char tmpl[] = "/tmp/tarvisel-stwin-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const std::string path = std::string(tmpl) + "/fw.bin";
-  sim::WriteImage(path, sim::SampleImage(0x8000, 0x4000, 203, 1));
-  EXPECT_TRUE(window->TakeImage(QString::fromStdString(path)));
+  EXPECT_TRUE(window->TakeImage(QString::fromStdString(ImagePath())));
   EXPECT_EQ(window->ImageLabel()->text(), QStringLiteral("fw.bin   Size 32768   Version 203"));
   EXPECT_TRUE(window->RunButton()->isEnabled());
-  std::filesystem::remove_all(tmpl);
 }
 
 }  // namespace
