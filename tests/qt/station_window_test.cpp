@@ -3,7 +3,11 @@
 // a row's log with its colours and time stamps, and the version question asked once for all.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,7 +20,9 @@
 #include <filesystem>
 
 #include "SampleImage.h"
+#include "QtWindowServices.h"
 #include "StationWindow.h"
+#include "TarviselWindow.h"
 
 namespace {
 
@@ -162,6 +168,31 @@ TEST_F(StationWindowTest, RunNeedsAnImageAndTheImageIsShownAsTheMainWindowShowsI
   EXPECT_TRUE(window->TakeImage(QString::fromStdString(ImagePath())));
   EXPECT_EQ(window->ImageLabel()->text(), QStringLiteral("fw.bin   Size 32768   Version 203"));
   EXPECT_TRUE(window->RunButton()->isEnabled());
+}
+
+// The main window's context menu opens the station where the application gives it the way.
+TEST(StationMenu, TheMainWindowsContextMenuOpensTheStation) {
+  CQtWindowServices services;
+  CTarviselWindow window(services);
+  services.AttachWindow(&window, &window);
+  int opened = 0;
+  window.SetStationOpener([&] { ++opened; });
+  std::vector<std::string> entries;
+  QTimer chooser;
+  chooser.setInterval(20);
+  QObject::connect(&chooser, &QTimer::timeout, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu || !menu->isVisible()) return;
+    chooser.stop();
+    for (QAction* action : menu->actions()) entries.push_back(action->text().toStdString());
+    QTest::keyClick(menu, Qt::Key_Up);  // the last entry
+    QTest::keyClick(menu, Qt::Key_Return);
+  });
+  chooser.start();
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), window.mapToGlobal(QPoint(10, 10)));
+  QApplication::sendEvent(&window, &event);
+  EXPECT_EQ(entries, (std::vector<std::string>{"Tarvisel 정보(&A)...", "Tarvisel Station..."}));
+  EXPECT_EQ(opened, 1);
 }
 
 }  // namespace
