@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -195,6 +196,25 @@ void CStationWindow::Build() {
     if (row && row->checked != checked) m_runner->Model().SetChecked(id, checked);
   });
   connect(m_rows, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) { OpenLog(IdOf(item)); });
+  m_rows->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(m_rows, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const uint64_t id = IdOf(m_rows->itemAt(at));
+    const StationRow* row = m_runner->Model().Find(id);
+    if (!row) return;
+    QMenu menu(this);
+    QAction* log = menu.addAction(QStringLiteral("Open log"));
+    QAction* again = menu.addAction(QStringLiteral("Run again"));
+    again->setEnabled(m_imageOk && row->Failed() && row->present);
+    QAction* remove = menu.addAction(QStringLiteral("Remove"));
+    remove->setEnabled(!row->running);
+    QAction* chosen = menu.exec(m_rows->viewport()->mapToGlobal(at));
+    if (chosen == log) OpenLog(id);
+    if (chosen == again && m_runner->Model().RunAgain(id)) Pump();
+    if (chosen == remove) {
+      m_runner->Model().Remove(id);
+      Show();
+    }
+  });
 }
 
 bool CStationWindow::TakeImage(const QString& path) {
@@ -250,7 +270,8 @@ void CStationWindow::Pump() {
     m_todayEvery = 0;
     ShowToday();
   }
-  if (m_runner->Model().TakeChanged()) Show();
+  // A running row's time goes on between its events (a long erase).
+  if (m_runner->Model().TakeChanged() || m_runner->AnyRunning()) Show();
   ShowLogs();
   AskPendingQuestion();
 }

@@ -1,6 +1,5 @@
 #include "StationRunner.h"
 
-#include <poll.h>
 #include <signal.h>
 
 #include <cerrno>
@@ -108,9 +107,6 @@ std::vector<int> CStationRunner::Fds() const {
 
 void CStationRunner::Pump() {
   if (m_folder) {
-    pollfd fd{m_folder->Fd(), POLLIN, 0};
-    // The first call gives the links present at the start without waiting for a change.
-    static_cast<void>(poll(&fd, 1, 0));
     for (const auto& change : m_folder->TakeChanges()) {
       if (change.kind == PortChange::Kind::Appeared) m_model.PortAppeared(change.path, PortFactsText(change.path, m_facts));
       else m_model.PortGone(change.path);
