@@ -111,6 +111,40 @@ TEST_F(StationRunnerTest, EachHandsetInAProcessOfItsOwnCompletedFailedCrashed) {
   EXPECT_EQ(m.FindDevice(dir + "/by-id/usb-ok-port0")->PhaseText(), "unplugged");
 }
 
+TEST_F(StationRunnerTest, WatchFlashesEachHandsetAsItsLinkAppears) {
+  CStationRunner runner({cli, dir + "/by-id", "", true}, nullptr);
+  std::string error;
+  ASSERT_TRUE(runner.Start(error)) << error;
+  runner.SetImage(dir + "/fw.bin");
+  runner.Model().Watch();
+  auto pumpUntil = [&](int completed) {
+    for (int i = 0; i < 500 && runner.Model().Counts().completed < completed; ++i) {
+      runner.Pump();
+      std::this_thread::sleep_for(10ms);
+    }
+    return runner.Model().Counts().completed;
+  };
+  const std::string link = dir + "/by-id/usb-ok-port1";
+  fs::create_symlink("/dev/null", link);
+  EXPECT_EQ(pumpUntil(1), 1);
+  // The next handset on the same port: its link goes and comes back.
+  fs::remove(link);
+  runner.Pump();
+  fs::create_symlink("/dev/null", link);
+  EXPECT_EQ(pumpUntil(2), 2);
+  EXPECT_EQ(runner.Model().Rows().size(), 1u);
+  // Stopped: a handset plugged in now is shown, not flashed.
+  runner.Stop();
+  fs::create_symlink("/dev/null", dir + "/by-id/usb-ok-port2");
+  for (int i = 0; i < 20; ++i) {
+    runner.Pump();
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(runner.Model().Rows().size(), 2u);
+  EXPECT_FALSE(runner.AnyRunning());
+  EXPECT_EQ(runner.Model().Counts(), (StationCounts{2, 0, 0}));
+}
+
 TEST_F(StationRunnerTest, TheAnswerAndTheChoicesArePassedToEveryHandset) {
   CStationRunner runner({cli, "", "", true}, nullptr);
   runner.SetImage("/img/fw.bin");
