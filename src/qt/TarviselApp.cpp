@@ -2,15 +2,43 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "SignalCloser.h"
+#include "StationWindow.h"
 #include "TarviselSession.h"
+
+namespace {
+
+bool AskedForStation(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--station") == 0) return true;
+  return false;
+}
+
+// tarvisel --station: the station window alone.
+int RunStationAlone() {
+  CStationWindow station(DefaultStationSetup());
+  CSignalCloser closer([&] { station.close(); });
+  station.show();
+  return QApplication::exec();
+}
+
+}  // namespace
 
 int CTarviselApp::Run(int argc, char** argv) {
   QApplication app(argc, argv);
+  if (AskedForStation(argc, argv)) return RunStationAlone();
   // Message boxes carry the program's name, as the executable is called.
   CTarviselSession session;
   session.SetOnClosed([] { QApplication::quit(); });
+  std::unique_ptr<CStationWindow> station;
+  session.Window().SetStationOpener([&] {
+    if (!station) station = std::make_unique<CStationWindow>(DefaultStationSetup());
+    station->show();
+    station->raise();
+  });
   // A second signal while the first close waits (a modal box, say) ends the program at once.
   int received = 0;
   CSignalCloser closer([&] {

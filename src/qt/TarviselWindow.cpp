@@ -280,7 +280,10 @@ void CTarviselWindow::OnSysCommand(int command) {
 void CTarviselWindow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   QAction* about = menu.addAction(QStringLiteral("Tarvisel 정보(&A)..."));
-  if (menu.exec(event->globalPos()) == about) OnSysCommand(IDM_ABOUTBOX);
+  QAction* station = m_openStation ? menu.addAction(QStringLiteral("Tarvisel Station...")) : nullptr;
+  QAction* chosen = menu.exec(event->globalPos());
+  if (chosen == about) OnSysCommand(IDM_ABOUTBOX);
+  if (chosen && chosen == station) m_openStation();
 }
 
 bool CTarviselWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -29,6 +29,8 @@ class CTarviselWindow : public QWidget, public CDialogControls {
   // The system-menu command: the About box for IDM_ABOUTBOX.
   void OnSysCommand(int command);
   void SetAboutRunner(std::function<void()> runAbout) { m_runAbout = std::move(runAbout); }
+  // The context menu's "Tarvisel Station..." entry opens the station window this way.
+  void SetStationOpener(std::function<void()> openStation) { m_openStation = std::move(openStation); }
 
   // CDialogControls
   void SetText(int id, const std::string& text) override;
@@ -73,6 +75,7 @@ class CTarviselWindow : public QWidget, public CDialogControls {
   CTextProgressWidget* m_progress = nullptr;
   QProgressBar* m_progressIdle = nullptr;
   std::function<void()> m_runAbout;
+  std::function<void()> m_openStation;
   bool m_closeAllowed = false;
   bool m_inCloseEvent = false;
   int m_paintsWhilePaused = 0;

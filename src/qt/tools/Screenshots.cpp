@@ -2,12 +2,16 @@
 // handset stopped answering), the font dialog and the About box to PNG files, against an
 // in-process simulated handset, so that the look can be reviewed by eye.
 #include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
 #include <QDir>
 #include <QMessageBox>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -19,6 +23,7 @@
 #include "PtyHandset.h"
 #include "SampleImage.h"
 #include "Scenario.h"
+#include "StationWindow.h"
 #include "TarviselSession.h"
 #include "TextProgressWidget.h"
 
@@ -144,6 +149,65 @@ int ShootMainWindow(const QString& dir, const std::string& image) {
   return failures;
 }
 
+// The station window with four handsets behind links in a folder of ports named as by-id ones,
+// each a little slower than the last, shot when all four program.
+int ShootStation(const QString& dir) {
+  const std::string base = dir.toStdString();
+  const std::string ports = base + "/station-ports";
+  std::filesystem::remove_all(ports);
+  std::filesystem::create_directories(ports);
+  const std::string image = base + "/station.bin";
+  sim::WriteImage(image, sim::SampleImage(0x40000, 0x4000, 203, 98));
+  std::vector<std::unique_ptr<sim::CPtyHandset>> handsets;
+  std::vector<std::thread> threads;
+  const std::vector<const char*> serials = {"A50285BI", "A50286C3", "A5028F1D", "A50291E7"};
+  for (size_t i = 0; i < serials.size(); ++i) {
+    sim::CScenario scenario;
+    std::string error;
+    if (!scenario.Parse("start=download; erase-ms=200; pace=on; write-ms=" + std::to_string(15 * i),
+                        error))
+      throw std::runtime_error(error);
+    handsets.push_back(std::make_unique<sim::CPtyHandset>(std::make_unique<sim::CHandsetModel>(scenario, 1 << 20),
+                                                          sim::PtyOptions{}));
+    if (!handsets.back()->Open()) throw std::runtime_error(handsets.back()->Error());
+    std::filesystem::create_symlink(handsets.back()->SlavePath(),
+                                    ports + "/usb-FTDI_FT232R_USB_UART_" + serials[i] + "-if00-port0");
+  }
+  for (auto& h : handsets) threads.emplace_back([&h] { h->Run(); });
+  int failures = 0;
+  {
+    StationRunnerSetup setup{TARVISEL_CLI_PATH, ports, "", true};
+    CStationWindow station(setup);
+    station.resize(1100, 300);
+    station.show();
+    station.TypeBox()->setCurrentIndex(station.TypeBox()->findText(QStringLiteral("EMERGENCY")));
+    station.TakeImage(QString::fromStdString(image));
+    Settle(200);
+    station.RunButton()->click();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      int programming = 0, most = 0;
+      for (const auto& row : station.Runner().Model().Rows()) {
+        programming += row.running && row.status.phase == "programming" && row.Percent() > 0;
+        most = std::max(most, row.Percent());
+      }
+      if (programming == 4 && most >= 30) loop.quit();
+    });
+    poll.start(50);
+    QTimer::singleShot(90000, &loop, &QEventLoop::quit);
+    loop.exec();
+    station.Pump();
+    failures += !Save(station, dir, QStringLiteral("station-downloading"));
+    station.Runner().EndAll();
+    Settle(500);
+  }
+  for (auto& h : handsets) h->Stop();
+  for (auto& t : threads) t.join();
+  std::filesystem::remove_all(ports);
+  return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -158,6 +222,7 @@ int main(int argc, char** argv) {
   int failures = 0;
   try {
     failures += ShootMainWindow(dir, MakeImage(dir));
+    failures += ShootStation(dir);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "simulated handset: %s\n", e.what());
     return 1;

@@ -1,0 +1,106 @@
+#pragma once
+// "Tarvisel Station": many handsets from the window. It only shows the station's rows
+// (src/station) and hands the user's clicks to them; a timer pumps the handset processes.
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "StationRunner.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QTextEdit;
+class QDialog;
+
+// The dialogs the window opens, replaceable by tests.
+struct StationDialogs {
+  std::function<std::optional<QString>(QWidget*)> openImage;  // a *.bin file
+  std::function<std::optional<QString>(QWidget*)> portPath;   // a port not in the folder
+  std::function<bool(QWidget*, const QString&)> yesToAll;     // the question once for all
+};
+StationDialogs DefaultStationDialogs();
+
+class CStationWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The columns of the rows.
+  enum Column { kCheck, kPort, kFacts, kProgress, kPhase, kResult, kTime, kAction, kColumns };
+
+  CStationWindow(StationRunnerSetup setup, StationDialogs dialogs = DefaultStationDialogs(), QWidget* parent = nullptr);
+  ~CStationWindow() override;
+
+  // Takes the image as Open would, without its file dialog. False when it is refused.
+  bool TakeImage(const QString& path);
+  // Reads the processes and the folder, and shows what changed (the timer's work).
+  void Pump();
+
+  // For tests and screenshots.
+  CStationRunner& Runner() { return *m_runner; }
+  QTreeWidget* Rows() const { return m_rows; }
+  QTreeWidgetItem* ItemOf(const std::string& device) const;
+  QPushButton* RunButton() const { return m_run; }
+  QPushButton* WatchButton() const { return m_watch; }
+  QPushButton* StopButton() const { return m_stop; }
+  QPushButton* AddButton() const { return m_add; }
+  QPushButton* OpenButton() const { return m_open; }
+  QComboBox* AnswerBox() const { return m_answer; }
+  QComboBox* TypeBox() const { return m_type; }
+  QComboBox* SpeedBox() const { return m_speed; }
+  QLabel* ImageLabel() const { return m_imageInfo; }
+  QLabel* CountsLabel() const { return m_counts; }
+  QLabel* TodayLabel() const { return m_today; }
+  // The open log window of a row, if any.
+  QTextEdit* LogViewOf(uint64_t id) const;
+  void OpenLog(uint64_t id);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Build();
+  void Show();
+  void ShowRow(const StationRow& row, QTreeWidgetItem* item);
+  void ShowLogs();
+  void AskPendingQuestion();
+  void ShowToday();
+  void OnOpen();
+  void OnAdd();
+  void OnRun();
+  void OnWatch();
+  void OnStop();
+  uint64_t IdOf(QTreeWidgetItem* item) const;
+
+  StationDialogs m_dialogs;
+  CUdevFacts m_facts;
+  std::unique_ptr<CStationRunner> m_runner;
+  QPushButton *m_open = nullptr, *m_add = nullptr, *m_run = nullptr, *m_watch = nullptr, *m_stop = nullptr;
+  QComboBox *m_type = nullptr, *m_speed = nullptr, *m_answer = nullptr;
+  QLabel *m_imageInfo = nullptr, *m_counts = nullptr, *m_today = nullptr, *m_note = nullptr;
+  QTreeWidget* m_rows = nullptr;
+  QTimer* m_timer = nullptr;
+  std::map<uint64_t, QTreeWidgetItem*> m_items;
+  struct LogWindow {
+    QDialog* dialog;
+    QTextEdit* view;
+    size_t shown;
+    int download;  // the row's download whose log it shows
+  };
+  std::map<uint64_t, LogWindow> m_logs;
+  bool m_imageOk = false;
+  bool m_asking = false;
+  int m_todayEvery = 0;
+};
+
+// Where tarvisel-cli is: $TARVISEL_CLI, else next to this program (installed), else in the
+// build tree's src/cli, else on the PATH.
+std::string FindCliProgram();
+// The window's setup: that program, the folder of $TARVISEL_PORTS_DIR (default
+// /dev/serial/by-id), the record in its default place.
+StationRunnerSetup DefaultStationSetup();
