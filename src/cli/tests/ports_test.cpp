@@ -211,6 +211,20 @@ TEST(PortsCommand, ListsWhereTheComPortsPoint) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("COM1 -> ", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("COM2 -> " + dir + "/handset -> /dev/null\n"), std::string::npos) << r.out;
+
+  // A ModemManager process is named at the end, as text and as the last JSON line.
+  fs::create_directories(dir + "/proc/873");
+  std::ofstream(dir + "/proc/873/comm") << "ModemManager\n";
+  const ProcessResult text = RunProgram({TARVISEL_CLI_PATH, "ports", "--proc-root", dir + "/proc"}, dir, "mm");
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find(std::string(kModemManagerNote) + "\n"), std::string::npos) << text.out;
+  const ProcessResult json =
+      RunProgram({TARVISEL_CLI_PATH, "ports", "--json", "--proc-root", dir + "/proc"}, dir, "mm-json");
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out.rfind("{\"com\":\"COM1\",", 0), 0u) << json.out;
+  EXPECT_NE(json.out.find("\n{\"modem_manager\":true}\n"), std::string::npos) << json.out;
+  const ProcessResult none = RunProgram({TARVISEL_CLI_PATH, "ports", "--json", "--proc-root", dir}, dir, "no-mm");
+  EXPECT_NE(none.out.find("\n{\"modem_manager\":false}\n"), std::string::npos) << none.out;
   fs::remove_all(dir);
 }
 
