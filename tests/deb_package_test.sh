@@ -20,6 +20,7 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >"$out/files"
 {
   echo ./usr/bin/tarvisel-cli
   echo ./usr/bin/tarvisel-sim
+  echo ./usr/lib/udev/rules.d/70-tarvisel-modemmanager.rules
   [ "$gui" = ON ] && echo ./usr/bin/tarvisel && echo ./usr/share/applications/tarvisel.desktop &&
     echo ./usr/share/pixmaps/tarvisel.xpm
 } | sort >"$out/want"
