@@ -31,6 +31,7 @@ files() {
 files "$cli" <<LIST
 ./usr/bin/tarvisel-cli
 ./usr/bin/tarvisel-sim
+./usr/lib/udev/rules.d/70-tarvisel-modemmanager.rules
 ./usr/share/bash-completion/completions/tarvisel-cli
 ./usr/share/doc/tarvisel-cli/changelog.Debian.gz
 ./usr/share/doc/tarvisel-cli/copyright

@@ -5,10 +5,13 @@
 #include <gmock/gmock.h>
 #include <pthread.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <utility>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -194,14 +197,79 @@ TEST_F(TtyDeviceTest, ExclusiveWhileOpenClearedByCloseAndReopenWorks) {
   EXPECT_TRUE(m_peer.SlaveExclusive());
 }
 
-TEST_F(TtyDeviceTest, SecondOpenWhileHeldNamesAnotherProgram) {
+// Root passes the exclusive flag; the lock keeps it out all the same, and names who holds it.
+TEST_F(TtyDeviceTest, SecondOpenWhileHeldNamesAnotherProgramAndItsProcess) {
   ASSERT_TRUE(m_dev.Open(m_peer.SlavePath())) << m_dev.LastError();
   CTtyDevice second;
-  const bool opened = second.Open(m_peer.SlavePath());
-  if (opened && ::geteuid() == 0) GTEST_SKIP() << "root is not held off by an exclusive tty";
-  EXPECT_FALSE(opened);
-  EXPECT_THAT(second.LastError(), HasSubstr("another program"));
+  EXPECT_FALSE(second.Open(m_peer.SlavePath()));
+  EXPECT_FALSE(second.IsOpen());
+  EXPECT_THAT(second.LastError(), HasSubstr("in use by another program"));
   EXPECT_THAT(second.LastError(), HasSubstr(m_peer.SlavePath()));
+  EXPECT_THAT(second.LastError(), HasSubstr("process " + std::to_string(::getpid())));
+  EXPECT_TRUE(m_dev.IsOpen());
+}
+
+TEST_F(TtyDeviceTest, OpenTakesTheLockAndCloseGivesItBack) {
+  const auto lockedByAnother = [&] {
+    const int fd = ::open(m_peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == EBUSY;  // the exclusive flag kept an ordinary user out first
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+  };
+  EXPECT_FALSE(lockedByAnother());
+  ASSERT_TRUE(m_dev.Open(m_peer.SlavePath())) << m_dev.LastError();
+  EXPECT_TRUE(lockedByAnother());
+  m_dev.Close();
+  EXPECT_FALSE(lockedByAnother());
+  ASSERT_TRUE(m_dev.Open(m_peer.SlavePath())) << m_dev.LastError();
+}
+
+// A terminal program that locks the port (as picocom does) keeps the tool out, and nothing is
+// sent to the handset; once it lets go the port opens.
+TEST_F(TtyDeviceTest, AnotherProcessesLockKeepsThePortAndIsNamed) {
+  int ready[2], release[2];
+  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+  ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
+  const std::string path = m_peer.SlavePath();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Only async-signal-safe calls here: the test process may have threads. The write end
+    // of release is the parent's alone, or the read below never sees its close.
+    ::close(release[1]);
+    ::close(ready[0]);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    const char ok = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+    [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
+    char c = 0;
+    n = ::read(release[0], &c, 1);  // until the parent closes its end
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(release[0]);
+  // Lets the child go and reaps it on every way out of the test, a failed assertion's too.
+  struct Release {
+    int fd;
+    pid_t child;
+    void Now() {
+      if (fd < 0) return;
+      ::close(std::exchange(fd, -1));
+      ::waitpid(child, nullptr, 0);
+    }
+    ~Release() { Now(); }
+  } release_child{release[1], child};
+  char ok = 0;
+  const ssize_t got = ::read(ready[0], &ok, 1);
+  ::close(ready[0]);
+  ASSERT_EQ(got, 1);
+  ASSERT_EQ(ok, 'y');
+  EXPECT_FALSE(m_dev.Open(path));
+  EXPECT_THAT(m_dev.LastError(), HasSubstr("in use by another program (process " + std::to_string(child)));
+  EXPECT_FALSE(m_dev.WriteByte(0x7E, 10));
+  EXPECT_TRUE(m_peer.ReadFor(50).empty());
+  release_child.Now();
+  EXPECT_TRUE(m_dev.Open(path)) << m_dev.LastError();
 }
 
 TEST_F(TtyDeviceTest, OpenFailuresSayWhy) {

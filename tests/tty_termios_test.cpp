@@ -124,7 +124,7 @@ TEST(TtyOpenError, TellsTheTechnicianWhatToDo) {
   const ErrorCase cases[] = {
       {ENOENT, "does not exist"}, {ENODEV, "does not exist"}, {ENXIO, "does not exist"},
       {EACCES, "'dialout' group"}, {EPERM, "sudo usermod -aG dialout $USER"},
-      {EBUSY, "another program (a modem manager or another terminal program)"},
+      {EBUSY, "in use by another program (a modem manager or a terminal program)"},
       {EIO, std::strerror(EIO)},
   };
   for (const ErrorCase& c : cases) {
@@ -133,6 +133,9 @@ TEST(TtyOpenError, TellsTheTechnicianWhatToDo) {
     EXPECT_THAT(text, HasSubstr("/dev/ttyUSB0")) << c.err;
   }
   EXPECT_THAT(tty::OpenErrorText("", EACCES), HasSubstr("does not exist"));
+  EXPECT_THAT(tty::OpenErrorText("/dev/ttyUSB0", EBUSY, tty::LockHolder{4242, "picocom"}),
+              HasSubstr("\"/dev/ttyUSB0\" is in use by another program (process 4242, picocom)"));
+  EXPECT_THAT(tty::InUseText("/dev/ttyUSB0", tty::LockHolder{17, ""}), HasSubstr("(process 17)"));
   EXPECT_THAT(tty::NotATtyText("/tmp/x"), HasSubstr("not a serial port"));
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <iterator>
 #include <sstream>
 
@@ -18,6 +19,22 @@ std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   return text;
 }
+
+size_t EditDistance(const std::string& a, const std::string& b);
+
+}  // namespace
+
+std::string NearestWord(const std::string& word, const std::vector<std::string>& known) {
+  std::string best;
+  size_t bestDistance = SIZE_MAX;
+  for (const std::string& k : known) {
+    const size_t d = EditDistance(Lower(word), k);
+    if (d < bestDistance) bestDistance = d, best = k;
+  }
+  return best;
+}
+
+namespace {
 
 constexpr double kMaxTimeoutSecs = 1e6;
 constexpr int kMaxRetries = 100;
@@ -42,7 +59,7 @@ void AddChoices(CLI::App& sub, CliOptions& o, Raw& raw) {
 // Which handsets, and what one handset alone may have.
 void AddHandsetOptions(CLI::App& sub, CliOptions& o, Raw& raw) {
   // Each may be given again for another handset; one value an occurrence.
-  sub.add_option("--port", raw.ports, "1 or 2 (COM1, COM2); default the stored PORT; repeat for more handsets")
+  sub.add_option("--port", raw.ports, "1 or 2, or COM1 or COM2 (any case); default the stored PORT; repeat for more handsets")
       ->allow_extra_args(false);
   sub.add_option("--device", o.devices, "a device path instead of a port number; repeat for more handsets")
       ->allow_extra_args(false);
@@ -64,6 +81,49 @@ void AddFontOptions(CLI::App& sub, CliOptions& o) {
   sub.add_option("--font-blocks", o.fontBlocks, "FONT: the number of 64 KB blocks, 1..100");
 }
 
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The first word the command line does not know (a command, or an option of the command
+// given), named with the nearest it does know; empty when every word is known.
+std::string UnknownWord(CLI::App& app, const std::vector<std::string>& args) {
+  std::vector<std::string> commands;
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) commands.push_back(sub->get_name());
+  CLI::App* command = nullptr;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    if (word == "--") break;
+    if (!command) {
+      if (word.rfind("-", 0) == 0) continue;
+      const auto known = std::find(commands.begin(), commands.end(), word);
+      if (known == commands.end())
+        return "unknown command \"" + word + "\"; did you mean \"" + NearestWord(word, commands) + "\"?";
+      command = app.get_subcommand(word);
+      continue;
+    }
+    if (word.rfind("--", 0) != 0) continue;
+    const std::string name = word.substr(0, word.find('='));
+    std::vector<std::string> names;
+    for (const CLI::Option* option : command->get_options())
+      for (const std::string& long_name : option->get_lnames()) names.push_back("--" + long_name);
+    if (std::find(names.begin(), names.end(), name) != names.end()) continue;
+    return "unknown option " + name + " for " + command->get_name() + "; did you mean " + NearestWord(name, names) + "?";
+  }
+  return {};
+}
+
 bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
   if (!raw.type.empty()) {
     const auto type = ParseDownloadType(raw.type);
@@ -72,7 +132,7 @@ bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
   }
   for (const auto& text : raw.ports) {
     const auto port = ParsePortNumber(text);
-    if (!port) return message = "--port: 1 or 2 (COM1, COM2), not \"" + text + "\"", false;
+    if (!port) return message = "--port: 1 or 2, or COM1 or COM2, not \"" + text + "\"", false;
     if (std::find(o.ports.begin(), o.ports.end(), *port) != o.ports.end())
       return message = "--port " + text + " is given twice", false;
     o.ports.push_back(*port);
@@ -222,6 +282,9 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   AddChoices(*todm, o, raw);
   AddHandsetOptions(*todm, o, raw);
   auto* ports = app.add_subcommand("ports", "list the serial devices present");
+  ports->add_flag("--json", o.json, "the same facts as JSON Lines");
+  // Hidden: where the ModemManager process is looked for, for tests.
+  ports->add_option("--proc-root", o.procRoot)->group("");
 
   auto* watch = app.add_subcommand("watch", "download IMAGE to each handset plugged in, as its port's link appears");
   watch->add_option("IMAGE", o.image, "the image file (*.bin)")->required();
@@ -258,7 +321,8 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
     return CliParse::Help;
   } catch (const CLI::ParseError& e) {
     std::ostringstream out;
-    out << e.what() << "\n" << "Run with --help for more information.";
+    const std::string unknown = UnknownWord(app, args);
+    out << (unknown.empty() ? std::string(e.what()) : unknown) << "\n" << "Run with --help for more information.";
     message = out.str();
     return CliParse::Error;
   } catch (const std::exception& e) {

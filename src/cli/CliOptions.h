@@ -51,6 +51,9 @@ struct CliOptions {
   std::string outcomeFilter;
   std::string deviceFilter;
   bool csv = false;
+
+  // ports: where processes are looked for (ModemManager); tests point it elsewhere
+  std::string procRoot = "/proc";
 };
 
 enum class CliParse { Ok, Help, Error };
@@ -63,6 +66,9 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
 std::optional<int> ParseDownloadType(const std::string& text);
 // "1", "2", "COM1", "COM2" (any case).
 std::optional<int> ParsePortNumber(const std::string& text);
+// Of the words known, the one nearest to word (fewest letters to change, add or take away);
+// the first of equals.
+std::string NearestWord(const std::string& word, const std::vector<std::string>& known);
 // "57600" -> 0, "115200" -> 1.
 std::optional<int> ParseSpeedIndex(const std::string& text);
 // "0403:6001" (any case) -> {"0403", "6001"}.

@@ -27,6 +27,8 @@
 
 namespace {
 
+int StoredPortNumber() { return CRegistry::ReadInt(CRegistry::kPort, CRegistry::kDefaultPort) == 0 ? 1 : 2; }
+
 // Messages and timers of the front-end's own; the engine never sees them.
 constexpr uint32_t WM_CLI_INTERRUPT = WM_USER + 0x300;
 constexpr uint32_t WM_CLI_LOG_SHOWN = WM_USER + 0x301;  // every log line queued before it is out
@@ -38,7 +40,7 @@ class CRun final : public CEngineEvents {
       : m_options(options),
         m_device(device),
         m_console(console),
-        m_view(console.err, ConsoleStyle{console.errIsTerminal, options.quiet}, [this] { return m_win.ClockMs(); }),
+        m_view(console.err, ConsoleStyle{console.errIsTerminal, options.quiet, console.colour}, [this] { return m_win.ClockMs(); }),
         m_questions(m_view, options.answer, console.inIsTerminal, console.in),
         m_recorder(HistoryPathOf(options), [this](const std::string& text) { m_view.Note(text, true); }, &m_facts) {}
 
@@ -206,6 +208,14 @@ int CRun::Execute() {
                     download ? std::optional<std::string>(m_options.image) : std::nullopt, SelectedSpeed(m_options));
   }
   if (!Prepare()) return UsageEnd();
+  if (m_options.devices.empty()) {
+    // A port chosen by number may lead nowhere a handset is: say where before anything goes.
+    const bool stored = m_options.ports.empty();
+    const int port = stored ? StoredPortNumber() : m_options.ports.front();
+    const PortLead lead =
+        PortLeadsTo(PortDisplayName(static_cast<unsigned>(port)), stored ? "the stored PORT" : "--port " + std::to_string(port), m_device);
+    m_view.Note(lead.text, lead.doubtful);
+  }
 
   std::unique_ptr<CSerialDevice> device = std::make_unique<CTtyDevice>();
   if (!m_options.traceFile.empty()) {
@@ -311,11 +321,13 @@ std::optional<EngineCommand> EngineCommandOf(CliCommand command) {
 std::vector<std::string> HandsetDevices(const CliOptions& o) {
   if (!o.devices.empty()) return o.devices;
   std::vector<int> ports = o.ports;
-  if (ports.empty()) ports.push_back(CRegistry::ReadInt(CRegistry::kPort, CRegistry::kDefaultPort) == 0 ? 1 : 2);
+  if (ports.empty()) ports.push_back(StoredPortNumber());
   std::vector<std::string> devices;
   for (int port : ports) devices.push_back(PortDevicePath(static_cast<unsigned>(port)));
   return devices;
 }
+
+bool ColourWanted(const char* noColor) { return noColor == nullptr || *noColor == '\0'; }
 
 std::optional<int> SelectedSpeed(const CliOptions& o) {
   // A stored index the window has no speed for has none.
@@ -327,10 +339,17 @@ int RunLinkCommand(const CliOptions& options, const std::string& device, Console
   return run.Execute();
 }
 
-int RunPortsCommand(ConsoleStreams& console) {
+int RunPortsCommand(const CliOptions& options, ConsoleStreams& console) {
   std::vector<std::pair<std::string, std::string>> comPorts;
   for (unsigned port = 1; port <= 2; ++port) comPorts.emplace_back(PortDisplayName(port), PortDevicePath(port));
   CUdevFacts facts;
-  PrintPortList(console.out, comPorts, ListSerialPorts("/dev", "/sys/class/tty", &facts));
+  const std::vector<SerialPortEntry> ports = ListSerialPorts("/dev", "/sys/class/tty", &facts);
+  const bool modemManager = ModemManagerRunning(options.procRoot);
+  if (options.json) {
+    PrintPortListJson(console.out, comPorts, ports, modemManager);
+    return kExitOk;
+  }
+  PrintPortList(console.out, comPorts, ports);
+  if (modemManager) console.out << kModemManagerNote << "\n" << std::flush;
   return kExitOk;
 }

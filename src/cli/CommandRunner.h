@@ -16,7 +16,11 @@ struct ConsoleStreams {
   std::istream& in;   // answers to questions
   bool errIsTerminal = false;
   bool inIsTerminal = false;
+  bool colour = true;  // colours on a terminal: off when NO_COLOR is set and not empty
 };
+
+// Whether a terminal gets colours, from the NO_COLOR variable's value (null when unset).
+bool ColourWanted(const char* noColor);
 
 // The devices of the handsets the options name, in the order given: --device paths as given,
 // else the devices of the --port numbers, else that of the stored PORT.
@@ -30,4 +34,5 @@ std::optional<int> SelectedSpeed(const CliOptions& options);
 // is started: it takes SIGINT and SIGTERM for itself for the time of the run.
 int RunLinkCommand(const CliOptions& options, const std::string& device, ConsoleStreams& console);
 // `ports`: the devices present and where COM1 and COM2 point.
-int RunPortsCommand(ConsoleStreams& console);
+// With --json, the same facts as JSON Lines; a running ModemManager is named.
+int RunPortsCommand(const CliOptions& options, ConsoleStreams& console);

@@ -125,7 +125,7 @@ void CConsoleView::Result(const std::string& text, bool error) {
 }
 
 void CConsoleView::Print(const std::string& text, const char* colour) {
-  if (m_style.terminal && colour) m_out << colour << text << "\x1b[0m\n";
+  if (m_style.terminal && m_style.colour && colour) m_out << colour << text << "\x1b[0m\n";
   else m_out << text << '\n';
   m_out.flush();
 }

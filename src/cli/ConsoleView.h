@@ -14,6 +14,7 @@
 struct ConsoleStyle {
   bool terminal = false;  // colours and a progress line that updates in place
   bool quiet = false;     // only errors and the result
+  bool colour = true;     // false: a terminal without colours (NO_COLOR)
 };
 
 // What each line of the log file is: "info", "step", "error" (the window's log lines in blue,

@@ -8,6 +8,12 @@ using json = nlohmann::ordered_json;
 
 namespace {
 double Rounded(double value, double scale) { return std::round(value * scale) / scale; }
+
+// The handset pads its fixed-width texts with blanks (and NULs); a reader compares the words.
+std::string WithoutTrailingBlanks(const std::string& text) {
+  const size_t end = text.find_last_not_of(std::string(" \t\0", 3));
+  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
 }  // namespace
 
 double RoundedSeconds(double seconds) { return Rounded(seconds, 1000.0); }
@@ -54,7 +60,10 @@ void CJsonEventWriter::Started(EngineCommand command, const std::optional<std::s
 void CJsonEventWriter::Phase(EnginePhase phase) { Write({{"name", PhaseName(phase)}}, "phase"); }
 
 void CJsonEventWriter::Phone(const PhoneInfo& info) {
-  Write({{"sw", info.swVersion}, {"compiled", info.compiled}, {"pcb", info.pcbVersion}, {"revision", info.revision}},
+  Write({{"sw", WithoutTrailingBlanks(info.swVersion)},
+         {"compiled", WithoutTrailingBlanks(info.compiled)},
+         {"pcb", WithoutTrailingBlanks(info.pcbVersion)},
+         {"revision", info.revision}},
         "phone");
 }
 

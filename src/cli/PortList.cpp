@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "JsonEvents.h"
 
 namespace fs = std::filesystem;
 
@@ -90,4 +95,55 @@ void PrintPortList(std::ostream& out, const std::vector<std::pair<std::string, s
     }
   }
   out << std::flush;
+}
+
+void PrintPortListJson(std::ostream& out, const std::vector<std::pair<std::string, std::string>>& comPorts,
+                       const std::vector<SerialPortEntry>& ports, bool modemManager) {
+  using json = nlohmann::ordered_json;
+  const auto orNull = [](const std::string& text) { return text.empty() ? json(nullptr) : json(text); };
+  for (const auto& [name, path] : comPorts)
+    WriteJsonLine(out, {{"com", name}, {"path", orNull(path)}, {"target", orNull(path.empty() ? path : Target(path))}});
+  for (const auto& p : ports) {
+    json usb = nullptr;
+    if (p.adapter) {
+      const UsbAdapter& a = *p.adapter;
+      usb = {{"vendor_id", orNull(a.vendorId)}, {"product_id", orNull(a.productId)}, {"maker", orNull(a.maker)},
+             {"product", orNull(a.product)},    {"serial", orNull(a.serial)},       {"driver", orNull(a.driver)}};
+    }
+    WriteJsonLine(out, {{"device", p.path}, {"target", orNull(p.target)}, {"usb", usb}});
+  }
+  WriteJsonLine(out, {{"modem_manager", modemManager}});
+}
+
+const char* const kModemManagerNote =
+    "ModemManager is running: it probes new serial ports and may send bytes to a handset in download mode. "
+    "List your adapters in the tarvisel udev rule (70-tarvisel-modemmanager.rules), or stop it during "
+    "downloads (sudo systemctl stop ModemManager).";
+
+bool ModemManagerRunning(const std::string& procRoot) {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(procRoot, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream comm(e.path() / "comm");
+    std::string program;
+    if (std::getline(comm, program) && program == "ModemManager") return true;
+  }
+  return false;
+}
+
+PortLead PortLeadsTo(const std::string& portName, const std::string& chosenBy, const std::string& device,
+                     const std::string& sysRoot) {
+  constexpr const char* kElse = ": give --device PATH (tarvisel-cli ports lists the serial ports)";
+  const std::string text = "port " + portName + " (" + chosenBy + ")";
+  if (device.empty()) return {text + " names no device" + kElse, true};
+  const std::string target = Target(device);
+  const std::string shown = text + " is " + device + (target.empty() ? "" : " -> " + target);
+  std::error_code ec;
+  const std::string tty = target.empty() ? device : target;
+  if (!fs::exists(tty, ec)) return {shown + ", which does not exist" + kElse, true};
+  const std::string name = fs::path(tty).filename().string();
+  if (name.rfind("ttyS", 0) == 0 && !fs::exists(sysRoot + "/" + name + "/device", ec))
+    return {shown + ", which has no hardware behind it" + kElse, true};
+  return {shown, false};
 }

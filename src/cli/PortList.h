@@ -25,5 +25,25 @@ std::vector<SerialPortEntry> ListSerialPorts(const std::string& devRoot = "/dev"
 // The listing: where each COM port points (name, device), then the entries.
 void PrintPortList(std::ostream& out, const std::vector<std::pair<std::string, std::string>>& comPorts,
                    const std::vector<SerialPortEntry>& ports);
+// The same facts as JSON Lines: one object for each COM port ("com", "path", "target"), then one
+// for each entry ("device", "target", "usb": the adapter or null), then {"modem_manager": bool}.
+void PrintPortListJson(std::ostream& out, const std::vector<std::pair<std::string, std::string>>& comPorts,
+                       const std::vector<SerialPortEntry>& ports, bool modemManager);
 // "USB 0403:6001, FTDI, FT232R USB UART, serial A50285BI, driver ftdi_sio"
 std::string DescribeAdapter(const UsbAdapter& adapter);
+
+// What the listing says when ModemManager runs: it probes new serial ports and may send bytes to
+// a handset in download mode.
+extern const char* const kModemManagerNote;
+// Whether a ModemManager process runs, from the comm files under procRoot.
+bool ModemManagerRunning(const std::string& procRoot = "/proc");
+
+// Where a port chosen by number leads, said before anything is sent on it: "port COM1 (the
+// stored PORT) is /dev/ttyS0", with the tty a link points to, and whether the device is
+// missing or a ttyS with no hardware behind it (sysRoot as for ListSerialPorts).
+struct PortLead {
+  std::string text;
+  bool doubtful = false;  // no device, or no hardware behind it: no handset will answer there
+};
+PortLead PortLeadsTo(const std::string& portName, const std::string& chosenBy, const std::string& device,
+                     const std::string& sysRoot = "/sys/class/tty");

@@ -43,7 +43,7 @@ class CStation {
         m_console(console),
         m_setup(setup),
         m_start(Clock::now()),
-        m_view(console.err, ConsoleStyle{console.errIsTerminal, options.quiet}, devices.size(), setup.columns),
+        m_view(console.err, ConsoleStyle{console.errIsTerminal, options.quiet, console.colour}, devices.size(), setup.columns),
         m_out{m_view, [this](const json& e) { Emit(e); }, options.quiet} {
     for (const auto& d : devices) {
       m_status.emplace_back();

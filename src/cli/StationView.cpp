@@ -158,7 +158,7 @@ void CStationView::Above(const std::string& text, const char* colour) {
   }
   // Up over the block, the line, then the block again below it.
   if (m_drawn > 0) m_out << "\x1b[" << m_drawn << "A\r\x1b[J";
-  if (colour) m_out << colour << text << "\x1b[0m\n";
+  if (colour && m_style.colour) m_out << colour << text << "\x1b[0m\n";
   else m_out << text << '\n';
   for (const auto& line : m_lastLines) m_out << line << '\n';
   m_drawn = m_lastLines.size();

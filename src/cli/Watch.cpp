@@ -65,7 +65,7 @@ class CWatch {
         m_setup(setup),
         m_start(Clock::now()),
         m_folder(options.portsDir),
-        m_view(console.err, ConsoleStyle{console.errIsTerminal, false}, setup.columns),
+        m_view(console.err, ConsoleStyle{console.errIsTerminal, false, console.colour}, setup.columns),
         m_out{m_view.Handsets(), [this](const json& e) { Emit(e); }, false} {}
 
   int Run();

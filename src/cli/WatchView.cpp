@@ -54,7 +54,7 @@ void CWatchView::Draw(const std::vector<PortShown>& ports, const WatchCounts& co
   for (const auto& p : ports) {
     std::string text = PortText(p, label);
     const HandsetStatus* d = p.download;
-    if (d && d->Finished() && !p.retrying) text = (d->exit == kExitOk ? kGreen : kRed) + text + kReset;
+    if (d && d->Finished() && !p.retrying && m_style.colour) text = (d->exit == kExitOk ? kGreen : kRed) + text + kReset;
     lines.push_back(std::move(text));
   }
   lines.push_back(CutText(CountsText(counts) + (note.empty() ? "" : "; " + note), m_lines.Columns() - 1));

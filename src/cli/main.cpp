@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
@@ -29,8 +30,9 @@ int main(int argc, char** argv) {
   }
   // A reader of --json that goes away must not end a download half done.
   signal(SIGPIPE, SIG_IGN);
-  ConsoleStreams console{std::cout, std::cerr, std::cin, isatty(STDERR_FILENO) == 1, isatty(STDIN_FILENO) == 1};
-  if (options.command == CliCommand::Ports) return RunPortsCommand(console);
+  ConsoleStreams console{std::cout, std::cerr, std::cin, isatty(STDERR_FILENO) == 1, isatty(STDIN_FILENO) == 1,
+                         ColourWanted(std::getenv("NO_COLOR"))};
+  if (options.command == CliCommand::Ports) return RunPortsCommand(options, console);
   if (options.command == CliCommand::History) return RunHistoryCommand(options, console);
 
   // Each handset runs in this very program, started again for it alone.

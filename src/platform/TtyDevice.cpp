@@ -4,6 +4,7 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -64,13 +65,25 @@ bool CTtyDevice::Open(const std::string& path) {
   if (fd < 0) {
     const int err = errno;
     trace::Printf("tty: open %s: %s\n", path.c_str(), ErrnoText(err).c_str());
-    SetLastError(tty::OpenErrorText(path, err));
+    // Kept out by another's exclusive flag: its lock, where it took one, names it.
+    SetLastError(tty::OpenErrorText(path, err, err == EBUSY ? tty::LockHolderOfPath(path) : std::nullopt));
     return false;
   }
   if (!::isatty(fd)) {
     ::close(fd);
     SetLastError(tty::NotATtyText(path));
     return false;
+  }
+  // The exclusive flag does not keep root out, nor see the lock of a terminal program that
+  // only locks: the lock does both. It goes with the descriptor's close.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    if (err == EWOULDBLOCK) {
+      SetLastError(tty::InUseText(path, tty::LockHolderOfFd(fd)));
+      ::close(fd);
+      return false;
+    }
+    trace::Printf("tty: lock %s: %s\n", path.c_str(), ErrnoText(err).c_str());
   }
   if (::ioctl(fd, TIOCEXCL) != 0) {
     const int err = errno;

@@ -5,7 +5,17 @@
 
 namespace tty {
 
-std::string OpenErrorText(const std::string& path, int err) {
+std::string InUseText(const std::string& path, const std::optional<LockHolder>& holder) {
+  std::string who = "a modem manager or a terminal program";
+  if (holder) {
+    who = "process " + std::to_string(holder->pid);
+    if (!holder->program.empty()) who += ", " + holder->program;
+  }
+  return "Serial port \"" + path + "\" is in use by another program (" + who +
+         "). Close that program and try again.";
+}
+
+std::string OpenErrorText(const std::string& path, int err, const std::optional<LockHolder>& holder) {
   if (path.empty()) {
     return "No serial port was named: the device does not exist. Choose a port.";
   }
@@ -22,8 +32,7 @@ std::string OpenErrorText(const std::string& path, int err) {
              ". Add your user to the 'dialout' group (sudo usermod -aG dialout $USER), "
              "then log out and log in again.";
     case EBUSY:
-      return port + " is in use by another program (a modem manager or another terminal "
-                    "program). Close that program and try again.";
+      return InUseText(path, holder);
     default:
       return "Cannot open " + port + ": " + std::generic_category().message(err) + ".";
   }

@@ -235,6 +235,13 @@ int CQtWindowServices::MessageBox(const std::string& text, const std::string& ca
 
 std::optional<std::string> CQtWindowServices::FileOpenDialog(const FileOpenRequest& request) {
   ReleaseCapture();
+  std::optional<std::string> chosen = std::exchange(m_nextFileOpen, std::nullopt);
+  if (!chosen) chosen = ShowFileOpenDialog(request);
+  if (chosen && m_onFileChosen) m_onFileChosen(*chosen);
+  return chosen;
+}
+
+std::optional<std::string> CQtWindowServices::ShowFileOpenDialog(const FileOpenRequest& request) {
   const QString initial = Q(request.initialFile);
   const int slash = initial.lastIndexOf(QLatin1Char('/'));
   QFileDialog dialog(m_window, QStringLiteral("열기"), slash >= 0 ? initial.left(slash + 1) : QString());

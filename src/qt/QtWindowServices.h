@@ -17,6 +17,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/PostQueue.h"
@@ -69,6 +72,12 @@ class CQtWindowServices : public QObject, public CWindowServices {
     if (m_onStopDuringPause) m_onStopDuringPause();
   }
 
+  // The next Open dialog is answered with path, without showing it: a recent image chosen from
+  // Open's menu goes through the engine's own Open.
+  void AnswerNextFileOpen(std::string path) { m_nextFileOpen = std::move(path); }
+  // Told of every image the Open dialog gave the engine.
+  void SetOnFileChosen(std::function<void(const std::string&)> onChosen) { m_onFileChosen = std::move(onChosen); }
+
   bool IsPaused() const { return m_pauseDepth > 0; }
   bool IsHandling() const { return m_handlerDepth > 0; }
   int WaitCursorDepth() const { return m_waitCursorDepth; }
@@ -79,6 +88,7 @@ class CQtWindowServices : public QObject, public CWindowServices {
 
  private:
   void DispatchNext();
+  std::optional<std::string> ShowFileOpenDialog(const FileOpenRequest& request);
   void ScheduleDispatch();
   void ScheduleTimerWake();
 
@@ -97,6 +107,8 @@ class CQtWindowServices : public QObject, public CWindowServices {
   };
   std::vector<HeldInput> m_heldInput;  // input that came during a pause
   std::function<void()> m_onStopDuringPause;
+  std::optional<std::string> m_nextFileOpen;
+  std::function<void(const std::string&)> m_onFileChosen;
   CDialogControls* m_controls = nullptr;
   int m_handlerDepth = 0;
   int m_pauseDepth = 0;

@@ -4,9 +4,11 @@
 // record of the downloads it runs.
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "DeviceFacts.h"
 #include "DownloadRecorder.h"
+#include "PortList.h"
 #include "QtWindowServices.h"
 #include "TarviselDlg.h"
 #include "TarviselWindow.h"
@@ -14,7 +16,11 @@
 
 class CTarviselSession {
  public:
-  CTarviselSession();
+  // The serial ports the Port list offers besides COM1 and COM2 (`tarvisel-cli ports`'s).
+  using PortLister = std::function<std::vector<SerialPortEntry>(CDeviceFacts&)>;
+  static std::vector<SerialPortEntry> SystemPorts(CDeviceFacts& facts);
+
+  explicit CTarviselSession(PortLister ports = SystemPorts);
   ~CTarviselSession();
   CTarviselSession(const CTarviselSession&) = delete;
   CTarviselSession& operator=(const CTarviselSession&) = delete;
@@ -36,5 +42,6 @@ class CTarviselSession {
   std::unique_ptr<CTarviselWindow> m_window;
   std::unique_ptr<CTarviselDlg> m_dlg;
   std::function<void()> m_onClosed;
+  std::vector<PortChoice> m_portChoices;
   bool m_closed = false;
 };

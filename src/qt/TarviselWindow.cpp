@@ -1,8 +1,12 @@
 #include "TarviselWindow.h"
 
 #include <QCloseEvent>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +16,7 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTextStream>
 #include <algorithm>
 
 #include "ControlIds.h"
@@ -33,7 +38,8 @@ QColor FromBgr(uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr
 CTarviselWindow::CTarviselWindow(CQtWindowServices& services)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_services(services) {
+      m_services(services),
+      m_now([] { return QDateTime::currentDateTime(); }) {
   setObjectName(QStringLiteral("TarviselDlg"));
   setWindowTitle(QStringLiteral("Tarvisel"));
   setWindowIcon(ApplicationIcon());
@@ -93,7 +99,16 @@ void CTarviselWindow::Build() {
         combo->setGeometry(rect.x(), rect.y(), rect.width(), DialogY(m_scale, 12));
         combo->setMaxVisibleItems(std::max(1, (control.height - 12) / 8));
         const int id = control.id;
-        connect(combo, &QComboBox::activated, this, [this, id] { m_services.SendCommand(id, CBN_SELCHANGE); });
+        connect(combo, &QComboBox::activated, this, [this, id](int index) {
+          if (id == IDC_PORT) {
+            // A device item is the link's alone: the engine keeps its COM index.
+            const bool device = index >= static_cast<int>(m_comCount);
+            m_portDevice = device ? m_portChoices[static_cast<size_t>(index) - m_comCount].path : std::string();
+            if (!device) m_comIndex = index;
+            if (m_onPortDevice) m_onPortDevice(m_portDevice);
+          }
+          m_services.SendCommand(id, CBN_SELCHANGE);
+        });
         m_combos[control.id] = combo;
         widget = combo;
         break;
@@ -122,6 +137,9 @@ void CTarviselWindow::Build() {
         m_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         m_log->setLineWrapMode(QTextEdit::WidgetWidth);
         m_log->viewport()->installEventFilter(this);
+        m_log->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(m_log, &QWidget::customContextMenuRequested, this,
+                [this](const QPoint& at) { LogMenu()->exec(m_log->viewport()->mapToGlobal(at)); });
         widget = m_log;
         break;
       }
@@ -143,6 +161,54 @@ void CTarviselWindow::Build() {
     }
     widget->installEventFilter(this);
   }
+  if (QWidget* open = Control(IDC_OPEN)) {
+    open->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(open, &QWidget::customContextMenuRequested, this, [this, open](const QPoint& at) {
+      if (open->isEnabled()) OpenMenu()->exec(open->mapToGlobal(at));
+    });
+  }
+}
+
+bool CTarviselWindow::SaveLog(const QString& path) const {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return false;
+  QTextStream out(&file);
+  for (const auto& [at, text] : m_logLines)
+    out << at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) << ' ' << text << '\n';
+  out.flush();
+  return out.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
+}
+
+std::unique_ptr<QMenu> CTarviselWindow::LogMenu() {
+  std::unique_ptr<QMenu> menu(m_log->createStandardContextMenu());
+  menu->addSeparator();
+  QAction* save = menu->addAction(QStringLiteral("Save log..."));
+  save->setEnabled(!m_logLines.empty());
+  connect(save, &QAction::triggered, this, [this] { SaveLogAs(); });
+  return menu;
+}
+
+void CTarviselWindow::SaveLogAs() {
+  const QString path = m_askLogPath ? m_askLogPath()
+                                    : QFileDialog::getSaveFileName(this, QStringLiteral("Save log"),
+                                                                   QStringLiteral("tarvisel.log"),
+                                                                   QStringLiteral("Log files (*.log *.txt)"));
+  if (path.isEmpty()) return;
+  if (!SaveLog(path))
+    QMessageBox::warning(this, QStringLiteral("Save log"), QStringLiteral("The log could not be written to %1.").arg(path));
+}
+
+std::unique_ptr<QMenu> CTarviselWindow::OpenMenu() {
+  auto menu = std::make_unique<QMenu>(this);
+  const std::vector<std::string> paths = m_recentImages ? m_recentImages() : std::vector<std::string>{};
+  for (const std::string& path : paths) {
+    QAction* action = menu->addAction(Q(path));
+    connect(action, &QAction::triggered, this, [this, path] {
+      if (m_openRecent) m_openRecent(path);
+    });
+  }
+  if (paths.empty()) menu->addAction(QStringLiteral("(no image opened yet)"))->setEnabled(false);
+  return menu;
 }
 
 QWidget* CTarviselWindow::Control(int id) const {
@@ -194,6 +260,49 @@ void CTarviselWindow::SetComboItems(int id, const std::vector<std::string>& item
   it->second->clear();
   for (const std::string& item : ordered) it->second->addItem(Q(item));
   it->second->setCurrentIndex(-1);
+  if (id == IDC_PORT) {
+    m_comCount = ordered.size();
+    m_comIndex = -1;
+    FillPortChoices();
+  }
+}
+
+void CTarviselWindow::SetPortChoices(std::vector<PortChoice> choices) {
+  m_portChoices = std::move(choices);
+  FillPortChoices();
+}
+
+void CTarviselWindow::FillPortChoices() {
+  QComboBox* combo = m_combos.count(IDC_PORT) ? m_combos[IDC_PORT] : nullptr;
+  if (!combo) return;
+  while (combo->count() > static_cast<int>(m_comCount)) combo->removeItem(combo->count() - 1);
+  for (size_t i = 0; i < m_comCount && i < m_comTips.size(); ++i)
+    combo->setItemData(static_cast<int>(i), Q(m_comTips[i]), Qt::ToolTipRole);
+  int widest = combo->width();
+  for (const PortChoice& choice : m_portChoices) {
+    combo->addItem(Q(choice.label));
+    combo->setItemData(combo->count() - 1, Q(choice.leadsTo), Qt::ToolTipRole);
+    widest = std::max(widest, combo->fontMetrics().horizontalAdvance(Q(choice.label)) + 24);
+  }
+  // The box keeps the template's width; its list is as wide as the longest name.
+  combo->view()->setMinimumWidth(widest);
+  ShowPortSelection();
+}
+
+void CTarviselWindow::SelectPortDevice(const std::string& path) {
+  m_portDevice = path;
+  ShowPortSelection();
+}
+
+void CTarviselWindow::ShowPortSelection() {
+  QComboBox* combo = m_combos.count(IDC_PORT) ? m_combos[IDC_PORT] : nullptr;
+  if (!combo) return;
+  int index = m_comIndex;
+  if (!m_portDevice.empty()) {
+    for (size_t i = 0; i < m_portChoices.size(); ++i)
+      if (m_portChoices[i].path == m_portDevice) index = static_cast<int>(m_comCount + i);
+  }
+  combo->setCurrentIndex(index < combo->count() ? index : -1);
 }
 
 std::vector<std::string> CTarviselWindow::GetComboItems(int id) const {
@@ -206,12 +315,20 @@ std::vector<std::string> CTarviselWindow::GetComboItems(int id) const {
 void CTarviselWindow::SetComboSel(int id, int index) {
   const auto it = m_combos.find(id);
   if (it == m_combos.end()) return;
+  if (id == IDC_PORT) {
+    // The engine's COM index; a device chosen stays shown.
+    m_comIndex = index >= 0 && index < static_cast<int>(m_comCount) ? index : -1;
+    ShowPortSelection();
+    return;
+  }
   it->second->setCurrentIndex(index >= 0 && index < it->second->count() ? index : -1);
 }
 
 int CTarviselWindow::GetComboSel(int id) const {
   const auto it = m_combos.find(id);
-  return it == m_combos.end() ? -1 : it->second->currentIndex();
+  if (it == m_combos.end()) return -1;
+  if (id == IDC_PORT && !m_portDevice.empty()) return m_comIndex;
+  return it->second->currentIndex();
 }
 
 void CTarviselWindow::AppendRichText(int id, const std::string& text, uint32_t colorBgr, bool bold) {
@@ -222,12 +339,18 @@ void CTarviselWindow::AppendRichText(int id, const std::string& text, uint32_t c
   format.setForeground(FromBgr(colorBgr));
   format.setFontWeight(bold ? QFont::Bold : QFont::Normal);
   cursor.insertText(Q(text), format);
+  // Each append is a new line ("\n" first); all its lines carry the time it was shown.
+  const QDateTime now = m_now();
+  const QStringList lines = Q(text).split(QLatin1Char('\n'));
+  for (int i = 0; i < lines.size(); ++i)
+    if (i > 0 || !lines[i].isEmpty()) m_logLines.emplace_back(now, lines[i]);
   // Follow the new text, as an auto-scrolling edit does.
   m_log->verticalScrollBar()->setValue(m_log->verticalScrollBar()->maximum());
 }
 
 void CTarviselWindow::ClearRichText(int id) {
   if (id == IDC_LOG && m_log) m_log->clear();
+  if (id == IDC_LOG) m_logLines.clear();
 }
 
 void CTarviselWindow::SetProgressRange(int id, int lower, int upper) {

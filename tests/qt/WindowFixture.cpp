@@ -51,7 +51,7 @@ void WindowFixture::StopHandset() {
 }
 
 void WindowFixture::StartWindow() {
-  session = std::make_unique<CTarviselSession>();
+  session = std::make_unique<CTarviselSession>(portLister);
   session->Start();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&session->Window()));
 }

@@ -38,6 +38,9 @@ class WindowFixture : public ::testing::Test {
   std::thread handsetThread;
   std::unique_ptr<CModalDriver> modals;
   std::unique_ptr<CTarviselSession> session;
+  // The serial ports the window's Port list offers besides COM1 and COM2: none unless a test
+  // gives them (the machine's own would change the list from one machine to the next).
+  CTarviselSession::PortLister portLister = [](CDeviceFacts&) { return std::vector<SerialPortEntry>{}; };
   std::string fileDialogDirectory;
   QStringList fileDialogFilters;
 };

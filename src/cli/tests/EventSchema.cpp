@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "JsonSchema.h"
+
 using json = nlohmann::json;
 
 namespace {
@@ -41,6 +43,7 @@ StreamCheck CheckEventStream(const std::string& text, const std::vector<std::str
       errors << at << "not a JSON object\n";
       continue;
     }
+    for (const std::string& e : EventsSchema().Errors(o)) errors << at << "schema: " << e << "\n";
     if (!IsInt(o, "v") || o["v"] != 1) errors << at << "\"v\" is not 1\n";
     if (!IsNumber(o, "t") || o["t"].get<double>() < 0) errors << at << "\"t\" is no time\n";
     if (!IsString(o, "device") || std::find(devices.begin(), devices.end(), o["device"]) == devices.end()) {
@@ -131,6 +134,8 @@ WatchStreamCheck CheckWatchStream(const std::string& text) {
     }
     const std::string device = o["device"];
     if (o["event"] == "port") {
+      // A download's objects are checked against the schema with the rest of its download.
+      for (const std::string& e : EventsSchema().Errors(o)) errors << "line " << n << ": schema: " << e << "\n";
       auto& states = check.ports[device];
       const bool known = IsString(o, "state") && (o["state"] == "appeared" || o["state"] == "gone");
       if (!known || !IsInt(o, "v") || o["v"] != 1 || !IsNumber(o, "t") || o.size() != 5) {

@@ -1,6 +1,6 @@
 #pragma once
-// Reads --json's output line by line and checks every object against the format README.md
-// documents: the common fields, each event's fields and their types, and the order for each
+// Reads --json's output line by line and checks every object against the schema in
+// docs/events-v1.schema.json and the format README.md documents: the common fields, each event's fields and their types, and the order for each
 // device (started first; phases, progress that only goes forward or starts over at 0 after an
 // erase; exactly one finished, last, whose exit status is that of its outcome).
 #include <map>

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "CommandRunner.h"
 #include "ConsoleQuestions.h"
 #include "ConsoleView.h"
 #include "DlgFont.h"
@@ -52,6 +53,21 @@ TEST(ConsoleView, OnATerminalColoursAndOneLineInPlace) {
   // Black lines stay in the terminal's own colour.
   EXPECT_NE(out.find("Flash programming 시작\n"), std::string::npos);
   EXPECT_EQ(out.find("m" "Flash programming"), std::string::npos);
+}
+
+// NO_COLOR: the terminal keeps its line in place, but no colour reaches it.
+TEST(ConsoleView, NoColorKeepsTheLineInPlaceWithoutColours) {
+  const struct {
+    const char* value;
+    bool colour;
+  } cases[] = {{nullptr, true}, {"", true}, {"1", false}, {"yes please", false}};
+  for (const auto& c : cases) EXPECT_EQ(ColourWanted(c.value), c.colour) << (c.value ? c.value : "(unset)");
+
+  const std::string out = Program({true, false, ColourWanted("1")});
+  EXPECT_NE(out.find("\r\x1b[K패킷 재전송 ADDRESS: 0x000a000h\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("\x1b[3"), std::string::npos) << out;
+  EXPECT_EQ(out.find("\x1b[0m"), std::string::npos) << out;
+  EXPECT_NE(out.find("\r\x1b[K[###############---------------] 50% "), std::string::npos) << out;
 }
 
 TEST(ConsoleView, QuietKeepsOnlyErrorsAndNotes) {

@@ -254,6 +254,41 @@ TEST(CliOptions, AWatchAndTheHistoryWithEveryOption) {
   }
 }
 
+// A word the command line does not know is named, with the nearest it does.
+TEST(CliOptions, AMistypedCommandOrOptionIsNamedWithTheNearestValidOne) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"dowload", "fw.bin"}, "unknown command \"dowload\"; did you mean \"download\"?"},
+      {{"histroy"}, "did you mean \"history\"?"},
+      {{"PORTS"}, "did you mean \"ports\"?"},
+      {{"info", "--devce", "/dev/ttyUSB0"}, "unknown option --devce for info; did you mean --device?"},
+      {{"download", "fw.bin", "--speed=115200", "--tpye", "font"}, "unknown option --tpye for download; did you mean --type?"},
+      {{"watch", "fw.bin", "--yes", "--port-dir=/tmp"}, "did you mean --ports-dir?"},
+      {{"history", "--jsno"}, "did you mean --json?"},
+  };
+  for (const auto& c : cases) {
+    CliOptions o;
+    std::string message;
+    EXPECT_EQ(ParseCliArgs(c.args, o, message), CliParse::Error) << c.says;
+    EXPECT_NE(message.find(c.says), std::string::npos) << message;
+  }
+  // A missing word is no mistyped one: the parser's own words stay.
+  CliOptions o;
+  std::string message;
+  EXPECT_EQ(ParseCliArgs({"download"}, o, message), CliParse::Error);
+  EXPECT_EQ(message.find("did you mean"), std::string::npos) << message;
+  EXPECT_EQ(NearestWord("tdm", {"download", "info", "todm"}), "todm");
+}
+
+TEST(CliOptions, PortsTakesJson) {
+  CliOptions o;
+  ASSERT_EQ(Parse({"ports", "--json"}, o), CliParse::Ok);
+  EXPECT_EQ(o.command, CliCommand::Ports);
+  EXPECT_TRUE(o.json);
+}
+
 TEST(CliOptions, HelpIsNotAnError) {
   CliOptions o;
   std::string message;

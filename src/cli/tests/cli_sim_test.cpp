@@ -9,6 +9,7 @@
 #include <regex>
 #include <thread>
 
+#include "EventSchema.h"
 #include "SampleImage.h"
 #include "Subprocess.h"
 
@@ -119,6 +120,30 @@ TEST_F(CliSimTest, InfoPrintsTheHandsetsVersion) {
   EXPECT_NE(r.out.find("Ver12.34"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("SWTEXT"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("단말기 정보를 읽어옵니다."), std::string::npos) << r.err;
+}
+
+// Without --device the stored port's device is named before anything is sent; the stream of
+// --json holds to its schema and gives the phone's texts without the handset's padding.
+TEST_F(CliSimTest, WithoutADeviceTheStoredPortIsNamedAndTheJsonStreamHoldsToItsSchema) {
+  StartSim("");
+  setenv("TARVISEL_COM1", Pty().c_str(), 1);
+  const ProcessResult r = Cli({"info", "--json"});
+  unsetenv("TARVISEL_COM1");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string target = std::filesystem::canonical(Pty()).string();
+  const std::string note = "port COM1 (the stored PORT) is " + Pty() + " -> " + target;
+  EXPECT_NE(r.err.find(note + "\n"), std::string::npos) << r.err;
+  const StreamCheck check = CheckEventStream(r.out, {Pty()});
+  EXPECT_EQ(check.errors, "") << r.out;
+  // The handset pads "KVH100K" and "REV 0.3" to 8 letters each.
+  EXPECT_EQ(check.devices.at(Pty()).sw, "Ver02.03    KVH100K") << r.out;
+  const size_t phone = r.out.find("\"event\":\"phone\"");
+  ASSERT_NE(phone, std::string::npos) << r.out;
+  const std::string phoneLine = r.out.substr(phone, r.out.find('\n', phone) - phone);
+  EXPECT_EQ(phoneLine.find(" \""), std::string::npos) << "a text with trailing blanks: " << phoneLine;
+  EXPECT_NE(phoneLine.find("REV 0.3\""), std::string::npos) << phoneLine;
+  // Before the first request goes out.
+  EXPECT_LT(r.out.find("\"kind\":\"note\",\"text\":\"" + note), r.out.find("\"event\":\"phase\"")) << r.out;
 }
 
 // The reply that ends Info also queues its log line: it must come out, and before the result.

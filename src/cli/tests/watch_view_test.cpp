@@ -57,6 +57,14 @@ TEST(WatchView, EachPortsLineSaysWhereItsHandsetIs) {
   view.Draw(ports, {1, 1, 2}, "no new downloads");
   EXPECT_NE(out.str().find("\x1b[7A\r\x1b[J"), std::string::npos) << "a shorter block clears what was below";
   EXPECT_NE(out.str().find("in progress 2; no new downloads\n"), std::string::npos);
+
+  // NO_COLOR: the same block in place, without its colours.
+  std::ostringstream plain;
+  CWatchView noColour(plain, {true, false, false}, 100);
+  noColour.Draw(ports, {1, 1, 2}, "");
+  noColour.PortLine("/by-id/usb-C", "a red line", true);
+  EXPECT_NE(plain.str().find("\r\x1b[K/by-id/usb-B  completed after 0:09\n"), std::string::npos) << plain.str();
+  EXPECT_EQ(plain.str().find("\x1b[3"), std::string::npos) << plain.str();
 }
 
 TEST(WatchView, WithoutATerminalPlainLinesAndTheCountAfterEachEnd) {
