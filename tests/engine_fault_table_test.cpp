@@ -11,6 +11,7 @@
 #include <map>
 
 #include "support/EngineHarness.h"
+#include "support/FlashCheck.h"
 #include "support/FaultTable.h"
 
 namespace {
@@ -160,11 +161,7 @@ class EngineFaultTableTest : public ::testing::TestWithParam<Group> {
           const std::vector<uint8_t> after = h.Flash(0, kFlashSize);
           std::vector<uint8_t> want = h.ReadFile(image);
           want.resize(std::max<size_t>(want.size(), fileOffset + length), 0xFF);  // past a font's end: erased
-          EXPECT_TRUE(std::equal(after.begin() + from, after.begin() + from + length, want.begin() + fileOffset))
-              << label << ": completed, but the flash differs from the image";
-          EXPECT_TRUE(std::equal(after.begin(), after.begin() + from, before.begin()) &&
-                      std::equal(after.begin() + from + length, after.end(), before.begin() + from + length))
-              << label << ": flash outside the range changed";
+          ExpectImageInRangeOnly(after, before, want.data() + fileOffset, from, from + length, label);
           break;
         }
         case Command::Info:
