@@ -15,6 +15,9 @@ void CReplyWait::OnNewRequest(Work work, uint64_t txEnd, uint64_t nowMs, bool ex
   WriteOff();  // the caller waited for them; a speed change may have left some
   m_suspect = m_writtenOffLast;
   m_writtenOffLast = false;
+  // After a write-off the written-off request's time stays: the answer that comes now may be
+  // one of its late ones, and the confirm wait must outlast its work.
+  if (!m_suspect) m_localSlowMs = 0;
   m_work = work;
   m_answered = false;
   m_sends = 1;
@@ -52,21 +55,44 @@ bool CReplyWait::OldestOwedHasLeft(uint64_t hostBytesOut) const {
   return !m_owed.empty() && m_owed.front().txEnd <= hostBytesOut;
 }
 
-CReplyWait::Next CReplyWait::OnAnswer(bool accepted, bool refusalWantsResend, uint64_t nowMs) {
+size_t CReplyWait::SendsLeftBy(uint64_t hostBytesOut) const {
+  size_t n = 0;
+  for (const Send& s : m_owed) {
+    if (s.txEnd <= hostBytesOut) ++n;
+  }
+  return n;
+}
+
+void CReplyWait::Learn(const Send& send, uint64_t nowMs, uint64_t hostBytesOut) {
+  const uint64_t began = std::max(send.atMs, m_lastAnswerMs);
+  const uint64_t most = nowMs > began ? nowMs - began : 0;
+  m_localSlowMs = std::max(m_localSlowMs, most);
+  // Which sends it could answer: the one it is matched to, and any later one that had left.
+  uint64_t newestLeftMs = send.atMs;
+  if (SendsLeftBy(hostBytesOut) > 0) {
+    for (const Send& s : m_owed) {
+      if (s.txEnd <= hostBytesOut) newestLeftMs = std::max(newestLeftMs, s.atMs);
+    }
+  }
+  const uint64_t leastBegan = std::max(newestLeftMs, m_lastAnswerMs);
+  const uint64_t least = nowMs > leastBegan ? nowMs - leastBegan : 0;
+  uint64_t& slowest = m_slowestMs[static_cast<size_t>(m_work)];
+  slowest = std::max(slowest, least);
+}
+
+CReplyWait::Next CReplyWait::OnAnswer(bool accepted, bool refusalWantsResend, uint64_t nowMs, uint64_t hostBytesOut) {
   if (m_owed.empty()) return Next::Wait;
   const Send send = m_owed.front();
   m_owed.pop_front();
   ++m_replies;
   m_lastActivityMs = nowMs;
-  if (accepted && send.first && !m_answered) {
-    uint64_t& slowest = m_slowestMs[static_cast<size_t>(m_work)];
-    slowest = std::max(slowest, nowMs - send.atMs);
-  }
+  Learn(send, nowMs, hostBytesOut);
+  m_lastAnswerMs = nowMs;
   switch (m_state) {
     case State::Reply:
       if (accepted) {
         m_answered = true;
-        return AfterAnswered();
+        return AfterAnswered(nowMs);
       }
       if (!refusalWantsResend || !m_owed.empty()) return Next::Wait;  // a later send is the resend
       return Next::SendAgain;
@@ -78,7 +104,7 @@ CReplyWait::Next CReplyWait::OnAnswer(bool accepted, bool refusalWantsResend, ui
       if (accepted) {
         // It was done after all: what was given up on needs no give-up.
         m_answered = true;
-        return AfterAnswered();
+        return AfterAnswered(nowMs);
       }
       if (!m_owed.empty()) return Next::Wait;
       m_state = State::Idle;
@@ -88,11 +114,12 @@ CReplyWait::Next CReplyWait::OnAnswer(bool accepted, bool refusalWantsResend, ui
   }
 }
 
-CReplyWait::Next CReplyWait::AfterAnswered() {
+CReplyWait::Next CReplyWait::AfterAnswered(uint64_t nowMs) {
   if (m_owed.empty()) {
     m_state = State::Idle;
     return Next::Advance;
   }
+  if (m_state != State::Drain && m_state != State::GiveUp) m_waitBeganMs = nowMs;
   m_state = State::Drain;
   return Next::Wait;
 }
@@ -104,7 +131,13 @@ CReplyWait::Next CReplyWait::OnGiveUp(uint64_t nowMs) {
     return Next::GiveUp;
   }
   m_state = State::GiveUp;
+  m_waitBeganMs = nowMs;
   return Next::Wait;
+}
+
+uint64_t CReplyWait::WaitDeadlineMs(uint32_t periodMs) const {
+  const uint64_t bound = kSlowFactor * std::max<uint64_t>(QuietMs(periodMs), kMostPeriods * periodMs);
+  return m_waitBeganMs + bound;
 }
 
 void CReplyWait::OnQuiet() {
@@ -114,11 +147,14 @@ void CReplyWait::OnQuiet() {
 }
 
 uint32_t CReplyWait::ConfirmMs(uint32_t leastMs) const {
-  return static_cast<uint32_t>(std::max<uint64_t>(leastMs, kSlowFactor * m_slowestMs[static_cast<size_t>(m_work)]));
+  const uint64_t slow = std::max(m_slowestMs[static_cast<size_t>(m_work)], m_localSlowMs);
+  return static_cast<uint32_t>(std::max<uint64_t>(leastMs, kSlowFactor * slow));
 }
 
 uint32_t CReplyWait::QuietMs(uint32_t periodMs) const {
-  const uint32_t ms = ReplyMs(m_work, periodMs);
+  // The owed replies may each take as long as the slowest this request has shown.
+  const uint64_t local = std::min<uint64_t>(kSlowFactor * m_localSlowMs, kMostPeriods * periodMs);
+  const uint32_t ms = std::max<uint32_t>(ReplyMs(m_work, periodMs), static_cast<uint32_t>(local));
   if (m_state != State::GiveUp || m_heard) return ms;
   return std::max<uint32_t>(ms, static_cast<uint32_t>(kMostPeriods * periodMs));
 }

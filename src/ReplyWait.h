@@ -64,7 +64,9 @@ class CReplyWait {
   // The reply answers the oldest owed send (Classify said Answers). accepted: an ACK or the DM
   // reply asked for; refusalWantsResend: a NAK of a download-mode request (the handset waits
   // for it again), as opposed to an error that leaves the decision to the reply timer.
-  Next OnAnswer(bool accepted, bool refusalWantsResend, uint64_t nowMs);
+  // hostBytesOut: how much the host had sent when the reply came (which of the owed sends it
+  // could answer).
+  Next OnAnswer(bool accepted, bool refusalWantsResend, uint64_t nowMs, uint64_t hostBytesOut = UINT64_MAX);
   // A frame arrived that could not be read (a damaged reply, noise): the line is not quiet.
   void OnActivity(uint64_t nowMs) {
     m_lastActivityMs = nowMs;
@@ -83,7 +85,8 @@ class CReplyWait {
   void BeginConfirm() { m_state = State::Confirm; }
   // The request in hand went after owed replies were written off: its answer may be a late one.
   bool Suspect() const { return m_suspect; }
-  // How long to listen after such an answer: twice the slowest answer of its kind.
+  // How long to listen after such an answer: twice the slowest answer of its kind, the
+  // written-off request's included.
   uint32_t ConfirmMs(uint32_t leastMs) const;
   void EndWait() { m_state = State::Idle; }
 
@@ -95,8 +98,17 @@ class CReplyWait {
   // Whether the oldest owed send had left the host when hostBytesOut had.
   bool OldestOwedHasLeft(uint64_t hostBytesOut) const;
   Work RequestWork() const { return m_work; }
-  // The slowest answer to a first send of this kind in this command (0 before one came).
+  // The slowest answer of this kind in this command that can only have answered the send it
+  // was matched to, or, where a later send could have been answered, timed from that one: the
+  // least the handset may have taken (0 before one came). Lost replies never make a prompt
+  // handset look slow.
   uint64_t SlowestMs(Work work) const { return m_slowestMs[static_cast<size_t>(work)]; }
+  // The most the handset may have taken over an answer to the request in hand (or, for a
+  // request that follows a write-off, to the one written off): a busy handset works through
+  // its queue, so each send's work is timed from its own send or the answer before it,
+  // whichever is later, and an answer that could be either of two sends is timed from the
+  // earlier.
+  uint64_t LocalSlowestMs() const { return m_localSlowMs; }
   // How long a request of this kind is given for its answer: its own period, or twice the
   // slowest answer seen, up to four periods.
   uint32_t ReplyMs(Work work, uint32_t periodMs) const;
@@ -105,6 +117,10 @@ class CReplyWait {
   // goes it is given four periods, unless it was heard meanwhile.
   uint32_t QuietMs(uint32_t periodMs) const;
   uint64_t LastActivityMs() const { return m_lastActivityMs; }
+  // Frames that cannot be read keep the line from falling quiet, but a wait for owed replies
+  // does not go on for ever: past this time since it began the replies can no longer be told
+  // apart, and the command must end.
+  uint64_t WaitDeadlineMs(uint32_t periodMs) const;
 
   // Totals since Reset, for the trace and the out-of-step guard.
   uint32_t TotalSends() const { return m_totalSends; }
@@ -117,7 +133,10 @@ class CReplyWait {
     uint64_t atMs = 0;
     bool first = false;  // the request's first send
   };
-  Next AfterAnswered();
+  // Owed sends that had left the host by hostBytesOut.
+  size_t SendsLeftBy(uint64_t hostBytesOut) const;
+  void Learn(const Send& send, uint64_t nowMs, uint64_t hostBytesOut);
+  Next AfterAnswered(uint64_t nowMs);
 
   State m_state = State::Idle;
   Work m_work = Work::Short;
@@ -129,6 +148,9 @@ class CReplyWait {
   uint32_t m_sends = 0;
   uint64_t m_lastActivityMs = 0;
   uint64_t m_slowestMs[kWorkKinds] = {};
+  uint64_t m_localSlowMs = 0;     // of the request in hand (kept over a write-off)
+  uint64_t m_lastAnswerMs = 0;    // the last reply matched to a send
+  uint64_t m_waitBeganMs = 0;     // the drain or give-up wait began
   uint32_t m_totalSends = 0;
   uint32_t m_replies = 0;
   uint32_t m_writtenOff = 0;

@@ -213,6 +213,9 @@ class CTarviselDlg {
   // The request in hand goes again.
   void ResendRequest(ResendCause cause);
   CReplyWait::Work WorkInHand() const;
+  // How much of what the host sent had gone when the reply in hand came.
+  uint64_t RxBytesGone() const;
+  void NoteLineFaster();
   // False when the reply is for an earlier DM request (it names another command).
   bool AnswersDmRequestInHand() const;
   // Whether the current reply can be read, by its check bytes: as the answer to a request in
@@ -241,6 +244,8 @@ class CTarviselDlg {
   void SendFinalJump();
   void EndOutOfStep();
   void EndNoReply();
+  // A wait for owed replies outlasted its bound without the line falling quiet.
+  void EndNeverQuiet();
   void EndRefusedByHandset();
   void FinishDownload();
   // Nothing is awaited any more: the reply timer, the waits, the replies owed, the erase's wait.
@@ -289,6 +294,12 @@ class CTarviselDlg {
   RxPacket m_rxPacket;         // the reply being handled
   RxPacket m_heldResp;         // the answer held over a drain
   std::atomic<bool> m_bStopAsked{false};
+  bool m_bCheckRevoked = false;  // the reply in hand took "other check" back
+  bool m_bUnchecked = false;     // the reply in hand was taken without its check
+  bool m_bUncheckedWork = false; // an erase, block or final jump was taken done on such a reply
+  bool m_bLineFaster = false;    // this command's line answers sooner than its speed allows
+  bool m_bFrameHeard = false;    // a frame came in this command
+  uint64_t m_lastFrameRxMs = 0;  // when the last frame came, on the receiving side's clock
   bool m_bSendSplit = false;  // the block in hand was refused before it had all gone out
   int m_nEraseCycles = 0;  // erase-and-restart cycles of this download
   std::optional<CWaitCursorCapture> m_eraseWait;

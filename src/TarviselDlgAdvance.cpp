@@ -4,6 +4,7 @@
 
 #include "TarviselDlg.h"
 #include "platform/Trace.h"
+#include "platform/Translate.h"
 
 void CTarviselDlg::AdvanceWithHeldAnswer() {
   m_comm.StoreResponse(m_heldResp);
@@ -58,8 +59,10 @@ void CTarviselDlg::Advance() {
       ArmReplyTimer(TM_REPLY, 3000);
       break;
     case DL_DOWNLOAD:
-      // The module's set-up requests are a few bytes each; block writes outlast the wait.
-      if (m_nDlStep < STEP_ERASE) {
+      // The module's set-up requests are a few bytes each, and the first block's answer is the
+      // first that tells whether this line is faster than its speed; later block writes
+      // outlast the wait.
+      if (m_nDlStep <= STEP_ERASE) {
         Settle();
       } else {
         DloadStep();
@@ -81,6 +84,15 @@ void CTarviselDlg::EndNoReply() {
   m_nRetry = 0;
   StopAwaiting();
   AppendLog(kColorRed, "응답이 없습니다.");
+  ShowNoReply();
+  EndCommand(Outcome::NoReply);
+}
+
+void CTarviselDlg::EndNeverQuiet() {
+  m_nRetry = 0;
+  StopAwaiting();
+  AppendLog(kColorRed, Tr("The line never fell quiet while replies were still owed: which reply answers which "
+                          "request can no longer be told. The download stopped; check the cable and run it again."));
   ShowNoReply();
   EndCommand(Outcome::NoReply);
 }

@@ -6,6 +6,9 @@ void CTarviselDlg::BeginCommand(EngineCommand command) {
   EndCommand(Outcome::Stopped);  // a command left running is over now
   StopAwaiting();
   m_nEraseCycles = 0;
+  m_bLineFaster = false;
+  m_bUncheckedWork = false;
+  m_bFrameHeard = false;
   m_plainCheck.Reset();
   m_dloadCheck.Reset();
   m_bStopAsked = false;

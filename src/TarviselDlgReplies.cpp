@@ -52,8 +52,15 @@ CReplyCheck::Verdict CTarviselDlg::JudgeCheck(bool answer) {
   CReplyCheck& check = dload ? m_dloadCheck : m_plainCheck;
   const bool fcs = m_comm.GetRxCheck() == RxCheck::FcsMatch;
   const CReplyCheck::Kind before = check.Get();
+  // A download-mode reply is one code and two check bytes: nothing else can be one.
+  const bool replySized = !dload || m_comm.GetRxSize() == 1;
   const CReplyCheck::Verdict v =
-      answer ? check.JudgeAnswer(m_pResp, m_comm.GetRxFullSize(), fcs) : check.JudgeStray(fcs);
+      answer ? check.JudgeAnswer(m_pResp, m_comm.GetRxFullSize(), fcs, replySized) : check.JudgeStray(fcs);
+  if (check.Revoked()) {
+    trace::Printf("engine: %s replies end in their FCS-16 after all: what was taken unchecked was junk\n",
+                  dload ? "download-mode" : "plain DM");
+    m_bCheckRevoked = true;
+  }
   if (check.Get() != before) {
     trace::Printf(check.Get() == CReplyCheck::Kind::Fcs16
                       ? "engine: %s replies end in their FCS-16: checked from now on\n"
@@ -66,13 +73,40 @@ CReplyCheck::Verdict CTarviselDlg::JudgeCheck(bool answer) {
   return v;
 }
 
+uint64_t CTarviselDlg::RxBytesGone() const {
+  return m_bLineFaster ? m_comm.GetRxBytesWritten() : m_comm.GetRxBytesOut();
+}
+
+void CTarviselDlg::NoteLineFaster() {
+  // Before the line time of the send in hand had passed, and too long after the last frame to
+  // repeat it: no handset on a serial line can have answered so soon, so this line is faster
+  // than its set speed (a pty). From now on a send has gone once the driver let it go.
+  if (m_bLineFaster || !m_command || m_wait.GetState() != CReplyWait::State::Reply) return;
+  if (m_wait.Classify(m_comm.GetRxBytesOut()) != CReplyWait::Match::TooEarly) return;
+  if (m_wait.Classify(m_comm.GetRxBytesWritten()) != CReplyWait::Match::Answers) return;
+  if (!m_bFrameHeard || m_comm.GetRxMs() < m_lastFrameRxMs + kSecondReplyMs) return;
+  trace::Printf("engine: a reply sooner than the line time of its request: the line is faster than its speed\n");
+  m_bLineFaster = true;
+}
+
 long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
   m_pResp = m_comm.m_RxBuf.data();
   const uint64_t now = m_services.ClockMs();
-  const CReplyWait::Match match =
-      m_command ? m_wait.Classify(m_comm.GetRxBytesOut()) : CReplyWait::Match::Nothing;
+  NoteLineFaster();
+  m_bFrameHeard = true;
+  m_lastFrameRxMs = m_comm.GetRxMs();
+  const CReplyWait::Match match = m_command ? m_wait.Classify(RxBytesGone()) : CReplyWait::Match::Nothing;
   const bool answer = match == CReplyWait::Match::Answers;
-  if (JudgeCheck(answer && AnswersDmRequestInHand()) == CReplyCheck::Verdict::Damaged) {
+  m_bCheckRevoked = false;
+  const CReplyCheck::Verdict verdict = JudgeCheck(answer && AnswersDmRequestInHand());
+  m_bUnchecked = verdict == CReplyCheck::Verdict::Unverified;
+  if (m_bCheckRevoked && m_command && m_bUncheckedWork) {
+    // An erase, a block or the final jump was taken as done on a reply nobody could check.
+    ValidateResponse();
+    EndOutOfStep();
+    return 1;
+  }
+  if (verdict == CReplyCheck::Verdict::Damaged) {
     OnDamagedFrame(now);
     return 1;
   }
@@ -106,12 +140,18 @@ void CTarviselDlg::OnAnswer(uint64_t nowMs) {
   // the reply timer.
   const bool refusalWantsResend = !accepted && m_nState == DL_DOWNLOAD;
   const CReplyWait::State before = m_wait.GetState();
-  CReplyWait::Next next = m_wait.OnAnswer(accepted, refusalWantsResend, nowMs);
+  if (accepted) m_nRetry = 0;
+  // Junk taken for the answer to a set-up request shows soon enough (the handset refuses what
+  // follows, or its own answer comes when none is owed); taken for an erase, a block or the
+  // final jump it would not.
+  if (accepted && m_bUnchecked && (m_nDlStep >= STEP_ERASE && m_nState == DL_DOWNLOAD)) m_bUncheckedWork = true;
+  const uint64_t bytesOut = RxBytesGone();
+  CReplyWait::Next next = m_wait.OnAnswer(accepted, refusalWantsResend, nowMs, bytesOut);
   // A handset with another check was just recognised by a second answer like the one before:
   // that one answered a send too.
   const CReplyCheck& check = m_comm.IsRxDload() ? m_dloadCheck : m_plainCheck;
   if (check.SettledOnRepeat() && next == CReplyWait::Next::Wait && m_wait.Owed() > 0)
-    next = m_wait.OnAnswer(accepted, refusalWantsResend, nowMs);
+    next = m_wait.OnAnswer(accepted, refusalWantsResend, nowMs, bytesOut);
   if (accepted && (before == CReplyWait::State::Reply || before == CReplyWait::State::GiveUp)) {
     m_services.KillTimer(m_nTimerId);
     m_services.KillTimer(TM_WAIT_NOTE);
@@ -164,7 +204,7 @@ void CTarviselDlg::OnDamagedFrame(uint64_t nowMs) {
   m_wait.OnActivity(nowMs);
   switch (m_wait.GetState()) {
     case CReplyWait::State::Reply:
-      if (m_wait.OldestOwedHasLeft(m_comm.GetRxBytesOut()) && m_replyDueMs > nowMs + kDamagedAnswerMs) {
+      if (m_wait.OldestOwedHasLeft(RxBytesGone()) && m_replyDueMs > nowMs + kDamagedAnswerMs) {
         m_services.SetTimer(m_nTimerId, kDamagedAnswerMs);
         m_replyDueMs = nowMs + kDamagedAnswerMs;
       }
@@ -172,6 +212,15 @@ void CTarviselDlg::OnDamagedFrame(uint64_t nowMs) {
     case CReplyWait::State::Drain:
     case CReplyWait::State::GiveUp:
       ArmQuietTimer();
+      break;
+    case CReplyWait::State::Confirm:
+    case CReplyWait::State::Listen:
+      // No reply may come now; one that came damaged may be the late answer that shows the
+      // engine a reply behind.
+      if (m_nState == DL_DOWNLOAD) {
+        trace::Printf("engine: a damaged frame while no reply may come\n");
+        EndOutOfStep();
+      }
       break;
     default:
       break;

@@ -1,10 +1,12 @@
 // The engine's waits: each request noted as it goes, its reply timer, the quiet time before owed
 // replies are written off, the short listens, the notes of a long wait, and the pauses that a
 // Stop cuts short. CReplyWait decides; this arms the timers and acts when they run out.
+#include <algorithm>
 #include <cstdio>
 
 #include "TarviselDlg.h"
 #include "platform/Trace.h"
+#include "platform/Translate.h"
 
 namespace {
 // A line in the log this often while a long wait goes on.
@@ -20,6 +22,7 @@ void CTarviselDlg::NoteRequest(bool expectsReply) {
   const uint64_t now = m_services.ClockMs();
   m_waitSinceMs = now;
   m_bSendSplit = false;
+  m_nRetry = 0;  // every new request gets its own expiries
   m_wait.OnNewRequest(WorkInHand(), m_comm.GetTxEnd(), now, expectsReply);
 }
 
@@ -55,7 +58,8 @@ void CTarviselDlg::ArmReplyTimer(uint32_t id, uint32_t ms) {
 
 void CTarviselDlg::ArmQuietTimer() {
   const uint64_t now = m_services.ClockMs();
-  const uint64_t due = m_wait.LastActivityMs() + m_wait.QuietMs(m_nTimerMs);
+  const uint64_t due =
+      std::min(m_wait.LastActivityMs() + m_wait.QuietMs(m_nTimerMs), m_wait.WaitDeadlineMs(m_nTimerMs));
   m_services.SetTimer(TM_WAIT, due > now ? static_cast<uint32_t>(due - now) : 1);
   if (m_wait.QuietMs(m_nTimerMs) > kWaitNoteMs) m_services.SetTimer(TM_WAIT_NOTE, kWaitNoteMs);
 }
@@ -93,10 +97,19 @@ void CTarviselDlg::OnWaitTimer() {
   const uint32_t quiet = m_wait.QuietMs(m_nTimerMs);
   const uint64_t due = m_wait.LastActivityMs() + quiet;
   if (now < due) {
-    m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(due - now));
+    const uint64_t deadline = m_wait.WaitDeadlineMs(m_nTimerMs);
+    if (now >= deadline) {
+      EndNeverQuiet();
+      return;
+    }
+    m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(std::min(due, deadline) - now));
     return;
   }
   trace::Printf("engine: %zu owed replies did not come in %u ms of quiet: written off\n", m_wait.Owed(), quiet);
+  char text[200];
+  std::snprintf(text, sizeof text, Tr("No answer came to %u earlier sends in %u ms of quiet: going on without them"),
+                static_cast<unsigned>(m_wait.Owed()), quiet);
+  QueueLog(4, text);
   m_services.KillTimer(TM_WAIT_NOTE);
   m_wait.OnQuiet();
   if (state == CReplyWait::State::Drain) {

@@ -230,6 +230,94 @@ TEST_F(EngineBusyHandsetTest, FramesNobodyAskedForNeverTeachTheReplyCheck) {
   EXPECT_EQ(RequestsWhileOwed(), 0u);
 }
 
+TEST_F(EngineBusyHandsetTest, AnswersThatCouldBeAnotherSendsNeverGetAFalseSuccessOrAGiveUp) {
+  struct Case {
+    const char* name;
+    int speedIdx;  // 0: 57600 bit/s, 1: 115200
+    const char* scenario;
+    End end;
+    uint64_t withinMs;
+  };
+  // Block writes are counted over the run, resends included.
+  const Case cases[] = {
+      // The resends' answers show how slow the handset is: the third send's ACK is waited for
+      // before the next block goes, and never taken for that block's.
+      {"a NAKed block whose two resends take 3.5 s each, the next block lost", 1,
+       "nak=block:5:A1; stall=block:6-7:3500; silent=block:8", End::Completed, 120000},
+      {"the same at 57600", 0, "nak=block:5:A1; stall=block:6-7:3500; silent=block:8",
+       End::Completed, 120000},
+      {"the same, deaf while busy", 1, "busy=drop; nak=block:5:A1; stall=block:6-7:3500; silent=block:8",
+       End::Completed, 120000},
+      // A repeated ACK comes before the next block's line time is over: it answers nothing.
+      {"an ACK repeated 60 ms apart, the next block lost", 1, "dup=block:5:60; silent=block:6",
+       End::Completed, 120000},
+      {"the same at 57600", 0, "dup=block:5:60; silent=block:6", End::Completed, 120000},
+      // Lost replies cost a resend each, never the download, and leave the reply times as they were.
+      {"the first reply of each set-up request lost", 1,
+       "silent=dlstart:1; silent=copy:1; silent=baud:1", End::Completed, 120000},
+      {"one block reply in eight lost", 1, "silent=block:3,12,21,30", End::Completed, 180000},
+  };
+  for (const Case& c : cases) {
+    Start(std::string("start=download; ") + c.scenario);
+    h->Select(IDC_SPEED, c.speedIdx);
+    const Ran ran = Download(TYPE_EMERGENCY, 16, c.name);
+    EXPECT_STREQ(Name(EndOf(ran)), Name(c.end)) << c.name << "\n" << h->LogText();
+    EXPECT_LE(ran.ms, c.withinMs) << c.name;
+    if (c.end == End::Completed) {
+      EXPECT_EQ(FramesOf(0xEE), 1u) << c.name << ": no block was given up on\n" << h->LogText();
+    }
+    h.reset();
+  }
+}
+
+TEST_F(EngineBusyHandsetTest, JunkAlikeTwiceNeverSwitchesTheCheckOffForGood) {
+  struct Case {
+    const char* name;
+    const char* scenario;
+    std::optional<Outcome> outcome;  // none: completed or a clear failure, never a false success
+  };
+  const Case cases[] = {
+      // Frames of a size no download-mode reply has teach nothing.
+      {"two alike 5-byte frames", "junk=dlstart:1:02AABBCCDD7E02AABBCCDD7E", Outcome::Completed},
+      // Reply-sized ones settle another check until the first reply that matches FCS-16 shows
+      // them for junk, before any block was taken on it.
+      {"two alike 3-byte frames", "junk=dlstart:1:02AABB7E02AABB7E", Outcome::Completed},
+      // Every reply fails FCS-16 alike until the third block's: the blocks before were taken
+      // on replies nobody could check, and nothing says they were not junk.
+      {"replies that fail FCS-16 until the third block", "badcrc=dlstart:*; badcrc=copy:*; badcrc=baud:*; badcrc=jump:*; badcrc=erase:*; badcrc=block:1-2",
+       Outcome::OutOfStep},
+  };
+  for (const Case& c : cases) {
+    // The third block's ACK comes damaged: it must never pass for an ACK.
+    Start(std::string("start=download; badcrc=block:3; ") + c.scenario);
+    const Ran ran = Download(TYPE_EMERGENCY, 8, c.name);
+    EXPECT_EQ(ran.outcome, c.outcome) << c.name << "\n" << h->LogText();
+    h.reset();
+  }
+}
+
+TEST_F(EngineBusyHandsetTest, AWaitForOwedRepliesEndsEvenWhenTheLineNeverFallsQuiet) {
+  // Every send of a block unanswered, then a damaged frame every 2 s: the wait before the new
+  // erase cannot write the sends off, but it does not wait for ever either.
+  Start("start=download; silent=block:3-5");
+  image = h->MakeImage(kStart + 8 * 4096, kStart, 1);
+  h->OpenImage(image);
+  h->Select(IDC_TYPE, TYPE_EMERGENCY);
+  const uint64_t t0 = h->win.Now();
+  h->Click(IDC_RUN);
+  ASSERT_TRUE(h->RunUntil([&] { return FramesOf(0xDD) == 5; }, 60000)) << h->LogText();
+  for (int i = 0; i < 200 && h->events.finished.empty(); ++i) {
+    h->RunFor(2000);
+    const std::vector<uint8_t> noise = {0x02, 0x11, 0x22, 0x7E};
+    h->dlg->Comm().ParseRxData(noise.data(), static_cast<int>(noise.size()), h->win.Now());
+  }
+  ASSERT_FALSE(h->events.finished.empty()) << "still waiting after 400 s\n" << h->LogText();
+  EXPECT_EQ(h->events.LastOutcome(), Outcome::NoReply) << h->LogText();
+  EXPECT_LE(h->win.Now() - t0, 90000u) << h->LogText();
+  EXPECT_EQ(FramesOf(0xEE), 1u) << "no erase while the sends were owed";
+  EXPECT_TRUE(IdleButtons());
+}
+
 TEST_F(EngineBusyHandsetTest, AStopDuringAPauseSendsNothingMore) {
   // Stop comes (as Ctrl-C's would, from another thread) while the engine pauses before the
   // switch to download mode: nothing more reaches the handset.

@@ -14,6 +14,7 @@ struct Frame {
   std::vector<uint8_t> bytes;
   bool fcsMatches;
   bool answer;  // answers a request in hand (else: junk, a stray, a late reply of another mode)
+  bool replySized = true;  // has the size a reply of its kind can have
 };
 
 struct CheckCase {
@@ -49,6 +50,19 @@ TEST(ReplyCheck, LearntOnlyFromAnswersAndOtherCheckOnlyFromARepeat) {
        {{kOtherAck, false, true}, {kOtherNak, false, true}, {kOtherAck, false, true}, {kOtherAck, false, true}},
        {Verdict::Damaged, Verdict::Damaged, Verdict::Damaged, Verdict::Unverified},
        Kind::Other},
+      {"junk of a size no reply has never settles another check, however alike",
+       {{{0x02, 0x00, 0x00, 0x11, 0x22}, false, true, false}, {{0x02, 0x00, 0x00, 0x11, 0x22}, false, true, false},
+        {kOtherAck, false, true}},
+       {Verdict::Damaged, Verdict::Damaged, Verdict::Damaged},
+       Kind::Unknown},
+      {"another check settled by alike junk is taken back by the first reply that matches FCS-16",
+       {{kOtherAck, false, true}, {kOtherAck, false, true}, {kAck, true, true}, {kOtherAck, false, true}},
+       {Verdict::Damaged, Verdict::Unverified, Verdict::Verified, Verdict::Damaged},
+       Kind::Fcs16},
+      {"and by a stray that matches",
+       {{kOtherAck, false, true}, {kOtherAck, false, true}, {kAck, true, false}},
+       {Verdict::Damaged, Verdict::Unverified, Verdict::Verified},
+       Kind::Fcs16},
       {"a match after a mismatch settles FCS-16",
        {{kOtherAck, false, true}, {kAck, true, true}, {kOtherAck, false, true}},
        {Verdict::Damaged, Verdict::Verified, Verdict::Damaged},
@@ -59,7 +73,7 @@ TEST(ReplyCheck, LearntOnlyFromAnswersAndOtherCheckOnlyFromARepeat) {
     ASSERT_EQ(c.frames.size(), c.verdicts.size()) << c.name;
     for (size_t i = 0; i < c.frames.size(); ++i) {
       const Frame& f = c.frames[i];
-      const Verdict v = f.answer ? check.JudgeAnswer(f.bytes.data(), f.bytes.size(), f.fcsMatches)
+      const Verdict v = f.answer ? check.JudgeAnswer(f.bytes.data(), f.bytes.size(), f.fcsMatches, f.replySized)
                                  : check.JudgeStray(f.fcsMatches);
       EXPECT_EQ(static_cast<int>(v), static_cast<int>(c.verdicts[i])) << c.name << ", frame " << i + 1;
     }
@@ -75,6 +89,11 @@ TEST(ReplyCheck, TheRepeatThatSettlesItIsSaidAndAResetForgetsEverything) {
   EXPECT_TRUE(check.SettledOnRepeat()) << "the answer before it was one too";
   check.JudgeAnswer(kOtherNak.data(), kOtherNak.size(), false);
   EXPECT_FALSE(check.SettledOnRepeat());
+  EXPECT_FALSE(check.Revoked());
+  check.JudgeAnswer(kAck.data(), kAck.size(), true);
+  EXPECT_TRUE(check.Revoked()) << "what was taken unchecked cannot be trusted";
+  check.JudgeAnswer(kAck.data(), kAck.size(), true);
+  EXPECT_FALSE(check.Revoked()) << "said once";
   check.Reset();
   EXPECT_EQ(check.Get(), Kind::Unknown);
   EXPECT_EQ(check.JudgeAnswer(kOtherAck.data(), kOtherAck.size(), false), Verdict::Damaged)

@@ -119,22 +119,51 @@ TEST(ReplyWait, TheTimeGivenFollowsTheSlowestAnswerOfItsKind) {
   CReplyWait w;
   EXPECT_EQ(w.ReplyMs(Work::Erase, 100000), 100000u);
   w.OnNewRequest(Work::Erase, 10, 0);
-  w.OnResend(20, 100000);
-  w.OnAnswer(true, false, 104000);  // an erase of 104 s, answered after its resend
+  w.OnAnswer(true, false, 104000, 10);  // an erase of 104 s
   EXPECT_EQ(w.SlowestMs(Work::Erase), 104000u);
   EXPECT_EQ(w.ReplyMs(Work::Erase, 100000), 208000u) << "twice the slowest";
-  EXPECT_EQ(w.QuietMs(100000), 208000u) << "the second erase may take as long: its answer is waited for";
   EXPECT_EQ(w.ReplyMs(Work::Block, 3000), 3000u) << "kinds are apart";
 
   w.OnNewRequest(Work::Block, 30, 300000);
-  w.OnAnswer(true, false, 320000);
+  w.OnAnswer(true, false, 320000, 30);
   EXPECT_EQ(w.ReplyMs(Work::Block, 3000), 12000u) << "never more than four periods";
-  // A resend's answer teaches nothing: it may be the first send's, late.
-  w.OnNewRequest(Work::Short, 40, 330000);
-  w.OnResend(50, 333000);
-  w.OnAnswer(false, true, 333050);
-  w.OnAnswer(true, false, 340000);
-  EXPECT_EQ(w.SlowestMs(Work::Short), 0u);
+}
+
+TEST(ReplyWait, AnAnswerThatCouldBeAResendsTeachesTheLeastForLaterRequestsAndTheMostForItsOwnDrain) {
+  CReplyWait w;
+  // A prompt handset whose first reply was lost: the resend's answer is matched to the first
+  // send, but the handset is not slow.
+  w.OnNewRequest(Work::Short, 10, 0);
+  w.OnResend(20, 3000);
+  EXPECT_EQ(w.OnAnswer(true, false, 3005, 20), Next::Wait);
+  EXPECT_EQ(w.SlowestMs(Work::Short), 5u);
+  EXPECT_EQ(w.ReplyMs(Work::Short, 3000), 3000u) << "later requests keep their period";
+  EXPECT_EQ(w.QuietMs(3000), 6010u) << "its own drain waits as long as the first send may have taken, twice";
+
+  // A busy handset: the NAKed block's resends each take 3.5 s and queue behind each other.
+  CReplyWait b;
+  b.OnNewRequest(Work::Block, 100, 10000);
+  EXPECT_EQ(b.OnAnswer(false, true, 10020, 100), Next::SendAgain);
+  b.OnResend(200, 10220);
+  b.OnResend(300, 13220);  // its reply time ran out
+  EXPECT_EQ(b.OnAnswer(true, false, 13720, 300), Next::Wait);
+  EXPECT_EQ(b.GetState(), State::Drain);
+  EXPECT_GE(b.QuietMs(3000), 7000u) << "the third send's answer may take as long as the second's";
+  EXPECT_EQ(b.OnAnswer(true, false, 17220, 300), Next::Advance);
+  EXPECT_EQ(b.SlowestMs(Work::Block), 3500u) << "timed from the answer before it: the handset works in order";
+}
+
+TEST(ReplyWait, AWaitForOwedRepliesHasABoundWhateverTheLineDoes) {
+  CReplyWait w;
+  w.OnNewRequest(Work::Block, 10, 0);
+  w.OnResend(20, 3000);
+  w.OnResend(30, 6000);
+  EXPECT_EQ(w.OnGiveUp(9000), Next::Wait);
+  const uint64_t deadline = w.WaitDeadlineMs(3000);
+  EXPECT_GT(deadline, 9000u + w.QuietMs(3000));
+  for (uint64_t t = 11000; t < 200000; t += 2000) w.OnActivity(t);  // a damaged frame every 2 s
+  EXPECT_EQ(w.WaitDeadlineMs(3000), deadline) << "activity never moves the bound";
+  EXPECT_LE(deadline, 9000u + 2 * 4 * 3000u);
 }
 
 TEST(ReplyWait, AGiveUpOnAHandsetSilentOnEverySendWaitsFourPeriodsUnlessItWasHeard) {
@@ -159,7 +188,7 @@ TEST(ReplyWait, TheFirstRequestAfterAWriteOffIsSuspect) {
   w.OnNewRequest(Work::Block, 30, 9000);
   EXPECT_TRUE(w.Suspect());
   w.OnAnswer(true, false, 9040);
-  EXPECT_EQ(w.ConfirmMs(200), 6200u) << "twice the slowest block answer";
+  EXPECT_EQ(w.ConfirmMs(200), 6200u) << "twice the most the written-off request's answer may have taken";
   w.OnNewRequest(Work::Block, 40, 9500);
   EXPECT_FALSE(w.Suspect());
 }

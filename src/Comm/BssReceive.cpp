@@ -142,6 +142,12 @@ uint64_t CBssComm::TxBytesOut() const {
   return handed > pending ? handed - pending : 0;
 }
 
+uint64_t CBssComm::TxBytesWritten() const {
+  const uint64_t handed = m_nTxHanded.load();
+  const uint64_t queued = m_device->QueuedOutput();
+  return handed > queued ? handed - queued : 0;
+}
+
 void CBssComm::DeliverPacket(const uint8_t* bytes, int count, int checkSize, RxCheck check) {
   if (!m_pOwner) return;
   WindowMessage msg;
@@ -154,6 +160,8 @@ void CBssComm::DeliverPacket(const uint8_t* bytes, int count, int checkSize, RxC
   msg.packet.check = check;
   msg.packet.dload = m_bDloadFraming != 0;
   msg.packet.hostBytesOut = TxBytesOut();
+  msg.packet.hostBytesWritten = TxBytesWritten();
+  msg.packet.rxMs = m_nLastRxMs;
   m_pOwner->PostMessage(msg);
 }
 
@@ -161,6 +169,8 @@ void CBssComm::StoreResponse(const RxPacket& packet) {
   std::memcpy(m_RxBuf.data(), packet.bytes.data(), std::min<size_t>(packet.size, kRxBufSize));
   m_nRxSize = packet.PayloadSize();
   m_nRxBytesOut = packet.hostBytesOut;
+  m_nRxBytesWritten = packet.hostBytesWritten;
+  m_nRxMs = packet.rxMs;
   m_nRxCheck = packet.check;
   m_bRxDload = packet.dload;
   m_nRxFullSize = std::min<size_t>(packet.size, kRxBufSize);

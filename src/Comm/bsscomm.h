@@ -101,6 +101,9 @@ class CBssComm {
   size_t GetRxSize() const { return m_nRxSize; }
   // Of the current response: how much the host had sent when it arrived (RxPacket).
   uint64_t GetRxBytesOut() const { return m_nRxBytesOut; }
+  // The same without the line time at the set speed (RxPacket), and when it came.
+  uint64_t GetRxBytesWritten() const { return m_nRxBytesWritten; }
+  uint64_t GetRxMs() const { return m_nRxMs; }
   // What the link could tell of the current response's check bytes, and its framing.
   RxCheck GetRxCheck() const { return m_nRxCheck; }
   bool IsRxDload() const { return m_bRxDload; }
@@ -112,6 +115,8 @@ class CBssComm {
   uint64_t GetTxEnd() const { return m_nTxHanded.load(); }
   // Of those, how many have left on the line by now. Any thread.
   uint64_t TxBytesOut() const;
+  // Of those, how many the driver let go, the line time not counted.
+  uint64_t TxBytesWritten() const;
   // Bytes on the wire of the last request (flags and escapes included).
   size_t GetLastFrameBytes() const { return m_nLastFrameBytes; }
 
@@ -163,6 +168,8 @@ class CBssComm {
   std::atomic<uint64_t> m_nTxHanded{0};        // written by the UI thread, read by both
   size_t m_nRxSize = 0;                         // UI thread
   uint64_t m_nRxBytesOut = 0;                   // UI thread
+  uint64_t m_nRxBytesWritten = 0;               // UI thread
+  uint64_t m_nRxMs = 0;                         // UI thread
   RxCheck m_nRxCheck = RxCheck::None;           // UI thread
   bool m_bRxDload = false;                      // UI thread
   size_t m_nRxFullSize = 0;                     // UI thread

@@ -39,6 +39,7 @@ class CWireTraceDevice final : public CSerialDevice {
   bool WaitEvent(uint32_t& events) override { return m_inner->WaitEvent(events); }
   void Wake() override { m_inner->Wake(); }
   size_t PendingOutput() override { return m_inner->PendingOutput(); }
+  size_t QueuedOutput() override { return m_inner->QueuedOutput(); }
   std::string LastError() const override { return m_inner->LastError(); }
 
  private:

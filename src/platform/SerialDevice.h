@@ -66,6 +66,10 @@ class CSerialDevice {
   // cannot tell. Any thread. A reply received while a request's bytes are still pending
   // cannot be that request's answer.
   virtual size_t PendingOutput() { return 0; }
+  // Of those, the bytes the driver still holds, without the line time the device adds for them:
+  // on a line that is faster than its set speed (a pty) they have gone once the driver let
+  // them go.
+  virtual size_t QueuedOutput() { return PendingOutput(); }
 
   virtual std::string LastError() const = 0;
 };

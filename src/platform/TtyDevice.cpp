@@ -93,8 +93,6 @@ bool CTtyDevice::Open(const std::string& path) {
     return false;
   }
   m_lowLatency.Request(tty::DeviceSerialInfoIoctl(fd));
-  struct stat st {};
-  m_isPty = ::fstat(fd, &st) == 0 && tty::IsPtySlave(st.st_rdev);
   ResetLineTime();
   {
     std::lock_guard lock(m_ioMutex);
@@ -139,7 +137,7 @@ bool CTtyDevice::Configure(const SerialSettings& settings) {
     return false;
   }
   // Bytes already written keep the time they were given at the old speed.
-  if (!m_isPty) m_lineBaud.store(settings.baud);
+  m_lineBaud.store(settings.baud);
   // After the speed is set: leaving speed 0 (hang-up) raises DTR again.
   ClearDtr();
   return true;
@@ -336,6 +334,15 @@ size_t CTtyDevice::PendingOutput() {
   const size_t onLine = tty::BytesStillOnTheLine(std::chrono::nanoseconds(m_lineFreeNs.load()),
                                                  SteadyNow(), m_lineBaud.load());
   return std::max(static_cast<size_t>(queued), onLine);
+}
+
+size_t CTtyDevice::QueuedOutput() {
+  std::lock_guard lock(m_fdMutex);
+  const int fd = m_fd.load();
+  if (fd < 0) return 0;
+  int queued = 0;
+  if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0) queued = 0;
+  return static_cast<size_t>(queued);
 }
 
 std::string CTtyDevice::LastError() const {

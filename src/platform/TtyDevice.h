@@ -51,9 +51,12 @@ class CTtyDevice final : public CSerialDevice {
   bool WaitEvent(uint32_t& events) override;
   void Wake() override;
 
-  // The driver's output queue; on a serial line (not a pty) at least what the line still owes
-  // at the set speed for the bytes written, which an adapter's own FIFO hides from the driver.
+  // The driver's output queue, and at least what the line still owes at the set speed for the
+  // bytes written, which an adapter's own FIFO hides from the driver. A pty has no line, but
+  // a handset behind one cannot hear faster than its speed either.
   size_t PendingOutput() override;
+  // The driver's output queue alone.
+  size_t QueuedOutput() override;
 
   std::string LastError() const override;
 
@@ -81,10 +84,9 @@ class CTtyDevice final : public CSerialDevice {
   std::atomic<bool> m_purgeRequested{false};
   std::atomic<uint32_t> m_mask{0};
   std::atomic<uint32_t> m_pending{0};  // line events noticed, not yet reported
-  bool m_isPty = false;                 // UI thread: no line speed to time the bytes by
   tty::CLowLatency m_lowLatency;        // UI thread
-  // When the line will have sent all written (steady clock, ns) at m_lineBaud; a baud of 0 (a
-  // pty, or not configured yet) means no estimate.
+  // When the line will have sent all written (steady clock, ns) at m_lineBaud; a baud of 0 (not
+  // configured yet) means no estimate.
   std::atomic<int64_t> m_lineFreeNs{0};
   std::atomic<uint32_t> m_lineBaud{0};
 

@@ -34,6 +34,11 @@ struct RxPacket {
   // How many of the host's written bytes had left on the line when the reply was complete:
   // a reply cannot answer a request whose last byte had not yet gone.
   uint64_t hostBytesOut = 0;
+  // Of them, as far as the driver alone can tell, without the line time at the set speed.
+  uint64_t hostBytesWritten = 0;
+  // When the reply was complete, on the receiving side's clock (only compared with another
+  // reply's).
+  uint64_t rxMs = 0;
 
   size_t PayloadSize() const { return size > checkSize ? size - checkSize : 0; }
 };

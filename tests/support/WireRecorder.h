@@ -56,6 +56,7 @@ class CWireRecorder : public CSerialDevice {
   bool WaitEvent(uint32_t& events) override { return m_inner->WaitEvent(events); }
   void Wake() override { m_inner->Wake(); }
   size_t PendingOutput() override { return m_inner->PendingOutput(); }
+  size_t QueuedOutput() override { return m_inner->QueuedOutput(); }
   std::string LastError() const override { return m_inner->LastError(); }
 
   // Window thread only (writes happen there).
