@@ -2,6 +2,7 @@
 // catalogue for the texts it shows from below (the log, the messages), both from the build tree.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QTranslator>
 #include <clocale>
