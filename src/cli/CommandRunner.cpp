@@ -354,6 +354,6 @@ int RunPortsCommand(const CliOptions& options, ConsoleStreams& console) {
     return kExitOk;
   }
   PrintPortList(console.out, comPorts, ports);
-  if (modemManager) console.out << kModemManagerNote << "\n" << std::flush;
+  if (modemManager) console.out << Tr(kModemManagerNote) << "\n" << std::flush;
   return kExitOk;
 }
