@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/Translate.h"
+
 namespace {
 
-constexpr const char* kNotIntegerText = "Please enter an integer.";
-constexpr const char* kCountRangeText = "Please enter an integer between 1 and 100.";
-constexpr const char* kAddressLengthText = "Please enter no more than 6 characters.";
-constexpr const char* kAddressHexText = "Please enter the start address in hexadecimal digits (0-9, A-F).";
+constexpr const char* kNotIntegerText = TrLater("Please enter an integer.");
+constexpr const char* kCountRangeText = TrLater("Please enter an integer between 1 and 100.");
+constexpr const char* kAddressLengthText = TrLater("Please enter no more than 6 characters.");
+constexpr const char* kAddressHexText = TrLater("Please enter the start address in hexadecimal digits (0-9, A-F).");
 
 enum class IntParse { Ok, NotInteger, OutOfRange };
 
@@ -59,24 +61,24 @@ bool CDlgFont::PullFields(CDlgFontView& view) {
     case IntParse::Ok:
       break;
     case IntParse::NotInteger:
-      view.ShowValidationMessage(kNotIntegerText);
+      view.ShowValidationMessage(Tr(kNotIntegerText));
       view.SetFocus(IDC_FONT_COUNT);
       return false;
     case IntParse::OutOfRange:
-      view.ShowValidationMessage(kCountRangeText);
+      view.ShowValidationMessage(Tr(kCountRangeText));
       view.SetFocus(IDC_FONT_COUNT);
       return false;
   }
   std::string address = view.GetItemText(IDC_FONT_ADDRESS);
   if (CharCount(address) > static_cast<size_t>(kMaxAddressChars)) {
-    view.ShowValidationMessage(kAddressLengthText);
+    view.ShowValidationMessage(Tr(kAddressLengthText));
     view.SetFocus(IDC_FONT_ADDRESS);
     return false;
   }
   // Anything but hex digits would be read as the digits before it, or as 0: a font written
   // over the start of the flash. Empty stays address 0, as the untouched dialog has it.
   if (!CDlgFont::IsHexAddressText(address)) {
-    view.ShowValidationMessage(kAddressHexText);
+    view.ShowValidationMessage(Tr(kAddressHexText));
     view.SetFocus(IDC_FONT_ADDRESS);
     return false;
   }

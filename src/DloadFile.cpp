@@ -9,6 +9,7 @@
 
 #include "ReadOnlyFile.h"
 #include "platform/Trace.h"
+#include "platform/Translate.h"
 
 namespace {
 
@@ -23,9 +24,9 @@ constexpr uint32_t kBlockStep = 4096;
 static_assert(kBlockStep == kBlockDataSize);
 constexpr uint8_t kErasedByte = 0xFF;
 
-constexpr const char* kCheckBinFile = "\n Please Check bin_file !";
-constexpr const char* kDamagedText = "This is a damaged file,replace this file with a good one";
-constexpr const char* kBadVersionText = "FILE의 s/w 버젼이 올바르지 않습니다.";
+constexpr const char* kCheckBinFile = TrLater("\n Please Check bin_file !");
+constexpr const char* kDamagedText = TrLater("This is a damaged file,replace this file with a good one");
+constexpr const char* kBadVersionText = TrLater("FILE의 s/w 버젼이 올바르지 않습니다.");
 
 using Trailer = std::array<uint8_t, kTrailerSize>;
 
@@ -55,33 +56,33 @@ ImageRead ReadImage(const std::string& path, bool wantTrailer, ImageFacts& facts
   const auto result = file.ReadAt(fileSize - kTrailerSize, facts.trailer.data(), facts.trailer.size(), got);
   if (result != CReadOnlyFile::ReadResult::Full) {
     facts.failure = result == CReadOnlyFile::ReadResult::Error ? std::string(std::strerror(errno)) + "."
-                                                               : "The file shrank while it was read.";
+                                                               : Tr("The file shrank while it was read.");
     return ImageRead::ReadFailed;
   }
   return ImageRead::Ok;
 }
 
 std::string TooShortText(uint64_t size) {
-  if (size == 0) return std::string(kDamagedText) + "\nThe file is empty.";
-  return std::string(kDamagedText) + "\nThe file has " + std::to_string(size) + " bytes, fewer than the " +
-         std::to_string(kTrailerSize) + " of the trailer every image ends in.";
+  if (size == 0) return std::string(Tr(kDamagedText)) + Tr("\nThe file is empty.");
+  return Tr(kDamagedText) + TrFormat("\nThe file has %llu bytes, fewer than the %zu of the trailer every image ends in.",
+                                     static_cast<unsigned long long>(size), kTrailerSize);
 }
 
 std::string BadSignatureText(const uint8_t* sig) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "%02X %02X %02X", sig[0], sig[1], sig[2]);
-  return std::string(kDamagedText) + "\nIts trailer begins " + hex + ", not FF 1D 00.";
+  return Tr(kDamagedText) + TrFormat("\nIts trailer begins %s, not FF 1D 00.", hex);
 }
 
 std::string ChangeText(const CReadOnlyFile::Stamp& then, const CReadOnlyFile::Stamp& now) {
   if (now.device != then.device || now.inode != then.inode) {
-    return "The image file was replaced since it was checked.";
+    return Tr("The image file was replaced since it was checked.");
   }
   if (now.size != then.size) {
-    return "The image file is now " + std::to_string(now.size) + " bytes; it had " + std::to_string(then.size) +
-           " when it was checked.";
+    return TrFormat("The image file is now %llu bytes; it had %llu when it was checked.",
+                    static_cast<unsigned long long>(now.size), static_cast<unsigned long long>(then.size));
   }
-  return "The image file was rewritten since it was checked.";
+  return Tr("The image file was rewritten since it was checked.");
 }
 
 uint32_t LittleEndian32(const uint8_t* p) {
@@ -90,10 +91,8 @@ uint32_t LittleEndian32(const uint8_t* p) {
 }
 
 std::string StartAddressQuestion(uint32_t addr) {
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "%" PRIX32, addr);
-  return std::string("Application 다운로딩 시작 주소가 0x") + hex + " 입니다." +
-         "\n다운로딩이 실패할 수 있습니다." + "\n계속 다운로딩 하시겠습니가?";
+  return TrFormat("Application 다운로딩 시작 주소가 0x%" PRIX32 " 입니다.\n다운로딩이 실패할 수 있습니다.\n계속 다운로딩 하시겠습니가?",
+                  addr);
 }
 
 }  // namespace
@@ -122,7 +121,7 @@ int CDloadFile::Box(const std::string& text, unsigned type) {
 }
 
 void CDloadFile::ShowReadFailure(const std::string& reason) {
-  Box(" Fail to read from " + m_strPath + "\n " + reason + kCheckBinFile, MB_OK | MB_ICONINFORMATION);
+  Box(Tr(" Fail to read from ") + m_strPath + "\n " + reason + Tr(kCheckBinFile), MB_OK | MB_ICONINFORMATION);
 }
 
 bool CDloadFile::Open(const std::string& path, uint8_t type) {
@@ -139,10 +138,10 @@ bool CDloadFile::Open(const std::string& path, uint8_t type) {
       ShowReadFailure(facts.failure);
       return false;
     case ImageRead::StatFailed:
-      Box(" Fail to get file info from " + m_strPath + kCheckBinFile, MB_OK | MB_ICONINFORMATION);
+      Box(Tr(" Fail to get file info from ") + m_strPath + Tr(kCheckBinFile), MB_OK | MB_ICONINFORMATION);
       return false;
     case ImageRead::TooLarge:
-      Box(" File is larger than 4 GB: " + m_strPath + kCheckBinFile, MB_OK | MB_ICONINFORMATION);
+      Box(Tr(" File is larger than 4 GB: ") + m_strPath + Tr(kCheckBinFile), MB_OK | MB_ICONINFORMATION);
       return false;
     case ImageRead::TooShort:
       Box(TooShortText(facts.stamp.size), MB_OK);
@@ -171,7 +170,7 @@ bool CDloadFile::Open(const std::string& path, uint8_t type) {
 
   const uint8_t* version = trailer.data() + kVersionAt;
   if (version[0] == 0xFF && version[1] == 0xFF && version[2] == 0xFF && version[3] == 0xFF) {
-    Box(std::string(kBadVersionText) + "\nIts S/W version is FF FF FF FF: the image was never given one.", MB_OK);
+    Box(std::string(Tr(kBadVersionText)) + Tr("\nIts S/W version is FF FF FF FF: the image was never given one."), MB_OK);
     return false;
   }
   const uint32_t swVersion = LittleEndian32(version);
@@ -196,7 +195,7 @@ bool CDloadFile::Open(const std::string& path, uint8_t type) {
 bool CDloadFile::OpenAsChecked(CReadOnlyFile& file) {
   m_strReadFailure.clear();
   if (!m_bOpened) {
-    m_strReadFailure = "No image file was opened.";
+    m_strReadFailure = Tr("No image file was opened.");
     return false;
   }
   if (!file.Open(m_strPath)) {
@@ -226,7 +225,7 @@ bool CDloadFile::ReadBlock(uint32_t base, uint32_t index, BlockRecord& record) {
   const uint32_t addr = base + index * kBlockStep;  // wraps modulo 2^32
   record.SetAddress(addr);
   if (addr >= m_dwFileSize) {
-    m_strReadFailure = "The block lies beyond the end of the image file.";
+    m_strReadFailure = Tr("The block lies beyond the end of the image file.");
     return false;
   }
 
@@ -243,7 +242,7 @@ bool CDloadFile::ReadBlock(uint32_t base, uint32_t index, BlockRecord& record) {
     // Never hand out a block we do not have.
     trace::Printf("image block 0x%08" PRIX32 ": file ends after %zu of %zu bytes\n", addr, got,
                   data.size());
-    m_strReadFailure = "The image file ends " + std::to_string(got) + " bytes into the block.";
+    m_strReadFailure = TrFormat("The image file ends %zu bytes into the block.", got);
     return false;
   }
   record.SetLength(static_cast<uint16_t>(kBlockDataSize));

@@ -36,6 +36,7 @@ files "$cli" <<LIST
 ./usr/share/doc/tarvisel-cli/changelog.Debian.gz
 ./usr/share/doc/tarvisel-cli/copyright
 ./usr/share/lintian/overrides/tarvisel-cli
+./usr/share/locale/en/LC_MESSAGES/tarvisel.mo
 ./usr/share/man/man1/tarvisel-cli.1.gz
 ./usr/share/man/man1/tarvisel-sim.1.gz
 LIST
@@ -47,6 +48,7 @@ LIST
 ./usr/share/lintian/overrides/tarvisel
 ./usr/share/man/man1/tarvisel.1.gz
 ./usr/share/pixmaps/tarvisel.xpm
+./usr/share/tarvisel/translations/tarvisel_en.qm
 LIST
 
 # The fields, the copyright and changelog of one package (its name and file given).
@@ -108,6 +110,23 @@ for program in "$out"/root/usr/bin/*; do
   readelf -W --dyn-syms "$program" | grep -v __stack_chk_fail | grep -q '__[a-z0-9_]*_chk\b' ||
     fail "$name has no fortified calls"
 done
+
+# The packaged command line finds the packaged catalogue: English where the locale asks for it
+# (installed or not), the texts as written in the C locale; against the packaged simulator.
+"$out/root/usr/bin/tarvisel-sim" --link "$out/pty" >"$out/sim.out" 2>&1 &
+sim=$!
+trap 'kill $sim 2>/dev/null; rm -rf "$out"' EXIT
+for _ in $(seq 100); do [ -e "$out/pty" ] && break; sleep 0.05; done
+said() {
+  env -u LC_ALL -u LC_MESSAGES -u LANGUAGE "$@" "$out/root/usr/bin/tarvisel-cli" info --device "$out/pty" 2>&1
+}
+said LANG=en_US.UTF-8 >"$out/english"
+grep -q "Checking the handset's version" "$out/english" ||
+  fail "the packaged tarvisel-cli does not speak English: $(cat "$out/english")"
+said LANG=C >"$out/korean"
+grep -q "단말기 버젼 확인중" "$out/korean" || fail "the packaged tarvisel-cli in the C locale: $(cat "$out/korean")"
+kill $sim
+wait $sim 2>/dev/null
 
 # lintian: no error; its warnings and pedantic notes are shown.
 if command -v lintian >/dev/null 2>&1; then

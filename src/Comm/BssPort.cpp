@@ -8,6 +8,7 @@
 #include "Comm/bsscomm.h"
 #include "platform/PortNames.h"
 #include "platform/Trace.h"
+#include "platform/Translate.h"
 
 CBssComm::CBssComm(std::unique_ptr<CSerialDevice> device) : m_device(std::move(device)) {
   Reset();
@@ -67,8 +68,8 @@ bool CBssComm::Open() {
   m_device->Purge();
   if (!Configure()) {
     g_bCommOpen = false;
-    m_strOpenError = name + ": the port refused its settings (" +
-                     std::to_string(m_dwBaud) + " bit/s, 8N1)";
+    m_strOpenError = name + TrFormat(": the port refused its settings (%lu bit/s, 8N1)",
+                                     static_cast<unsigned long>(m_dwBaud));
     m_device->Close();
     return false;
   }

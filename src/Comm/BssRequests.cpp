@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Comm/bsscomm.h"
+#include "platform/Translate.h"
 
 bool CBssComm::SendDm(const uint8_t* payload, uint16_t len, const char* logText) {
   m_bDloadFraming = 0;
@@ -20,42 +21,42 @@ bool CBssComm::SendDload(const uint8_t* payload, uint16_t len, const char* logTe
 
 void CBssComm::SendStatusReq() {
   const uint8_t p[] = {0x0C};
-  SendDm(p, sizeof p, "단말기 상태 확인중");
+  SendDm(p, sizeof p, Tr("단말기 상태 확인중"));
 }
 
 void CBssComm::SendVersionReq() {
   const uint8_t p[] = {0x00};
-  SendDm(p, sizeof p, "단말기 버젼 확인중");
+  SendDm(p, sizeof p, Tr("단말기 버젼 확인중"));
 }
 
 void CBssComm::SendDmOfflineReq() {
   const uint8_t p[] = {0x29, 0x01, 0x00};
-  SendDm(p, sizeof p, "모드 변환 DM OFFLINE 요청");
+  SendDm(p, sizeof p, Tr("모드 변환 DM OFFLINE 요청"));
 }
 
 void CBssComm::SendDloadModeReq() {
   const uint8_t p[] = {0x3A};
-  SendDm(p, sizeof p, "다운로드 모드로 변환 요청");
+  SendDm(p, sizeof p, Tr("다운로드 모드로 변환 요청"));
 }
 
 void CBssComm::SendDloadStartReq() {
   const uint8_t p[] = {0xA0};
-  SendDload(p, sizeof p, "다운로드 시작 요청");
+  SendDload(p, sizeof p, Tr("다운로드 시작 요청"));
 }
 
 void CBssComm::SendModuleCopyReq() {
   const uint8_t p[] = {0xB0};
-  SendDload(p, sizeof p, "다운로드 모듈 COPY 요청");
+  SendDload(p, sizeof p, Tr("다운로드 모듈 COPY 요청"));
 }
 
 void CBssComm::SendBaudRateReq(uint8_t speedIndex) {
   const uint8_t p[] = {0xF0, speedIndex};
-  SendDload(p, sizeof p, "Baud rate set 요청");
+  SendDload(p, sizeof p, Tr("Baud rate set 요청"));
 }
 
 void CBssComm::SendJumpReq() {
   const uint8_t p[] = {0xC0};
-  SendDload(p, sizeof p, "Jump 요청");
+  SendDload(p, sizeof p, Tr("Jump 요청"));
 }
 
 void CBssComm::SendFlashEraseReq(uint32_t start, uint32_t length) {
@@ -64,7 +65,7 @@ void CBssComm::SendFlashEraseReq(uint32_t start, uint32_t length) {
     p[1 + i] = static_cast<uint8_t>(start >> (8 * i));
     p[5 + i] = static_cast<uint8_t>(length >> (8 * i));
   }
-  SendDload(p, sizeof p, "Flash erase 요청");
+  SendDload(p, sizeof p, Tr("Flash erase 요청"));
 }
 
 void CBssComm::SendWriteBlockReq(const BlockRecord& record) {

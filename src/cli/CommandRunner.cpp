@@ -22,6 +22,7 @@
 #include "WireTrace.h"
 #include "platform/PortNames.h"
 #include "platform/RealTimeWindow.h"
+#include "platform/Translate.h"
 #include "platform/TtyDevice.h"
 #include "platform/WindowServices.h"
 
@@ -129,7 +130,7 @@ bool CRun::Prepare() {
     logFile = log.Path();
   }
   if (!logFile.empty() && !m_view.OpenLogFile(logFile)) {
-    m_view.Note("cannot write the log file " + logFile, true);
+    m_view.Note(Tr("cannot write the log file ") + logFile, true);
     return false;
   }
   m_win.SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned type) {
@@ -139,7 +140,7 @@ bool CRun::Prepare() {
     std::string why;
     const int answer = RunFontParameters(dialog, m_options.fontAddress, m_options.fontBlocks, why);
     if (answer != IDOK) {
-      m_view.Note("font parameters refused: " + why, true);
+      m_view.Note(Tr("font parameters refused: ") + why, true);
       m_fontRefused = true;
     }
     return answer;
@@ -158,13 +159,13 @@ void CRun::Handle(const WindowMessage& msg) {
     return;
   }
   if (msg.message == WM_CLI_INTERRUPT) {
-    m_view.Note("interrupt: Stop (press Ctrl-C again within 2 s to quit)");
+    m_view.Note(Tr("interrupt: Stop (press Ctrl-C again within 2 s to quit)"));
     m_dlg->OnCommand(IDC_STOP, BN_CLICKED);
     return;
   }
   if (msg.message == WM_TIMER && msg.wParam == TM_CLI_TIMEOUT) {
     m_win.KillTimer(TM_CLI_TIMEOUT);
-    m_view.Note("gave up: no result within the time given by --timeout", true);
+    m_view.Note(Tr("gave up: no result within the time given by --timeout"), true);
     Settle(RunEnd::Timeout);
     return;
   }
@@ -213,7 +214,7 @@ int CRun::Execute() {
     const bool stored = m_options.ports.empty();
     const int port = stored ? StoredPortNumber() : m_options.ports.front();
     const PortLead lead =
-        PortLeadsTo(PortDisplayName(static_cast<unsigned>(port)), stored ? "the stored PORT" : "--port " + std::to_string(port), m_device);
+        PortLeadsTo(PortDisplayName(static_cast<unsigned>(port)), stored ? Tr("the stored PORT") : "--port " + std::to_string(port), m_device);
     m_view.Note(lead.text, lead.doubtful);
   }
 
@@ -221,7 +222,7 @@ int CRun::Execute() {
   if (!m_options.traceFile.empty()) {
     auto traced = std::make_unique<CWireTraceDevice>(std::move(device));
     if (!traced->OpenTrace(m_options.traceFile)) {
-      m_view.Note("cannot write the wire trace " + m_options.traceFile, true);
+      m_view.Note(Tr("cannot write the wire trace ") + m_options.traceFile, true);
       return UsageEnd();
     }
     device = std::move(traced);
@@ -239,7 +240,7 @@ int CRun::Execute() {
                               m_aborted = true;
                               m_win.Quit();
                             });
-  if (!watcher.Start()) m_view.Note("Ctrl-C handling is not available", true);
+  if (!watcher.Start()) m_view.Note(Tr("Ctrl-C handling is not available"), true);
 
   m_dlg = std::make_unique<CTarviselDlg>(m_win, this, std::move(device));
   m_engine = m_dlg.get();
@@ -270,16 +271,19 @@ void CRun::ShowQueuedLog() {
 int CRun::Result() {
   const RunEnd end = m_aborted ? RunEnd::Interrupted : m_end.value_or(RunEnd::NoReply);
   if (end == RunEnd::Interrupted) {
-    m_view.Note("interrupted: the port is closed", true);
+    m_view.Note(Tr("interrupted: the port is closed"), true);
     if (m_options.command == CliCommand::Download && m_phase &&
         (*m_phase == EnginePhase::Erase || *m_phase == EnginePhase::Programming || *m_phase == EnginePhase::Jump)) {
       // What the technician must do next: the handset cannot start from a half-written flash.
-      m_view.Note(std::string("the handset's flash is incomplete: the download was interrupted during the ") +
-                      (*m_phase == EnginePhase::Erase ? "erase" : *m_phase == EnginePhase::Jump ? "final jump" : "programming") +
-                      ", and the handset will not start from it.",
+      m_view.Note(TrFormat("the handset's flash is incomplete: the download was interrupted during the %s, and the "
+                           "handset will not start from it.",
+                           *m_phase == EnginePhase::Erase  ? Tr("erase")
+                           : *m_phase == EnginePhase::Jump ? Tr("final jump")
+                                                           : Tr("programming")),
                   true);
-      m_view.Note("to recover: restart the handset (power off and on), then run an EMERGENCY download: "
-                  "tarvisel-cli download " + m_options.image + " --type emergency --device " + m_device,
+      m_view.Note(TrFormat("to recover: restart the handset (power off and on), then run an EMERGENCY download: "
+                           "tarvisel-cli download %s --type emergency --device %s",
+                           m_options.image.c_str(), m_device.c_str()),
                   true);
     }
   }
@@ -287,16 +291,16 @@ int CRun::Result() {
   if (end == RunEnd::Completed && m_options.command == CliCommand::Info && m_phone) {
     // Standard output carries nothing but the events under --json.
     std::ostream& out = m_json ? m_console.err : m_console.out;
-    out << "S/W version: " << m_phone->swVersion << "\n"
-        << "Compiled:    " << m_phone->compiled << "\n"
-        << "PCB version: " << m_phone->pcbVersion << "\n"
+    out << Tr("S/W version: ") << m_phone->swVersion << "\n"
+        << Tr("Compiled:    ") << m_phone->compiled << "\n"
+        << Tr("PCB version: ") << m_phone->pcbVersion << "\n"
         << std::flush;
   }
   const char* what = m_options.command == CliCommand::Download ? "download"
                      : m_options.command == CliCommand::Info   ? "info"
                                                                  : "todm";
   m_recorder.Finish(EndName(end), status);
-  m_view.Result(std::string("result: ") + what + " " + DescribeEnd(end) + " (exit " + std::to_string(status) + ")",
+  m_view.Result(TrFormat("result: %s %s (exit %d)", what, DescribeEnd(end).c_str(), status),
                 status != kExitOk);
   if (m_json) m_json->Finished(EndName(end), status);
   return status;
@@ -350,6 +354,6 @@ int RunPortsCommand(const CliOptions& options, ConsoleStreams& console) {
     return kExitOk;
   }
   PrintPortList(console.out, comPorts, ports);
-  if (modemManager) console.out << kModemManagerNote << "\n" << std::flush;
+  if (modemManager) console.out << Tr(kModemManagerNote) << "\n" << std::flush;
   return kExitOk;
 }

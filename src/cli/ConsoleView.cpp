@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/Translate.h"
+
 namespace {
 constexpr const char* kBlue = "\x1b[34m";
 constexpr const char* kRed = "\x1b[31m";
@@ -34,7 +36,7 @@ std::string MinSec(uint64_t secs) {
 }  // namespace
 
 std::string FormatBoxText(const std::string& text) {
-  std::string out = "message: ";
+  std::string out = Tr("message: ");
   size_t from = 0;
   // Boxes end some texts with a line break that carries nothing.
   std::string body = text;
@@ -90,13 +92,13 @@ void CConsoleView::Progress(const BlockProgress& p) {
   const int decile = percent / 10;
   if (decile <= m_lastDecile) return;
   m_lastDecile = decile;
-  m_out << "programming " << decile * 10 << "% (" << ProgressDetails(p) << ")\n" << std::flush;
+  m_out << TrFormat("programming %d%% (%s)", decile * 10, ProgressDetails(p).c_str()) << "\n" << std::flush;
 }
 
 void CConsoleView::Programmed(uint64_t elapsedMs) {
   const uint64_t s = elapsedMs / 1000;
   char text[64];
-  std::snprintf(text, sizeof text, "Elapsed time : %d min %d sec", static_cast<int>(s / 60),
+  std::snprintf(text, sizeof text, Tr("Elapsed time : %d min %d sec"), static_cast<int>(s / 60),
                 static_cast<int>(s % 60));
   ClearProgressLine();
   if (!m_style.quiet) Print(text, nullptr);
@@ -150,7 +152,7 @@ std::string CConsoleView::ProgressDetails(const BlockProgress& p) const {
 std::string FormatProgressDetails(const BlockProgress& p, const ProgressRate& rate) {
   const std::string left = rate.etaS ? MinSec(static_cast<uint64_t>(*rate.etaS + 0.5)) : "--:--";
   char text[160];
-  std::snprintf(text, sizeof text, "0x%lx, %.1f KiB/s, %s left", static_cast<unsigned long>(p.address),
+  std::snprintf(text, sizeof text, Tr("0x%lx, %.1f KiB/s, %s left"), static_cast<unsigned long>(p.address),
                 rate.bytesPerS / 1024.0, left.c_str());
   return text;
 }

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "JsonEvents.h"
+#include "platform/Translate.h"
 
 namespace fs = std::filesystem;
 
@@ -70,15 +71,15 @@ std::string DescribeAdapter(const UsbAdapter& a) {
   std::string text = "USB " + (a.vendorId.empty() ? "?" : a.vendorId) + ":" + (a.productId.empty() ? "?" : a.productId);
   for (const std::string* part : {&a.maker, &a.product})
     if (!part->empty()) text += ", " + *part;
-  if (!a.serial.empty()) text += ", serial " + a.serial;
-  if (!a.driver.empty()) text += ", driver " + a.driver;
+  if (!a.serial.empty()) text += Tr(", serial ") + a.serial;
+  if (!a.driver.empty()) text += Tr(", driver ") + a.driver;
   return text;
 }
 
 void PrintPortList(std::ostream& out, const std::vector<std::pair<std::string, std::string>>& comPorts,
                    const std::vector<SerialPortEntry>& ports) {
   for (const auto& [name, path] : comPorts) {
-    out << name << " -> " << (path.empty() ? "(none)" : path);
+    out << name << " -> " << (path.empty() ? Tr("(none)") : path);
     const std::string target = path.empty() ? std::string() : Target(path);
     if (!target.empty()) out << " -> " << target;
     out << "\n";
@@ -115,10 +116,10 @@ void PrintPortListJson(std::ostream& out, const std::vector<std::pair<std::strin
   WriteJsonLine(out, {{"modem_manager", modemManager}});
 }
 
-const char* const kModemManagerNote =
+const char* const kModemManagerNote = TrLater(
     "ModemManager is running: it probes new serial ports and may send bytes to a handset in download mode. "
     "List your adapters in the tarvisel udev rule (70-tarvisel-modemmanager.rules), or stop it during "
-    "downloads (sudo systemctl stop ModemManager).";
+    "downloads (sudo systemctl stop ModemManager).");
 
 bool ModemManagerRunning(const std::string& procRoot) {
   std::error_code ec;
@@ -134,16 +135,17 @@ bool ModemManagerRunning(const std::string& procRoot) {
 
 PortLead PortLeadsTo(const std::string& portName, const std::string& chosenBy, const std::string& device,
                      const std::string& sysRoot) {
-  constexpr const char* kElse = ": give --device PATH (tarvisel-cli ports lists the serial ports)";
-  const std::string text = "port " + portName + " (" + chosenBy + ")";
-  if (device.empty()) return {text + " names no device" + kElse, true};
+  const std::string kElse = Tr(": give --device PATH (tarvisel-cli ports lists the serial ports)");
+  if (device.empty())
+    return {TrFormat("port %s (%s) names no device", portName.c_str(), chosenBy.c_str()) + kElse, true};
   const std::string target = Target(device);
-  const std::string shown = text + " is " + device + (target.empty() ? "" : " -> " + target);
+  const std::string shown = TrFormat("port %s (%s) is %s", portName.c_str(), chosenBy.c_str(), device.c_str()) +
+                            (target.empty() ? "" : " -> " + target);
   std::error_code ec;
   const std::string tty = target.empty() ? device : target;
-  if (!fs::exists(tty, ec)) return {shown + ", which does not exist" + kElse, true};
+  if (!fs::exists(tty, ec)) return {shown + Tr(", which does not exist") + kElse, true};
   const std::string name = fs::path(tty).filename().string();
   if (name.rfind("ttyS", 0) == 0 && !fs::exists(sysRoot + "/" + name + "/device", ec))
-    return {shown + ", which has no hardware behind it" + kElse, true};
+    return {shown + Tr(", which has no hardware behind it") + kElse, true};
   return {shown, false};
 }

@@ -13,8 +13,10 @@
 #include "HistoryCommand.h"
 #include "Station.h"
 #include "Watch.h"
+#include "platform/Translate.h"
 
 int main(int argc, char** argv) {
+  StartTranslations();
   std::vector<std::string> args(argv + 1, argv + argc);
   CliOptions options;
   std::string message;
@@ -53,7 +55,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string> devices = HandsetDevices(options);
   if (devices.size() == 1) return RunLinkCommand(options, devices.front(), console);
   if (const auto same = SameDeviceTwice(devices)) {
-    std::cerr << "tarvisel-cli: " << same->first << " and " << same->second << " are the same device\n";
+    std::cerr << "tarvisel-cli: " << TrFormat("%s and %s are the same device", same->first.c_str(), same->second.c_str())
+              << "\n";
     return kExitUsage;
   }
   StationSetup setup;

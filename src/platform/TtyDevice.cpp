@@ -21,6 +21,7 @@
 #include "platform/TtyLineTime.h"
 #include "platform/TtyOpenError.h"
 #include "platform/TtyTermios.h"
+#include "platform/Translate.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ CTtyDevice::~CTtyDevice() {
 bool CTtyDevice::Open(const std::string& path) {
   if (IsOpen()) Close();
   if (m_wakeFd < 0) {
-    SetLastError("Cannot watch the serial port: the system refused an event channel.");
+    SetLastError(Tr("Cannot watch the serial port: the system refused an event channel."));
     return false;
   }
   if (path.empty()) {
@@ -88,8 +89,8 @@ bool CTtyDevice::Open(const std::string& path) {
   if (::ioctl(fd, TIOCEXCL) != 0) {
     const int err = errno;
     ::close(fd);
-    SetLastError("Cannot take serial port \"" + path + "\" for this program alone: " +
-                 ErrnoText(err) + ".");
+    SetLastError(TrFormat("Cannot take serial port \"%s\" for this program alone: %s.", path.c_str(),
+                          ErrnoText(err).c_str()));
     return false;
   }
   m_lowLatency.Request(tty::DeviceSerialInfoIoctl(fd));
@@ -111,12 +112,12 @@ bool CTtyDevice::IsOpen() const { return m_fd.load() >= 0; }
 bool CTtyDevice::Configure(const SerialSettings& settings) {
   const int fd = m_fd.load();
   if (fd < 0) {
-    SetLastError("The serial port is not open.");
+    SetLastError(Tr("The serial port is not open."));
     return false;
   }
   termios t{};
   if (::tcgetattr(fd, &t) != 0) {
-    SetLastError("Cannot read the serial port settings: " + ErrnoText(errno) + ".");
+    SetLastError(TrFormat("Cannot read the serial port settings: %s.", ErrnoText(errno).c_str()));
     return false;
   }
   std::string error;
@@ -125,15 +126,17 @@ bool CTtyDevice::Configure(const SerialSettings& settings) {
     return false;
   }
   if (::tcsetattr(fd, TCSANOW, &t) != 0) {
-    SetLastError("The serial port refused the settings: " + ErrnoText(errno) + ".");
+    SetLastError(TrFormat("The serial port refused the settings: %s.", ErrnoText(errno).c_str()));
     return false;
   }
   // tcsetattr succeeds when any part was taken; read back what the driver really runs.
   termios got{};
   if (::tcgetattr(fd, &got) != 0 || !tty::SettingsTook(t, got)) {
-    SetLastError("The serial port cannot run at " + std::to_string(settings.baud) +
-                 " bit/s with " + std::to_string(settings.byteSize) + " data bits and " +
-                 (settings.parity == 0 ? "no parity" : "parity") + ".");
+    SetLastError(settings.parity == 0
+                     ? TrFormat("The serial port cannot run at %lu bit/s with %d data bits and no parity.",
+                                static_cast<unsigned long>(settings.baud), static_cast<int>(settings.byteSize))
+                     : TrFormat("The serial port cannot run at %lu bit/s with %d data bits and parity.",
+                                static_cast<unsigned long>(settings.baud), static_cast<int>(settings.byteSize)));
     return false;
   }
   // Bytes already written keep the time they were given at the old speed.
@@ -376,8 +379,8 @@ void CTtyDevice::MarkGone(int err) {
   if (m_gone) return;
   m_gone = true;
   trace::Printf("tty: device gone: %s\n", ErrnoText(err).c_str());
-  SetLastError("The serial port went away (the cable or USB adapter was pulled, or the other "
-               "end hung up).");
+  SetLastError(Tr("The serial port went away (the cable or USB adapter was pulled, or the other "
+                  "end hung up)."));
 }
 
 void CTtyDevice::Note(uint32_t events) {

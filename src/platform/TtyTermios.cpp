@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+#include "platform/Translate.h"
+
 namespace tty {
 
 std::optional<speed_t> SpeedCode(uint32_t baud) {
@@ -61,22 +63,22 @@ constexpr tcflag_t kParityMask = PARENB | PARODD | CMSPAR;
 bool ApplySettings(termios& t, const SerialSettings& s, std::string& error) {
   const std::optional<speed_t> speed = SpeedCode(s.baud);
   if (!speed) {
-    error = "The line speed " + std::to_string(s.baud) + " bit/s is not supported.";
+    error = TrFormat("The line speed %lu bit/s is not supported.", static_cast<unsigned long>(s.baud));
     return false;
   }
   const std::optional<tcflag_t> size = SizeFlag(s.byteSize);
   if (!size) {
-    error = "A serial port cannot use " + std::to_string(s.byteSize) + " data bits.";
+    error = TrFormat("A serial port cannot use %d data bits.", static_cast<int>(s.byteSize));
     return false;
   }
   const std::optional<tcflag_t> parity = ParityFlags(s.parity);
   if (!parity) {
-    error = "Unknown parity setting " + std::to_string(s.parity) + ".";
+    error = TrFormat("Unknown parity setting %d.", static_cast<int>(s.parity));
     return false;
   }
   const std::optional<tcflag_t> stop = StopFlags(s.stopBits);
   if (!stop) {
-    error = "Unknown stop bits setting " + std::to_string(s.stopBits) + ".";
+    error = TrFormat("Unknown stop bits setting %d.", static_cast<int>(s.stopBits));
     return false;
   }
 
@@ -91,7 +93,7 @@ bool ApplySettings(termios& t, const SerialSettings& s, std::string& error) {
   out.c_cc[VMIN] = 0;
   out.c_cc[VTIME] = 0;
   if (cfsetispeed(&out, *speed) != 0 || cfsetospeed(&out, *speed) != 0) {
-    error = "The line speed " + std::to_string(s.baud) + " bit/s is not supported.";
+    error = TrFormat("The line speed %lu bit/s is not supported.", static_cast<unsigned long>(s.baud));
     return false;
   }
   t = out;

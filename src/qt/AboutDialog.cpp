@@ -11,8 +11,8 @@ CAboutDlg::CAboutDlg(QWidget* parent)
                           Qt::WindowCloseButtonHint),
       m_icon(new QLabel(this)),
       m_version(new QLabel(this)),
-      m_ok(new QPushButton(QStringLiteral("확인"), this)) {
-  setWindowTitle(QStringLiteral("Tarvisel 정보"));
+      m_ok(new QPushButton(tr("확인"), this)) {
+  setWindowTitle(tr("Tarvisel 정보"));
   setFont(DialogFont(QStringLiteral("굴림"), 9));
   const DialogUnitScale scale = ScaleOf(font());
   setFixedSize(DialogRect(scale, 0, 0, 235, 55).size());
@@ -26,7 +26,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
   // Plain text: an '&' shows as itself, not as a mnemonic.
   m_version->setTextFormat(Qt::PlainText);
   m_version->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  m_version->setText(QStringLiteral("Tarvisel 버전 2.02"));
+  m_version->setText(tr("Tarvisel 버전 2.02"));
   m_version->setGeometry(DialogRect(scale, 40, 10, 119, 8));
 
   m_ok->setObjectName(QStringLiteral("1"));

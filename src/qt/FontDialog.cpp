@@ -26,15 +26,15 @@ CFontDialog::CFontDialog(CDlgFont& logic, QWidget* parent, ValidationMessageFn s
       m_logic(logic),
       m_showMessage(showMessage ? std::move(showMessage) : ValidationMessageFn(ShowWarningBox)),
       // Created in the template's tab order.
-      m_ok(new QPushButton(QStringLiteral("OK"), this)),
-      m_cancel(new QPushButton(QStringLiteral("Cancel"), this)),
-      m_addressLabel(new QLabel(QStringLiteral("Start Address :"), this)),
-      m_countLabel(new QLabel(QStringLiteral("Block Count   :"), this)),
+      m_ok(new QPushButton(tr("OK"), this)),
+      m_cancel(new QPushButton(tr("Cancel"), this)),
+      m_addressLabel(new QLabel(tr("Start Address :"), this)),
+      m_countLabel(new QLabel(tr("Block Count   :"), this)),
       m_prefixLabel(new QLabel(QStringLiteral("0x"), this)),
       m_address(new QLineEdit(this)),
       m_count(new QLineEdit(this)),
       m_spin(new CSpinButton(this)) {
-  setWindowTitle(QStringLiteral("FONT DOWNLOAD"));
+  setWindowTitle(tr("FONT DOWNLOAD"));
   setFont(DialogFont(QStringLiteral("System"), 10));
   const DialogUnitScale scale = ScaleOf(font());
   setFixedSize(DialogRect(scale, 0, 0, 114, 62).size());

@@ -1,5 +1,7 @@
 #include "MainWindowLayout.h"
 
+#include <QtGlobal>
+
 #include "ControlIds.h"
 
 const std::vector<ControlSpec>& MainWindowControls() {
@@ -11,35 +13,35 @@ const std::vector<ControlSpec>& MainWindowControls() {
       {IDC_TODM, K::ImageButton, "ToDM", 221, 8, 14, 17},
       {IDC_INFO, K::ImageButton, "Info", 235, 8, 14, 17},
       {IDC_STOP, K::ImageButton, "Stop", 249, 8, 14, 17},
-      {0, K::GroupBox, "File Information", 7, 4, 179, 52},
-      {0, K::Label, "Bin   :", 11, 20, 20, 8},
+      {0, K::GroupBox, QT_TRANSLATE_NOOP("MainWindow", "File Information"), 7, 4, 179, 52},
+      {0, K::Label, QT_TRANSLATE_NOOP("MainWindow", "Bin   :"), 11, 20, 20, 8},
       {IDC_BIN_PATH, K::Edit, "", 32, 16, 146, 14},
-      {0, K::Label, "Size :", 11, 35, 20, 8},
+      {0, K::Label, QT_TRANSLATE_NOOP("MainWindow", "Size :"), 11, 35, 20, 8},
       {IDC_SIZE, K::RightEdit, "", 32, 33, 44, 14},
-      {0, K::Label, "byte", 78, 36, 15, 8},
-      {0, K::Label, "Version :", 103, 35, 31, 8},
+      {0, K::Label, QT_TRANSLATE_NOOP("MainWindow", "byte"), 78, 36, 15, 8},
+      {0, K::Label, QT_TRANSLATE_NOOP("MainWindow", "Version :"), 103, 35, 31, 8},
       {IDC_FILE_VERSION, K::RightEdit, "", 134, 33, 44, 14},
-      {0, K::GroupBox, "Phone Information", 7, 60, 179, 63},
-      {0, K::Label, "S/W version :", 11, 74, 45, 8},
+      {0, K::GroupBox, QT_TRANSLATE_NOOP("MainWindow", "Phone Information"), 7, 60, 179, 63},
+      {0, K::Label, QT_TRANSLATE_NOOP("MainWindow", "S/W version :"), 11, 74, 45, 8},
       {IDC_SW_VERSION, K::Edit, "", 61, 70, 117, 14},
-      {0, K::Label, "Compiled     :", 11, 89, 46, 8},
+      {0, K::Label, QT_TRANSLATE_NOOP("MainWindow", "Compiled     :"), 11, 89, 46, 8},
       {IDC_COMPILED, K::Edit, "", 61, 87, 117, 14},
-      {0, K::Label, "PCB version :", 11, 106, 46, 8},
+      {0, K::Label, QT_TRANSLATE_NOOP("MainWindow", "PCB version :"), 11, 106, 46, 8},
       {IDC_PCB_VERSION, K::Edit, "", 61, 104, 117, 14},
-      {0, K::GroupBox, "&Setting", 194, 30, 69, 93},
-      {0, K::Label, "Port :", 198, 42, 18, 8},
+      {0, K::GroupBox, QT_TRANSLATE_NOOP("MainWindow", "&Setting"), 194, 30, 69, 93},
+      {0, K::Label, QT_TRANSLATE_NOOP("MainWindow", "Port :"), 198, 42, 18, 8},
       {IDC_PORT, K::Combo, "", 197, 52, 64, 42},
-      {0, K::Label, "Speed :", 197, 69, 64, 10},
+      {0, K::Label, QT_TRANSLATE_NOOP("MainWindow", "Speed :"), 197, 69, 64, 10},
       {IDC_SPEED, K::Combo, "", 197, 79, 64, 33},
-      {0, K::Label, "Down load Type :", 197, 96, 64, 9},
+      {0, K::Label, QT_TRANSLATE_NOOP("MainWindow", "Down load Type :"), 197, 96, 64, 9},
       {IDC_TYPE, K::Combo, "", 197, 105, 64, 68},
       {IDC_PROGRESS, K::TextProgress, "Progress1", 7, 125, 256, 14},
       {IDC_PROGRESS_IDLE, K::Progress, "", 7, 125, 256, 14},
       {IDC_LOG, K::RichEdit, "", 7, 140, 256, 125},
       {IDC_STATUS, K::Edit, "", 7, 266, 211, 14},
       {IDC_SPARE, K::Edit, "", 218, 266, 45, 14},
-      {1, K::HiddenButton, "OK", 241, 266, 22, 14},
-      {2, K::HiddenButton, "Cancel", 221, 266, 22, 14},
+      {1, K::HiddenButton, QT_TRANSLATE_NOOP("MainWindow", "OK"), 241, 266, 22, 14},
+      {2, K::HiddenButton, QT_TRANSLATE_NOOP("MainWindow", "Cancel"), 221, 266, 22, 14},
   };
   return controls;
 }
@@ -47,15 +49,15 @@ const std::vector<ControlSpec>& MainWindowControls() {
 const char* ToolTipText(int id) {
   switch (id) {
     case IDC_OPEN:
-      return "BIN 파일 열기";
+      return QT_TRANSLATE_NOOP("MainWindow", "BIN 파일 열기");
     case IDC_RUN:
-      return "다운로딩 시작";
+      return QT_TRANSLATE_NOOP("MainWindow", "다운로딩 시작");
     case IDC_STOP:
-      return "다운로딩 취소";
+      return QT_TRANSLATE_NOOP("MainWindow", "다운로딩 취소");
     case IDC_INFO:
-      return "DM상태에서 단말기 정보 읽어옴";
+      return QT_TRANSLATE_NOOP("MainWindow", "DM상태에서 단말기 정보 읽어옴");
     case IDC_TODM:
-      return "단말기 SIO를 DM으로..";
+      return QT_TRANSLATE_NOOP("MainWindow", "단말기 SIO를 DM으로..");
     default:
       return "";
   }

@@ -244,7 +244,7 @@ std::optional<std::string> CQtWindowServices::FileOpenDialog(const FileOpenReque
 std::optional<std::string> CQtWindowServices::ShowFileOpenDialog(const FileOpenRequest& request) {
   const QString initial = Q(request.initialFile);
   const int slash = initial.lastIndexOf(QLatin1Char('/'));
-  QFileDialog dialog(m_window, QStringLiteral("열기"), slash >= 0 ? initial.left(slash + 1) : QString());
+  QFileDialog dialog(m_window, tr("열기"), slash >= 0 ? initial.left(slash + 1) : QString());
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(Q(request.defaultExtension));

@@ -57,22 +57,22 @@ QString LogLineHtml(const StationLogEntry& e) {
 StationDialogs DefaultStationDialogs() {
   StationDialogs d;
   d.openImage = [](QWidget* parent) -> std::optional<QString> {
-    const QString path = QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), QString(),
-                                                      QStringLiteral("Image (*.bin);;All files (*)"));
+    const QString path = QFileDialog::getOpenFileName(parent, CStationWindow::tr("Open"), QString(),
+                                                      CStationWindow::tr("Image (*.bin);;All files (*)"));
     if (path.isEmpty()) return std::nullopt;
     return path;
   };
   d.portPath = [](QWidget* parent) -> std::optional<QString> {
     bool ok = false;
-    const QString path = QInputDialog::getText(parent, QStringLiteral("Add port"),
-                                               QStringLiteral("Path of the serial port (a tty, a pty of the simulator):"),
+    const QString path = QInputDialog::getText(parent, CStationWindow::tr("Add port"),
+                                               CStationWindow::tr("Path of the serial port (a tty, a pty of the simulator):"),
                                                QLineEdit::Normal, QStringLiteral("/dev/"), &ok);
     if (!ok || path.trimmed().isEmpty()) return std::nullopt;
     return path.trimmed();
   };
   d.yesToAll = [](QWidget* parent, const QString& question) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Tarvisel Station"), question, QMessageBox::NoButton, parent);
-    QPushButton* yes = box.addButton(QStringLiteral("Yes to all"), QMessageBox::YesRole);
+    QMessageBox box(QMessageBox::Question, CStationWindow::tr("Tarvisel Station"), question, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(CStationWindow::tr("Yes to all"), QMessageBox::YesRole);
     box.addButton(QMessageBox::No);
     box.exec();
     return box.clickedButton() == yes;
@@ -97,11 +97,11 @@ StationRunnerSetup DefaultStationSetup() {
 
 CStationWindow::CStationWindow(StationRunnerSetup setup, StationDialogs dialogs, QWidget* parent)
     : QWidget(parent), m_dialogs(std::move(dialogs)), m_runner(std::make_unique<CStationRunner>(std::move(setup), &m_facts)) {
-  setWindowTitle(QStringLiteral("Tarvisel Station"));
+  setWindowTitle(tr("Tarvisel Station"));
   Build();
   std::string error;
   if (!m_runner->Start(error))
-    m_note->setText(QStringLiteral("Ports are not followed: %1").arg(Q(error)));
+    m_note->setText(tr("Ports are not followed: %1").arg(Q(error)));
   m_timer = new QTimer(this);
   connect(m_timer, &QTimer::timeout, this, &CStationWindow::Pump);
   m_timer->start(kPumpMs);
@@ -113,29 +113,29 @@ CStationWindow::~CStationWindow() = default;
 
 void CStationWindow::Build() {
   auto* top = new QHBoxLayout;
-  m_open = new QPushButton(QStringLiteral("Open"));
-  m_imageInfo = new QLabel(QStringLiteral("no image"));
+  m_open = new QPushButton(tr("Open"));
+  m_imageInfo = new QLabel(tr("no image"));
   m_type = new QComboBox;
   for (const auto& [name, index] : kTypes) m_type->addItem(name, index);
   m_speed = new QComboBox;
   m_speed->addItems({QStringLiteral("57600"), QStringLiteral("115200")});
   m_speed->setCurrentIndex(1);
   m_answer = new QComboBox;
-  m_answer->addItems({QStringLiteral("Ask once for all"), QStringLiteral("Yes"), QStringLiteral("No")});
-  m_answer->setToolTip(QStringLiteral("The answer when a handset's version differs from the image's"));
+  m_answer->addItems({tr("Ask once for all"), tr("Yes"), tr("No")});
+  m_answer->setToolTip(tr("The answer when a handset's version differs from the image's"));
   top->addWidget(m_open);
   top->addWidget(m_imageInfo, 1);
-  top->addWidget(new QLabel(QStringLiteral("Type")));
+  top->addWidget(new QLabel(tr("Type")));
   top->addWidget(m_type);
-  top->addWidget(new QLabel(QStringLiteral("Speed")));
+  top->addWidget(new QLabel(tr("Speed")));
   top->addWidget(m_speed);
-  top->addWidget(new QLabel(QStringLiteral("Version differs")));
+  top->addWidget(new QLabel(tr("Version differs")));
   top->addWidget(m_answer);
 
   m_rows = new QTreeWidget;
   m_rows->setColumnCount(kColumns);
-  m_rows->setHeaderLabels({QString(), QStringLiteral("Port"), QStringLiteral("Adapter"), QStringLiteral("Progress"),
-                           QStringLiteral("Phase"), QStringLiteral("Result"), QStringLiteral("Time"), QString()});
+  m_rows->setHeaderLabels({QString(), tr("Port"), tr("Adapter"), tr("Progress"),
+                           tr("Phase"), tr("Result"), tr("Time"), QString()});
   m_rows->setRootIsDecorated(false);
   m_rows->setUniformRowHeights(true);
   // The end of a port's name tells adapters apart (the serial number, the port).
@@ -151,10 +151,10 @@ void CStationWindow::Build() {
   m_rows->setColumnWidth(kAction, 90);
 
   auto* buttons = new QHBoxLayout;
-  m_add = new QPushButton(QStringLiteral("Add port..."));
-  m_run = new QPushButton(QStringLiteral("Run"));
-  m_watch = new QPushButton(QStringLiteral("Watch"));
-  m_stop = new QPushButton(QStringLiteral("Stop"));
+  m_add = new QPushButton(tr("Add port..."));
+  m_run = new QPushButton(tr("Run"));
+  m_watch = new QPushButton(tr("Watch"));
+  m_stop = new QPushButton(tr("Stop"));
   m_note = new QLabel;
   buttons->addWidget(m_add);
   buttons->addWidget(m_note, 1);
@@ -202,10 +202,10 @@ void CStationWindow::Build() {
     const StationRow* row = m_runner->Model().Find(id);
     if (!row) return;
     QMenu menu(this);
-    QAction* log = menu.addAction(QStringLiteral("Open log"));
-    QAction* again = menu.addAction(QStringLiteral("Run again"));
+    QAction* log = menu.addAction(tr("Open log"));
+    QAction* again = menu.addAction(tr("Run again"));
     again->setEnabled(m_imageOk && row->Failed() && row->present);
-    QAction* remove = menu.addAction(QStringLiteral("Remove"));
+    QAction* remove = menu.addAction(tr("Remove"));
     remove->setEnabled(!row->running);
     QAction* chosen = menu.exec(m_rows->viewport()->mapToGlobal(at));
     if (chosen == log) OpenLog(id);
@@ -227,7 +227,7 @@ bool CStationWindow::TakeImage(const QString& path) {
   }
   m_runner->SetImage(path.toStdString());
   // Size and version as the main window shows them.
-  m_imageInfo->setText(QStringLiteral("%1   Size %2   Version %3")
+  m_imageInfo->setText(tr("%1   Size %2   Version %3")
                            .arg(QFileInfo(path).fileName())
                            .arg(image.size)
                            .arg(image.version));
@@ -334,7 +334,7 @@ void CStationWindow::Show() {
       bar->setFormat(QStringLiteral("%p%"));
       bar->setAlignment(Qt::AlignCenter);
       m_rows->setItemWidget(item, kProgress, bar);
-      auto* again = new QPushButton(QStringLiteral("Run again"));
+      auto* again = new QPushButton(tr("Run again"));
       const uint64_t id = row.id;
       connect(again, &QPushButton::clicked, this, [this, id] {
         if (m_imageOk && m_runner->Model().RunAgain(id)) Pump();
@@ -344,12 +344,13 @@ void CStationWindow::Show() {
     ShowRow(row, item);
   }
   const StationCounts c = model.Counts();
-  m_counts->setText(QStringLiteral("completed %1, failed %2, running %3").arg(c.completed).arg(c.failed).arg(c.running));
+  m_counts->setText(tr("completed %1, failed %2, running %3").arg(c.completed).arg(c.failed).arg(c.running));
   m_run->setEnabled(m_imageOk);
   m_watch->setEnabled(m_imageOk && !model.Watching());
   m_stop->setEnabled(model.Watching() || c.running > 0);
-  if (model.Watching()) m_note->setText(QStringLiteral("watching: each handset is flashed as it is plugged in"));
-  else if (m_note->text().startsWith(QStringLiteral("watching"))) m_note->clear();
+  const QString watching = tr("watching: each handset is flashed as it is plugged in");
+  if (model.Watching()) m_note->setText(watching);
+  else if (m_note->text() == watching) m_note->clear();
 }
 
 void CStationWindow::ShowRow(const StationRow& row, QTreeWidgetItem* item) {
@@ -377,7 +378,7 @@ void CStationWindow::OpenLog(uint64_t id) {
   auto it = m_logs.find(id);
   if (it == m_logs.end()) {
     auto* dialog = new QDialog(this);
-    dialog->setWindowTitle(QStringLiteral("Log: %1").arg(Q(row->device)));
+    dialog->setWindowTitle(tr("Log: %1").arg(Q(row->device)));
     auto* view = new QTextEdit(dialog);
     view->setReadOnly(true);
     auto* layout = new QVBoxLayout(dialog);
@@ -417,8 +418,8 @@ void CStationWindow::ShowLogs() {
 void CStationWindow::closeEvent(QCloseEvent* event) {
   if (m_runner->AnyRunning()) {
     const auto answer = QMessageBox::question(
-        this, QStringLiteral("Tarvisel Station"),
-        QStringLiteral("Handsets are still being flashed. Closing ends their downloads. Close?"));
+        this, tr("Tarvisel Station"),
+        tr("Handsets are still being flashed. Closing ends their downloads. Close?"));
     if (answer != QMessageBox::Yes) {
       event->ignore();
       return;

@@ -1,6 +1,8 @@
 #include "TarviselApp.h"
 
 #include <QApplication>
+#include <QTranslator>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -8,6 +10,8 @@
 #include "SignalCloser.h"
 #include "StationWindow.h"
 #include "TarviselSession.h"
+#include "WindowLanguage.h"
+#include "platform/Translate.h"
 
 namespace {
 
@@ -28,7 +32,12 @@ int RunStationAlone() {
 }  // namespace
 
 int CTarviselApp::Run(int argc, char** argv) {
+  StartTranslations();
   QApplication app(argc, argv);
+  // Qt takes the whole locale from the environment; numbers stay C as in the rest of the program.
+  std::setlocale(LC_NUMERIC, "C");
+  QTranslator translator;
+  LoadWindowTranslation(translator);
   if (AskedForStation(argc, argv)) return RunStationAlone();
   // Message boxes carry the program's name, as the executable is called.
   CTarviselSession session;

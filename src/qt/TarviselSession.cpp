@@ -1,5 +1,6 @@
 #include "TarviselSession.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <filesystem>
 
@@ -34,7 +35,7 @@ PortChoice ChoiceOf(const SerialPortEntry& port) {
 
 std::string ComTip(unsigned port) {
   const std::string path = PortDevicePath(port);
-  if (path.empty()) return PortDisplayName(port) + ": no device";
+  if (path.empty()) return PortDisplayName(port) + QCoreApplication::translate("TarviselSession", ": no device").toStdString();
   std::error_code ec;
   const std::filesystem::path target = std::filesystem::canonical(path, ec);
   return PortDisplayName(port) + " -> " + path + (!ec && target != path ? " -> " + target.string() : "");
@@ -102,7 +103,8 @@ void CTarviselSession::Start() {
     const bool present = std::any_of(m_portChoices.begin(), m_portChoices.end(),
                                      [&](const PortChoice& c) { return c.path == stored; });
     if (!present) {
-      m_portChoices.push_back({stored, FileName(stored) + " (not present)", stored + ": not present"});
+      m_portChoices.push_back({stored, FileName(stored) + QCoreApplication::translate("TarviselSession", " (not present)").toStdString(),
+                                stored + QCoreApplication::translate("TarviselSession", ": not present").toStdString()});
       m_window->SetPortChoices(m_portChoices);
     }
     m_window->SelectPortDevice(stored);
@@ -110,5 +112,5 @@ void CTarviselSession::Start() {
   }
   m_window->show();
   m_services.RunHandler([this] { m_dlg->OnInitDialog(); });
-  m_window->setWindowTitle(QStringLiteral("Tarvisel ver 2.03"));
+  m_window->setWindowTitle(QCoreApplication::translate("TarviselSession", "Tarvisel ver 2.03"));
 }

@@ -4,6 +4,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -54,7 +55,10 @@ CTarviselWindow::~CTarviselWindow() = default;
 void CTarviselWindow::Build() {
   for (const ControlSpec& control : MainWindowControls()) {
     const QRect rect = DialogRect(m_scale, control.x, control.y, control.width, control.height);
-    const QString text = QString::fromUtf8(control.text);
+    // The command buttons' names choose their images; the rest is shown.
+    const QString text = control.kind == ControlKind::ImageButton || control.kind == ControlKind::TextProgress
+                             ? QString::fromUtf8(control.text)
+                             : QCoreApplication::translate("MainWindow", control.text);
     QWidget* widget = nullptr;
     switch (control.kind) {
       case ControlKind::ImageButton: {
@@ -156,7 +160,7 @@ void CTarviselWindow::Build() {
     if (control.id != 0) {
       widget->setObjectName(QString::number(control.id));
       m_controls[control.id] = widget;
-      const QString tip = QString::fromUtf8(ToolTipText(control.id));
+      const QString tip = QCoreApplication::translate("MainWindow", ToolTipText(control.id));
       if (!tip.isEmpty()) widget->setToolTip(tip);
     }
     widget->installEventFilter(this);
@@ -182,7 +186,7 @@ bool CTarviselWindow::SaveLog(const QString& path) const {
 std::unique_ptr<QMenu> CTarviselWindow::LogMenu() {
   std::unique_ptr<QMenu> menu(m_log->createStandardContextMenu());
   menu->addSeparator();
-  QAction* save = menu->addAction(QStringLiteral("Save log..."));
+  QAction* save = menu->addAction(tr("Save log..."));
   save->setEnabled(!m_logLines.empty());
   connect(save, &QAction::triggered, this, [this] { SaveLogAs(); });
   return menu;
@@ -190,12 +194,12 @@ std::unique_ptr<QMenu> CTarviselWindow::LogMenu() {
 
 void CTarviselWindow::SaveLogAs() {
   const QString path = m_askLogPath ? m_askLogPath()
-                                    : QFileDialog::getSaveFileName(this, QStringLiteral("Save log"),
+                                    : QFileDialog::getSaveFileName(this, tr("Save log"),
                                                                    QStringLiteral("tarvisel.log"),
-                                                                   QStringLiteral("Log files (*.log *.txt)"));
+                                                                   tr("Log files (*.log *.txt)"));
   if (path.isEmpty()) return;
   if (!SaveLog(path))
-    QMessageBox::warning(this, QStringLiteral("Save log"), QStringLiteral("The log could not be written to %1.").arg(path));
+    QMessageBox::warning(this, tr("Save log"), tr("The log could not be written to %1.").arg(path));
 }
 
 std::unique_ptr<QMenu> CTarviselWindow::OpenMenu() {
@@ -207,7 +211,7 @@ std::unique_ptr<QMenu> CTarviselWindow::OpenMenu() {
       if (m_openRecent) m_openRecent(path);
     });
   }
-  if (paths.empty()) menu->addAction(QStringLiteral("(no image opened yet)"))->setEnabled(false);
+  if (paths.empty()) menu->addAction(tr("(no image opened yet)"))->setEnabled(false);
   return menu;
 }
 
@@ -402,8 +406,8 @@ void CTarviselWindow::OnSysCommand(int command) {
 // the window's context menu.
 void CTarviselWindow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  QAction* about = menu.addAction(QStringLiteral("Tarvisel 정보(&A)..."));
-  QAction* station = m_openStation ? menu.addAction(QStringLiteral("Tarvisel Station...")) : nullptr;
+  QAction* about = menu.addAction(tr("Tarvisel 정보(&A)..."));
+  QAction* station = m_openStation ? menu.addAction(tr("Tarvisel Station...")) : nullptr;
   QAction* chosen = menu.exec(event->globalPos());
   if (chosen == about) OnSysCommand(IDM_ABOUTBOX);
   if (chosen && chosen == station) m_openStation();

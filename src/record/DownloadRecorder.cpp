@@ -9,6 +9,7 @@
 #include "HistoryDb.h"
 #include "ImageDigest.h"
 #include "IsoTime.h"
+#include "platform/Translate.h"
 
 namespace {
 
@@ -85,6 +86,6 @@ bool CDownloadRecorder::Finish(const std::string& outcome, int exitStatus) {
   std::string error;
   const auto db = CHistoryDb::Open(m_path, CHistoryDb::Access::Append, error);
   if (db && db->Append(m_row, error)) return true;
-  if (m_warn) m_warn("history: this download is not recorded in " + m_path + ": " + error);
+  if (m_warn) m_warn(TrFormat("history: this download is not recorded in %s: %s", m_path.c_str(), error.c_str()));
   return false;
 }

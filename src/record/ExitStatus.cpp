@@ -1,5 +1,7 @@
 #include "ExitStatus.h"
 
+#include "platform/Translate.h"
+
 RunEnd EndOfOutcome(Outcome outcome) {
   switch (outcome) {
     case Outcome::Completed: return RunEnd::Completed;
@@ -40,20 +42,20 @@ int ExitStatusOf(RunEnd end) {
 
 std::string DescribeEnd(RunEnd end) {
   switch (end) {
-    case RunEnd::Completed: return "completed";
-    case RunEnd::NoReply: return "no reply from the handset";
-    case RunEnd::HandsetRefused: return "the handset refused a request every time it went";
-    case RunEnd::Refused: return "image or range refused";
-    case RunEnd::Declined: return "declined";
-    case RunEnd::PortFailed: return "the port could not be opened";
-    case RunEnd::LineBroke: return "the line broke";
-    case RunEnd::Stopped: return "stopped";
-    case RunEnd::ReadError: return "a block could not be read from the image";
-    case RunEnd::OutOfStep: return "replies out of step with requests: not to be trusted";
-    case RunEnd::Timeout: return "gave up: --timeout ran out";
-    case RunEnd::Interrupted: return "interrupted";
+    case RunEnd::Completed: return Tr("completed");
+    case RunEnd::NoReply: return Tr("no reply from the handset");
+    case RunEnd::HandsetRefused: return Tr("the handset refused a request every time it went");
+    case RunEnd::Refused: return Tr("image or range refused");
+    case RunEnd::Declined: return Tr("declined");
+    case RunEnd::PortFailed: return Tr("the port could not be opened");
+    case RunEnd::LineBroke: return Tr("the line broke");
+    case RunEnd::Stopped: return Tr("stopped");
+    case RunEnd::ReadError: return Tr("a block could not be read from the image");
+    case RunEnd::OutOfStep: return Tr("replies out of step with requests: not to be trusted");
+    case RunEnd::Timeout: return Tr("gave up: --timeout ran out");
+    case RunEnd::Interrupted: return Tr("interrupted");
   }
-  return "failed";
+  return Tr("failed");
 }
 
 const char* EndName(RunEnd end) {

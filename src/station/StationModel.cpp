@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/Translate.h"
+
 using json = nlohmann::ordered_json;
 
 namespace {
@@ -22,24 +24,24 @@ std::optional<std::string> DeclinedQuestion(const std::string& text) {
 }  // namespace
 
 std::string OutcomeInWords(const std::string& outcome) {
-  static const std::map<std::string, std::string> words = {
-      {"completed", "completed"},
-      {"no-reply", "no reply"},
-      {"handset-refused", "refused by the handset"},
-      {"out-of-step", "replies out of step"},
-      {"timeout", "timed out"},
-      {"refused", "image or range refused"},
-      {"read-error", "image could not be read"},
-      {"declined", "declined"},
-      {"port", "port could not be opened"},
-      {"line-broke", "line broke"},
-      {"stopped", "stopped"},
-      {"interrupted", "interrupted"},
-      {"usage", "usage error"},
-      {"crashed", "crashed"},
+  static const std::map<std::string, const char*> words = {
+      {"completed", TrLater("completed")},
+      {"no-reply", TrLater("no reply")},
+      {"handset-refused", TrLater("refused by the handset")},
+      {"out-of-step", TrLater("replies out of step")},
+      {"timeout", TrLater("timed out")},
+      {"refused", TrLater("image or range refused")},
+      {"read-error", TrLater("image could not be read")},
+      {"declined", TrLater("declined")},
+      {"port", TrLater("port could not be opened")},
+      {"line-broke", TrLater("line broke")},
+      {"stopped", TrLater("stopped")},
+      {"interrupted", TrLater("interrupted")},
+      {"usage", TrLater("usage error")},
+      {"crashed", TrLater("crashed")},
   };
   const auto it = words.find(outcome);
-  if (it != words.end()) return it->second;
+  if (it != words.end()) return Tr(it->second);
   std::string text = outcome;
   std::replace(text.begin(), text.end(), '-', ' ');
   return text;
@@ -52,22 +54,22 @@ int StationRow::Percent() const {
 }
 
 std::string StationRow::PhaseText() const {
-  if (!present && !running) return "unplugged";
-  if (awaitingAnswer) return "waiting for the answer";
-  if (startPending) return "starting";
+  if (!present && !running) return Tr("unplugged");
+  if (awaitingAnswer) return Tr("waiting for the answer");
+  if (startPending) return Tr("starting");
   if (running) {
-    std::string phase = status.phase.empty() ? "starting" : status.phase;
-    return present ? phase : phase + "; unplugged";
+    std::string phase = status.phase.empty() ? Tr("starting") : status.phase;
+    return present ? phase : phase + Tr("; unplugged");
   }
-  if (!ran) return "ready";
+  if (!ran) return Tr("ready");
   return status.phase.empty() ? "-" : status.phase;
 }
 
 std::string StationRow::ResultText() const {
   if (!ran || running || startPending || awaitingAnswer) return "";
-  if (!status.Finished()) return "failed: no result";
-  if (*status.outcome == kCompleted) return kCompleted;
-  return "failed: " + OutcomeInWords(*status.outcome);
+  if (!status.Finished()) return Tr("failed: no result");
+  if (*status.outcome == kCompleted) return Tr("completed");
+  return TrFormat("failed: %s", OutcomeInWords(*status.outcome).c_str());
 }
 
 bool StationRow::Failed() const {
@@ -285,7 +287,7 @@ void CStationModel::Finished(StationRow& r) {
   if (r.status.outcome == kDeclined && m_answer == StationAnswer::Ask && r.present) {
     // Not a failure yet: the question is asked once for all, and Yes runs it again.
     r.awaitingAnswer = true;
-    if (!m_question) m_question = r.question.empty() ? std::string("S/W version is different. Downloading continue?") : r.question;
+    if (!m_question) m_question = r.question.empty() ? std::string(Tr("S/W version is different. Downloading continue?")) : r.question;
     return;
   }
   ++m_failed;

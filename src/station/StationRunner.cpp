@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ConsoleView.h"
+#include "platform/Translate.h"
 #include "DloadFile.h"
 #include "HandsetEvents.h"
 #include "LogDir.h"
@@ -26,7 +27,7 @@ StationImage CheckStationImage(const std::string& path, int type) {
   } else if (file.WasDeclined()) {
     image.ok = true;  // the handset's process asks about the start address
   } else {
-    image.why = "not an image that can be downloaded (unreadable, too short, or its trailer is wrong)";
+    image.why = Tr("not an image that can be downloaded (unreadable, too short, or its trailer is wrong)");
   }
   image.size = file.GetSize();
   image.version = static_cast<int32_t>(file.GetVersion());
@@ -135,7 +136,7 @@ void CStationRunner::StartPending() {
     const StationRow* row = m_model.Find(id);
     auto process = std::make_unique<CHandsetProcess>();
     if (!process->Start(CommandFor(row->device)))
-      m_model.Note(id, "error", std::string("cannot start the handset's process: ") + std::strerror(errno), LogTimeStamp());
+      m_model.Note(id, "error", std::string(Tr("cannot start the handset's process: ")) + std::strerror(errno), LogTimeStamp());
     m_processes[id] = std::move(process);
   }
 }

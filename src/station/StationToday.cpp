@@ -5,6 +5,7 @@
 
 #include "HistoryDb.h"
 #include "IsoTime.h"
+#include "platform/Translate.h"
 
 std::optional<TodayCounts> TodayInRecord(const std::string& historyPath, std::chrono::system_clock::time_point now) {
   std::error_code ec;
@@ -31,6 +32,10 @@ std::optional<TodayCounts> TodayInRecord(const std::string& historyPath, std::ch
 }
 
 std::string TodayText(const TodayCounts& c) {
-  return "today in the record: " + std::to_string(c.downloads) + (c.downloads == 1 ? " download, " : " downloads, ") +
-         std::to_string(c.completed) + " completed, " + std::to_string(c.downloads - c.completed) + " failed";
+  const auto failed = static_cast<long long>(c.downloads - c.completed);
+  return c.downloads == 1
+             ? TrFormat("today in the record: %lld download, %lld completed, %lld failed",
+                        static_cast<long long>(c.downloads), static_cast<long long>(c.completed), failed)
+             : TrFormat("today in the record: %lld downloads, %lld completed, %lld failed",
+                        static_cast<long long>(c.downloads), static_cast<long long>(c.completed), failed);
 }
