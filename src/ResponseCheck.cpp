@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/CodePage.h"
+#include "platform/Translate.h"
 
 namespace {
 
@@ -12,22 +13,22 @@ struct ReplyText {
 };
 
 constexpr ReplyText kDmAccepted[] = {
-    {0x00, "Mobile version received"},
-    {0x29, "Mobile entered DM_OFFLINE mode"},
-    {0x3A, "Mobile entered DOWNLOAD mode"},
+    {0x00, TrLater("Mobile version received")},
+    {0x29, TrLater("Mobile entered DM_OFFLINE mode")},
+    {0x3A, TrLater("Mobile entered DOWNLOAD mode")},
 };
 constexpr ReplyText kDmErrors[] = {
-    {0x13, "Invalid Command Response"},
-    {0x15, "Invalid packet length Response"},
-    {0x18, "Packet not allowed in this mode"},
+    {0x13, TrLater("Invalid Command Response")},
+    {0x15, TrLater("Invalid packet length Response")},
+    {0x18, TrLater("Packet not allowed in this mode")},
 };
 constexpr ReplyText kDloadNaks[] = {
-    {0xA1, "CRC ERROR!!"},
-    {0xA2, "Too large packet!!"},
-    {0xA3, "Invalid command!!"},
-    {0xA4, "Flash error!!"},
+    {0xA1, TrLater("CRC ERROR!!")},
+    {0xA2, TrLater("Too large packet!!")},
+    {0xA3, TrLater("Invalid command!!")},
+    {0xA4, TrLater("Flash error!!")},
 };
-constexpr const char* kUnknownError = "Unknown error!!";
+constexpr const char* kUnknownError = TrLater("Unknown error!!");
 constexpr uint8_t kVersionCmd = 0x00;
 
 template <size_t N>
@@ -38,8 +39,8 @@ const char* Lookup(const ReplyText (&table)[N], uint8_t code, const char* otherw
   return otherwise;
 }
 
-ReplyVerdict Logged(bool accepted, int32_t kind, std::string text) {
-  return ReplyVerdict{accepted, true, kind, std::move(text)};
+ReplyVerdict Logged(bool accepted, int32_t kind, const std::string& text) {
+  return ReplyVerdict{accepted, true, kind, text};
 }
 
 // Fixed-offset texts of the version reply, cut at the first zero byte as a C string would be.
@@ -59,7 +60,7 @@ ReplyVerdict JudgeDmReply(const uint8_t* reply, size_t size, uint8_t lastCmd) {
   const uint8_t code = reply[0];
   if (code == lastCmd) {
     if (code == kVersionCmd && size < kVersionReplySize) {
-      return Logged(false, 3, "Mobile version reply too short: " + std::to_string(size) + " bytes");
+      return Logged(false, 3, TrFormat("Mobile version reply too short: %zu bytes", size));
     }
     return Logged(true, 1, Lookup(kDmAccepted, code, ""));
   }

@@ -26,6 +26,7 @@
 #include "ReplyCheck.h"
 #include "ReplyWait.h"
 #include "Thrdrx.h"
+#include "platform/Translate.h"
 #include "platform/WindowServices.h"
 
 // Engine states, download steps and reply timer ids.
@@ -54,11 +55,11 @@ constexpr uint32_t kColorBlack = 0x000000;
 uint32_t ColorOfLogKind(int32_t kind);
 
 // The line of a reply that could not be read.
-inline constexpr const char* kBadFrameText = "\n[RX]Bad CRC in response packet\n";
+inline constexpr const char* kBadFrameText = TrLater("\n[RX]Bad CRC in response packet\n");
 
 // The red line of a download whose replies no longer match its requests.
 inline constexpr const char* kOutOfStepText =
-    "Replies out of step with the requests: the download cannot be trusted. Run it again.";
+    TrLater("Replies out of step with the requests: the download cannot be trusted. Run it again.");
 
 // What tests and tools may read of the window and its engine; a copy, taken on its thread.
 struct EngineView {

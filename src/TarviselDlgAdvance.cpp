@@ -75,7 +75,7 @@ void CTarviselDlg::Advance() {
 
 void CTarviselDlg::EndOutOfStep() {
   StopAwaiting();
-  AppendLog(kColorRed, kOutOfStepText);
+  AppendLog(kColorRed, Tr(kOutOfStepText));
   ShowNoReply();
   EndCommand(Outcome::OutOfStep);
 }
@@ -83,7 +83,7 @@ void CTarviselDlg::EndOutOfStep() {
 void CTarviselDlg::EndNoReply() {
   m_nRetry = 0;
   StopAwaiting();
-  AppendLog(kColorRed, "응답이 없습니다.");
+  AppendLog(kColorRed, Tr("응답이 없습니다."));
   ShowNoReply();
   EndCommand(Outcome::NoReply);
 }
@@ -101,7 +101,7 @@ void CTarviselDlg::EndRefusedByHandset() {
   m_nRetry = 0;
   StopAwaiting();
   char text[128];
-  std::snprintf(text, sizeof text, "The handset refused the request %u times in a row: the download stopped.",
+  std::snprintf(text, sizeof text, Tr("The handset refused the request %u times in a row: the download stopped."),
                 CReplyWait::kMaxSends);
   AppendLog(kColorRed, text);
   ShowNoReply();
@@ -111,6 +111,6 @@ void CTarviselDlg::EndRefusedByHandset() {
 void CTarviselDlg::FinishDownload() {
   trace::Printf("engine: download done: %u requests sent, %u replies, %u written off\n", m_wait.TotalSends(),
                 m_wait.Replies(), m_wait.WrittenOff());
-  m_services.MessageBox("Downloading completed", "", MB_OK);
+  m_services.MessageBox(Tr("Downloading completed"), "", MB_OK);
   EndCommand(Outcome::Completed);
 }

@@ -1,6 +1,7 @@
 // The Info, ToDM and Stop commands, and the start and end of every command as the front-ends
 // hear of them.
 #include "TarviselDlg.h"
+#include "platform/Translate.h"
 
 void CTarviselDlg::BeginCommand(EngineCommand command) {
   EndCommand(Outcome::Stopped);  // a command left running is over now
@@ -34,7 +35,7 @@ void CTarviselDlg::EnterPhase(EnginePhase phase) {
 void CTarviselDlg::OnInfo() {
   m_services.KillTimer(m_nTimerId);
   BeginCommand(EngineCommand::Info);
-  AppendLog(kColorBlue, "단말기 정보를 읽어옵니다.");
+  AppendLog(kColorBlue, Tr("단말기 정보를 읽어옵니다."));
   EnsureLink();
   EnableButtons(true, true, true, true, true);
   m_nState = DL_INFO;
@@ -52,7 +53,7 @@ void CTarviselDlg::OnInfo() {
 
 void CTarviselDlg::OnToDm() {
   BeginCommand(EngineCommand::ToDm);
-  AppendLog(kColorBlue, "단말기를 DM 상태로 바꿈");
+  AppendLog(kColorBlue, Tr("단말기를 DM 상태로 바꿈"));
   m_services.KillTimer(m_nTimerId);
   EnsureLink();
   EnableButtons(true, true, true, true, true);
@@ -69,12 +70,12 @@ void CTarviselDlg::OnToDm() {
 void CTarviselDlg::OnStop() {
   m_bStopAsked = false;
   if (m_nDlStep == STEP_ERASE || m_nDlStep == STEP_WRITE) {
-    AppendLog(kColorRed, "can't stop downloading");
+    AppendLog(kColorRed, Tr("can't stop downloading"));
     return;
   }
   EndCommand(Outcome::Stopped);
   EnableButtons(true, true, true, true, true);
   StopDownloader();
   StartDownloader();
-  AppendLog(kColorBlue, "Downloader stopped!!");
+  AppendLog(kColorBlue, Tr("Downloader stopped!!"));
 }

@@ -8,6 +8,7 @@
 #include "Comm/LinkFlags.h"
 #include "DlgFont.h"
 #include "TarviselDlg.h"
+#include "platform/Translate.h"
 #include "platform/ThreadPriority.h"
 #include "platform/Trace.h"
 
@@ -34,14 +35,14 @@ void CTarviselDlg::OnRun() {
   EnsureLink();
   // A font needs a file that opened; every other type a checked image.
   if (m_nType == TYPE_FONT ? !m_dloadFile.IsOpened() : !m_dloadFile.IsValid()) {
-    m_services.MessageBox("First, Select right bin file", "", MB_OK);
+    m_services.MessageBox(Tr("First, Select right bin file"), "", MB_OK);
     EndCommand(Outcome::Refused);
     return;
   }
   // The image may have been rebuilt or copied over since it was opened and checked.
   if (!m_dloadFile.StillAsChecked()) {
     m_services.MessageBox(m_dloadFile.LastReadFailure() +
-                              "\nOpen the image again to check it. Nothing was sent to the handset.",
+                              Tr("\nOpen the image again to check it. Nothing was sent to the handset."),
                           "", MB_OK | MB_ICONEXCLAMATION);
     EndCommand(Outcome::Refused);
     return;
@@ -120,18 +121,18 @@ bool CTarviselDlg::CheckRange() {
   char text[256];
   if (m_nType != TYPE_FONT && m_dwStartAddr >= m_dwSize) {
     std::snprintf(text, sizeof text,
-                  "The image's start address 0x%lX lies at or beyond its end (%lu bytes).\n"
-                  "Nothing was sent to the handset.",
+                  Tr("The image's start address 0x%lX lies at or beyond its end (%lu bytes).\n"
+                     "Nothing was sent to the handset."),
                   static_cast<unsigned long>(m_dwStartAddr), static_cast<unsigned long>(m_dwSize));
   } else if (m_dwLength < kBlockSize) {
     std::snprintf(text, sizeof text,
-                  "Only %lu bytes to write from 0x%lX: at least one whole block of 4096 bytes is "
-                  "needed.\nNothing was sent to the handset.",
+                  Tr("Only %lu bytes to write from 0x%lX: at least one whole block of 4096 bytes is "
+                     "needed.\nNothing was sent to the handset."),
                   static_cast<unsigned long>(m_dwLength), static_cast<unsigned long>(m_dwStartAddr));
   } else if (m_dwLength % kBlockSize != 0) {
     std::snprintf(text, sizeof text,
-                  "%lu bytes to write from 0x%lX is not a whole number of 4096-byte blocks: the "
-                  "last %lu bytes would never reach the handset.\nNothing was sent to the handset.",
+                  Tr("%lu bytes to write from 0x%lX is not a whole number of 4096-byte blocks: the "
+                     "last %lu bytes would never reach the handset.\nNothing was sent to the handset."),
                   static_cast<unsigned long>(m_dwLength), static_cast<unsigned long>(m_dwStartAddr),
                   static_cast<unsigned long>(m_dwLength % kBlockSize));
   } else {
@@ -175,7 +176,7 @@ void CTarviselDlg::DloadStep() {
       m_comm.SendFlashEraseReq(m_dwStartAddr, m_dwLength);
       NoteRequest();
       EnterPhase(EnginePhase::Erase);
-      AppendLog(kColorBlue, "잠시 기다리십시요..");
+      AppendLog(kColorBlue, Tr("잠시 기다리십시요.."));
       m_eraseWait.emplace(m_services);
       ArmReplyTimer(TM_REPLY, 100000);
       break;
@@ -242,10 +243,10 @@ void CTarviselDlg::EndDownloadOnBadBlock(uint32_t address) {
   m_services.KillTimer(m_nTimerId);
   const std::string& why = m_dloadFile.LastReadFailure();
   // Queued behind the lines still waiting ("Flash programming 시작" when the first block fails).
-  QueueLog(3, Format("Image read error ADDRESS: 0x%07lxh: download stopped", address) + " (" + why + ")");
-  m_services.MessageBox(Format("The block at flash address 0x%07lX could not be read from the image file.\n",
+  QueueLog(3, Format(Tr("Image read error ADDRESS: 0x%07lxh: download stopped"), address) + " (" + why + ")");
+  m_services.MessageBox(Format(Tr("The block at flash address 0x%07lX could not be read from the image file.\n"),
                                address) +
-                            why + "\nThe download was stopped; the handset's flash is incomplete.",
+                            why + Tr("\nThe download was stopped; the handset's flash is incomplete."),
                         "", MB_OK | MB_ICONEXCLAMATION);
   m_nState = -1;
   m_nDlStep = STEP_START;
@@ -269,7 +270,7 @@ void CTarviselDlg::ApplySelectedSpeed() {
 }
 
 void CTarviselDlg::BeginProgramming() {
-  QueueLog(4, "Flash programming 시작");
+  QueueLog(4, Tr("Flash programming 시작"));
   m_tStart = m_services.ClockMs();
   ShowProgramming(true);
   CDialogControls& c = m_services.Controls();
@@ -286,7 +287,7 @@ void CTarviselDlg::ShowBlockProgress() {
   const int percent =
       static_cast<int>(static_cast<double>(m_nBlockIdx) / static_cast<double>(m_nBlocks) * 100.0) & 0xFF;
   char text[64];
-  std::snprintf(text, sizeof text, "Downloading completed %d%%", percent);
+  std::snprintf(text, sizeof text, Tr("Downloading completed %d%%"), percent);
   CDialogControls& c = m_services.Controls();
   c.SetProgressText(IDC_PROGRESS, text);
   c.SetProgressPos(IDC_PROGRESS, m_nBlockIdx);
@@ -302,7 +303,7 @@ void CTarviselDlg::ShowElapsedTime() {
   m_events.OnProgrammed(elapsedMs);
   const uint64_t s = elapsedMs / 1000;
   char text[64];
-  std::snprintf(text, sizeof text, "Elapsed time : %d min %d sec", static_cast<int>(s / 60),
+  std::snprintf(text, sizeof text, Tr("Elapsed time : %d min %d sec"), static_cast<int>(s / 60),
                 static_cast<int>(s % 60));
   m_strStatus = text;
   ShowProgramming(false);
@@ -316,7 +317,7 @@ bool CTarviselDlg::StartDownloader() {
   m_comm.ReleaseComm();
   m_comm.InitComm(&m_services, &m_textQ);
   if (!m_comm.Open()) {
-    m_services.MessageBox("Can't open COM Port\n" + m_comm.GetOpenError(), "", MB_OK);
+    m_services.MessageBox(Tr("Can't open COM Port\n") + m_comm.GetOpenError(), "", MB_OK);
     m_comm.ReleaseComm();
     // A command asking for the link goes on and ends by its timer, as the window shows it;
     // what it can achieve is settled here.
@@ -325,7 +326,7 @@ bool CTarviselDlg::StartDownloader() {
     return false;
   }
   if (m_pRxThread) {
-    m_services.MessageBox("Can't start Downloadert\n", "", MB_OK);
+    m_services.MessageBox(Tr("Can't start Downloadert\n"), "", MB_OK);
     m_comm.ReleaseComm();
     m_events.OnPortError("the receive thread of the last link is still there");
     EndCommand(Outcome::PortFailed);

@@ -6,6 +6,7 @@
 
 #include "Registry.h"
 #include "TarviselDlg.h"
+#include "platform/Translate.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ void CTarviselDlg::OpenImage(const std::string& path) {
   ImageInfo image;
   image.path = path;
   if (LowerExtension(path) != "bin") {
-    m_services.MessageBox("다운로드용 파일이 아닙니다.", "", MB_OK);
+    m_services.MessageBox(Tr("다운로드용 파일이 아닙니다."), "", MB_OK);
     m_events.OnImageOpened(image);
     return;
   }

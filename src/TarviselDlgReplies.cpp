@@ -10,6 +10,7 @@
 
 #include "ResponseCheck.h"
 #include "TarviselDlg.h"
+#include "platform/Translate.h"
 #include "platform/Trace.h"
 
 namespace {
@@ -199,7 +200,7 @@ void CTarviselDlg::OnRefused() {
 }
 
 void CTarviselDlg::OnDamagedFrame(uint64_t nowMs) {
-  QueueLog(3, kBadFrameText);
+  QueueLog(3, Tr(kBadFrameText));
   if (!m_command) return;
   m_wait.OnActivity(nowMs);
   switch (m_wait.GetState()) {
@@ -250,12 +251,12 @@ void CTarviselDlg::OnEarlyReply() {
     EndOutOfStep();
     return;
   }
-  QueueLog(4, "[RX]Reply ignored: it came before the request had gone out");
+  QueueLog(4, Tr("[RX]Reply ignored: it came before the request had gone out"));
 }
 
 void CTarviselDlg::OnUnmatchedReply() {
   if (m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Settle && IsAck()) {
-    QueueLog(4, "[RX]Reply ignored: a second ACK of the last request");
+    QueueLog(4, Tr("[RX]Reply ignored: a second ACK of the last request"));
     return;
   }
   if (m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Retry && !IsAck()) {
@@ -270,6 +271,6 @@ void CTarviselDlg::OnUnmatchedReply() {
   }
   // DM and ToDM replies carry their command: one owed by nobody is a stray, logged and left.
   ValidateResponse();
-  QueueLog(4, "[RX]Reply ignored: no request was waiting for it");
+  QueueLog(4, Tr("[RX]Reply ignored: no request was waiting for it"));
 }
 

@@ -2,6 +2,7 @@
 // phone information and question.
 #include "ResponseCheck.h"
 #include "TarviselDlg.h"
+#include "platform/Translate.h"
 
 bool CTarviselDlg::ValidateResponse() {
   const size_t size = m_comm.GetRxSize();
@@ -17,7 +18,8 @@ bool CTarviselDlg::ValidateResponse() {
       v = JudgeDmReply(m_pResp, size, m_comm.GetLastCmd());
       break;
   }
-  if (v.logged) QueueLog(v.kind, v.text);
+  // The reply's line as the user reads it: the texts of the tables are translated here.
+  if (v.logged) QueueLog(v.kind, v.text.empty() ? v.text : Tr(v.text.c_str()));
   return v.accepted;
 }
 
@@ -46,5 +48,5 @@ bool CTarviselDlg::ConfirmVersion() {
   UpdateData(false);
   if (m_nType == TYPE_FONT) return true;
   if (m_nPhoneRev == m_nFileVer) return true;
-  return m_services.MessageBox("S/W version is different. Downloading continue?", "", MB_YESNO) != IDNO;
+  return m_services.MessageBox(Tr("S/W version is different. Downloading continue?"), "", MB_YESNO) != IDNO;
 }

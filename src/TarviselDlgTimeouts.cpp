@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "TarviselDlg.h"
+#include "platform/Translate.h"
 #include "platform/Trace.h"
 
 namespace {
@@ -54,7 +55,7 @@ void CTarviselDlg::GiveUpRequest(bool refused) {
       EraseAgain();
       return;
     }
-    QueueLog(4, "No answer for the block: waiting for the handset to fall quiet before erasing again");
+    QueueLog(4, Tr("No answer for the block: waiting for the handset to fall quiet before erasing again"));
     ArmQuietTimer();
     return;
   }
@@ -73,7 +74,7 @@ void CTarviselDlg::GiveUpRequest(bool refused) {
       m_nState = DL_TO_DM;
       m_nToDmStep = 0;
       SetLinkSpeed(9600);
-      QueueLog(4, "단말기를 DM 상태로 바꿈");
+      QueueLog(4, Tr("단말기를 DM 상태로 바꿈"));
       m_comm.SendToDmSequence(0);
       NoteRequest();
       EnterPhase(EnginePhase::ToDm);
@@ -86,7 +87,7 @@ void CTarviselDlg::GiveUpRequest(bool refused) {
 
 void CTarviselDlg::EraseAgain() {
   char text[64];
-  std::snprintf(text, sizeof text, "패킷 재전송 ADDRESS: 0x%07lxh",
+  std::snprintf(text, sizeof text, Tr("패킷 재전송 ADDRESS: 0x%07lxh"),
                 static_cast<unsigned long>(m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx - 1) * 4096u));
   AppendLog(kColorRed, text);
   m_nDlStep = STEP_ERASE;

@@ -125,17 +125,17 @@ void CTarviselDlg::NoteWaiting() {
   switch (m_wait.GetState()) {
     case CReplyWait::State::Reply:
       std::snprintf(text, sizeof text,
-                    m_wait.RequestWork() == CReplyWait::Work::Erase ? "Flash erase: no answer yet after %llu s"
-                                                                    : "No answer yet after %llu s",
+                    m_wait.RequestWork() == CReplyWait::Work::Erase ? Tr("Flash erase: no answer yet after %llu s")
+                                                                    : Tr("No answer yet after %llu s"),
                     static_cast<unsigned long long>(s));
       break;
     case CReplyWait::State::Drain:
       std::snprintf(text, sizeof text,
-                    "Answered; waiting for the answer still owed to the request sent again (%llu s)",
+                    Tr("Answered; waiting for the answer still owed to the request sent again (%llu s)"),
                     static_cast<unsigned long long>(s));
       break;
     case CReplyWait::State::GiveUp:
-      std::snprintf(text, sizeof text, "No answer: waiting for the handset to fall quiet before erasing again (%llu s)",
+      std::snprintf(text, sizeof text, Tr("No answer: waiting for the handset to fall quiet before erasing again (%llu s)"),
                     static_cast<unsigned long long>(s));
       break;
     default:
