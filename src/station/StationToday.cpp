@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "ExitStatus.h"
 #include "HistoryDb.h"
 #include "IsoTime.h"
 
@@ -24,13 +25,23 @@ std::optional<TodayCounts> TodayInRecord(const std::string& historyPath, std::ch
   if (!rows) return std::nullopt;
   TodayCounts c;
   for (const auto& r : *rows) {
+    const OutcomeGroup group = GroupOfOutcome(r.outcome);
+    if (group == OutcomeGroup::SetUp) {
+      ++c.setUp;
+      continue;
+    }
     ++c.downloads;
-    if (r.outcome == "completed") ++c.completed;
+    if (group == OutcomeGroup::Completed) ++c.completed;
+    if (group == OutcomeGroup::Stopped) ++c.stopped;
   }
   return c;
 }
 
 std::string TodayText(const TodayCounts& c) {
-  return "today in the record: " + std::to_string(c.downloads) + (c.downloads == 1 ? " download, " : " downloads, ") +
-         std::to_string(c.completed) + " completed, " + std::to_string(c.downloads - c.completed) + " failed";
+  std::string text = "today in the record: " + std::to_string(c.downloads) +
+                     (c.downloads == 1 ? " download, " : " downloads, ") + std::to_string(c.completed) + " completed, " +
+                     std::to_string(c.downloads - c.completed - c.stopped) + " failed";
+  if (c.stopped) text += ", " + std::to_string(c.stopped) + " stopped";
+  if (c.setUp) text += "; " + std::to_string(c.setUp) + (c.setUp == 1 ? " set-up error" : " set-up errors");
+  return text;
 }

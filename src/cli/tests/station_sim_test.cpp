@@ -2,9 +2,13 @@
 // station), and one tarvisel-cli each, started together. The flash each simulated handset keeps,
 // the exit statuses, the summary and the --json stream read line by line.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -236,6 +240,145 @@ TEST_F(StationSimTest, CtrlCOnceStopsEveryHandsetAndTwiceEndsThemAll) {
   EXPECT_TRUE(check.errors.empty()) << check.errors;
   EXPECT_EQ(check.devices[sims["waiting"].pty].outcome, "stopped");
   EXPECT_EQ(check.devices[sims["erasing"].pty].outcome, "interrupted");
+}
+
+// A station whose --json goes into a pipe of one page that the test reads only when it chooses
+// (a reader that stopped reading); standard error to a file.
+class CPipedStation {
+ public:
+  CPipedStation(const std::vector<std::string>& argv, const std::string& errPath) : m_errPath(errPath) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    m_pid = fork();
+    if (m_pid == 0) {
+      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int in = ::open("/dev/null", O_RDONLY);
+      dup2(in, 0);
+      dup2(fds[1], 1);
+      dup2(err, 2);
+      std::vector<char*> args;
+      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    close(fds[1]);
+    m_out = fds[0];
+  }
+  ~CPipedStation() {
+    if (m_pid > 0 && !m_reaped) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
+    }
+    if (m_out >= 0) close(m_out);
+  }
+  std::string Err() const { return ReadWholeFile(m_errPath); }
+  bool WaitForErr(const std::string& text, std::chrono::seconds bound) const {
+    for (const auto until = std::chrono::steady_clock::now() + bound; std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(20ms))
+      if (Err().find(text) != std::string::npos) return true;
+    return false;
+  }
+  bool Running() {
+    int status = 0;
+    if (m_reaped || waitpid(m_pid, &status, WNOHANG) == 0) return !m_reaped;
+    m_reaped = true;
+    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return false;
+  }
+  void Signal(int sig) { kill(m_pid, sig); }
+  // The reader comes back: all there is, to the end of the stream.
+  std::string ReadAll() {
+    std::string text;
+    char buf[65536];
+    for (ssize_t n; (n = read(m_out, buf, sizeof buf)) != 0;) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      text.append(buf, static_cast<size_t>(n));
+    }
+    return text;
+  }
+  // The exit status, or -1 when it did not end within the bound.
+  int Wait(std::chrono::seconds bound) {
+    for (const auto until = std::chrono::steady_clock::now() + bound; Running() && std::chrono::steady_clock::now() < until;)
+      std::this_thread::sleep_for(10ms);
+    return m_reaped ? m_status : -1;
+  }
+
+ private:
+  std::string m_errPath;
+  pid_t m_pid = -1;
+  int m_out = -1;
+  bool m_reaped = false;
+  int m_status = -1;
+};
+
+// A reader that stops reading --json holds up no handset: the downloads end in the time they
+// take with a reader that keeps up, the station then waits for the reader, and every event is
+// there when it comes back.
+TEST_F(StationSimTest, AReaderThatStopsReadingHoldsUpNoHandset) {
+  std::vector<std::string> devices;
+  for (const char* name : {"a", "b", "c"}) devices.push_back(StartSim(name, "start=download; erase-ms=100").pty);
+  const std::string img = MakeImage(0x40000, 0x4000);  // 60 blocks each: many pages of progress events
+  std::vector<std::string> args = {TARVISEL_CLI_PATH, "download", img, "--type", "emergency", "--speed", "115200",
+                                   "--json", "--yes"};
+  for (const auto& d : devices) args.insert(args.end(), {"--device", d});
+
+  const auto began = std::chrono::steady_clock::now();
+  const ProcessResult reference = RunProgram(args, dir, "reference");
+  const auto usual = std::chrono::steady_clock::now() - began;
+  ASSERT_EQ(reference.status, 0) << reference.err;
+
+  CPipedStation station(args, dir + "/stalled.err");
+  const auto bound = std::chrono::duration_cast<std::chrono::seconds>(usual * 2) + 10s;
+  ASSERT_TRUE(station.WaitForErr("station: 3 of 3 handsets completed; exit 0", bound)) << station.Err();
+  EXPECT_TRUE(station.Running()) << "it waits for the reader to take the rest";
+  const std::string text = station.ReadAll();
+  EXPECT_EQ(station.Wait(20s), 0) << station.Err();
+  const StreamCheck check = CheckEventStream(text, devices);
+  EXPECT_TRUE(check.errors.empty()) << check.errors;
+  for (const auto& d : devices) {
+    ASSERT_TRUE(check.devices.count(d)) << d;
+    EXPECT_EQ(check.devices.at(d).outcome, "completed") << d;
+    EXPECT_EQ(check.devices.at(d).lastBlock, 60) << d;
+  }
+  StopSims();
+  for (const char* name : {"a", "b", "c"}) EXPECT_TRUE(FlashHoldsImageFrom(name, 0x4000)) << name;
+}
+
+// Whatever the reader does, SIGTERM and Ctrl-C twice end the handsets mid-download, and once
+// the handsets are done, Ctrl-C ends the station's wait for its reader.
+TEST_F(StationSimTest, SignalsWorkWhileTheReaderDoesNotRead) {
+  const std::string img = MakeImage(0x40000, 0x4000);
+  for (const int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    StopSims();
+    sims.clear();
+    // At the line's rate: programming takes long enough to be interrupted.
+    const std::string a = StartSim("a", "start=download; erase-ms=100; pace=on").pty;
+    const std::string b = StartSim("b", "start=download; erase-ms=100; pace=on").pty;
+    CPipedStation station({TARVISEL_CLI_PATH, "download", img, "--type", "emergency", "--speed", "115200", "--json",
+                           "--yes", "--device", a, "--device", b},
+                          dir + "/signalled.err");
+    ASSERT_TRUE(station.WaitForErr(b + ": programming 10%", 60s)) << station.Err();
+    station.Signal(sig);
+    if (sig == SIGINT) {
+      std::this_thread::sleep_for(100ms);
+      station.Signal(SIGINT);
+    }
+    EXPECT_EQ(station.Wait(30s), 130) << station.Err();
+  }
+  StopSims();
+  sims.clear();
+  const std::string a = StartSim("a", "start=download; erase-ms=100").pty;
+  CPipedStation station({TARVISEL_CLI_PATH, "download", MakeImage(0x20000, 0x4000), "--type", "emergency", "--json",
+                         "--device", a, "--device", StartSim("b", "start=download; erase-ms=100").pty, "--yes"},
+                        dir + "/done.err");
+  ASSERT_TRUE(station.WaitForErr("station: 2 of 2 handsets completed; exit 0", 60s)) << station.Err();
+  EXPECT_TRUE(station.Running());
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(10s), 0) << station.Err();
 }
 
 TEST_F(StationSimTest, APortThatCannotBeOpenedFailsThatHandsetAlone) {
