@@ -284,7 +284,7 @@ class CPipedStation {
     int status = 0;
     if (m_reaped || waitpid(m_pid, &status, WNOHANG) == 0) return !m_reaped;
     m_reaped = true;
-    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
     return false;
   }
   void Signal(int sig) { kill(m_pid, sig); }
@@ -299,7 +299,7 @@ class CPipedStation {
     }
     return text;
   }
-  // The exit status, or -1 when it did not end within the bound.
+  // The exit status, 1000 + the signal that ended it, or -1 when it did not end within the bound.
   int Wait(std::chrono::seconds bound) {
     for (const auto until = std::chrono::steady_clock::now() + bound; Running() && std::chrono::steady_clock::now() < until;)
       std::this_thread::sleep_for(10ms);
@@ -330,6 +330,10 @@ TEST_F(StationSimTest, AReaderThatStopsReadingHoldsUpNoHandset) {
   const auto usual = std::chrono::steady_clock::now() - began;
   ASSERT_EQ(reference.status, 0) << reference.err;
 
+  // Handsets as new, on the same ports.
+  StopSims();
+  sims.clear();
+  for (const char* name : {"a", "b", "c"}) StartSim(name, "start=download; erase-ms=100");
   CPipedStation station(args, dir + "/stalled.err");
   const auto bound = std::chrono::duration_cast<std::chrono::seconds>(usual * 2) + 10s;
   ASSERT_TRUE(station.WaitForErr("station: 3 of 3 handsets completed; exit 0", bound)) << station.Err();
@@ -360,7 +364,7 @@ TEST_F(StationSimTest, SignalsWorkWhileTheReaderDoesNotRead) {
     const std::string b = StartSim("b", "start=download; erase-ms=100; pace=on").pty;
     CPipedStation station({TARVISEL_CLI_PATH, "download", img, "--type", "emergency", "--speed", "115200", "--json",
                            "--yes", "--device", a, "--device", b},
-                          dir + "/signalled.err");
+                          dir + "/signalled" + std::to_string(sig) + ".err");
     ASSERT_TRUE(station.WaitForErr(b + ": programming 10%", 60s)) << station.Err();
     station.Signal(sig);
     if (sig == SIGINT) {

@@ -178,7 +178,7 @@ TEST_F(HistoryDbTest, SixteenProcessesAppendingAtOnceLoseNoRow) {
 // write lock are killed or told to end. Each writer's row is there. Many rounds, for the
 // moment between another's statements to come up.
 TEST_F(HistoryDbTest, SixteenFirstWritersOnANewRecordLoseNoRowWhileOthersAreKilled) {
-  constexpr int kRounds = 24, kWriters = 16, kVictims = 4;
+  constexpr int kRounds = 16, kWriters = 16, kVictims = 4;
   for (int round = 0; round < kRounds; ++round) {
     path = dir + "/round" + std::to_string(round) + "/history.sqlite";
     int gate[2];
