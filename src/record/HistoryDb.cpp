@@ -92,7 +92,9 @@ bool IsOurs(const Marks& marks, std::string& error) {
 // folder it may not write, a read-only file system), where no one can be writing it either.
 std::string ImmutableUri(const std::string& path) {
   std::string uri = "file:";
-  const std::string absolute = std::filesystem::absolute(path).string();
+  std::error_code ec;
+  std::string absolute = std::filesystem::absolute(path, ec).string();
+  if (ec) absolute = path;
   for (unsigned char c : absolute) {
     if (std::isalnum(c) || std::strchr("/-._~", c)) uri += static_cast<char>(c);
     else {
