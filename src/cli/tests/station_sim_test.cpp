@@ -242,78 +242,6 @@ TEST_F(StationSimTest, CtrlCOnceStopsEveryHandsetAndTwiceEndsThemAll) {
   EXPECT_EQ(check.devices[sims["erasing"].pty].outcome, "interrupted");
 }
 
-// A station whose --json goes into a pipe of one page that the test reads only when it chooses
-// (a reader that stopped reading); standard error to a file.
-class CPipedStation {
- public:
-  CPipedStation(const std::vector<std::string>& argv, const std::string& errPath) : m_errPath(errPath) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    fcntl(fds[1], F_SETPIPE_SZ, 4096);
-    m_pid = fork();
-    if (m_pid == 0) {
-      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int in = ::open("/dev/null", O_RDONLY);
-      dup2(in, 0);
-      dup2(fds[1], 1);
-      dup2(err, 2);
-      std::vector<char*> args;
-      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    m_out = fds[0];
-  }
-  ~CPipedStation() {
-    if (m_pid > 0 && !m_reaped) {
-      kill(m_pid, SIGKILL);
-      waitpid(m_pid, nullptr, 0);
-    }
-    if (m_out >= 0) close(m_out);
-  }
-  std::string Err() const { return ReadWholeFile(m_errPath); }
-  bool WaitForErr(const std::string& text, std::chrono::seconds bound) const {
-    for (const auto until = std::chrono::steady_clock::now() + bound; std::chrono::steady_clock::now() < until;
-         std::this_thread::sleep_for(20ms))
-      if (Err().find(text) != std::string::npos) return true;
-    return false;
-  }
-  bool Running() {
-    int status = 0;
-    if (m_reaped || waitpid(m_pid, &status, WNOHANG) == 0) return !m_reaped;
-    m_reaped = true;
-    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    return false;
-  }
-  void Signal(int sig) { kill(m_pid, sig); }
-  // The reader comes back: all there is, to the end of the stream.
-  std::string ReadAll() {
-    std::string text;
-    char buf[65536];
-    for (ssize_t n; (n = read(m_out, buf, sizeof buf)) != 0;) {
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) break;
-      text.append(buf, static_cast<size_t>(n));
-    }
-    return text;
-  }
-  // The exit status, 1000 + the signal that ended it, or -1 when it did not end within the bound.
-  int Wait(std::chrono::seconds bound) {
-    for (const auto until = std::chrono::steady_clock::now() + bound; Running() && std::chrono::steady_clock::now() < until;)
-      std::this_thread::sleep_for(10ms);
-    return m_reaped ? m_status : -1;
-  }
-
- private:
-  std::string m_errPath;
-  pid_t m_pid = -1;
-  int m_out = -1;
-  bool m_reaped = false;
-  int m_status = -1;
-};
-
 // A reader that stops reading --json holds up no handset: the downloads end in the time they
 // take with a reader that keeps up, the station then waits for the reader, and every event is
 // there when it comes back.
@@ -334,7 +262,7 @@ TEST_F(StationSimTest, AReaderThatStopsReadingHoldsUpNoHandset) {
   StopSims();
   sims.clear();
   for (const char* name : {"a", "b", "c"}) StartSim(name, "start=download; erase-ms=100");
-  CPipedStation station(args, dir + "/stalled.err");
+  CPipedChild station(args, dir + "/stalled.err");
   const auto bound = std::chrono::duration_cast<std::chrono::seconds>(usual * 2) + 10s;
   ASSERT_TRUE(station.WaitForErr("station: 3 of 3 handsets completed; exit 0", bound)) << station.Err();
   EXPECT_TRUE(station.Running()) << "it waits for the reader to take the rest";
@@ -362,7 +290,7 @@ TEST_F(StationSimTest, SignalsWorkWhileTheReaderDoesNotRead) {
     // At the line's rate: programming takes long enough to be interrupted.
     const std::string a = StartSim("a", "start=download; erase-ms=100; pace=on").pty;
     const std::string b = StartSim("b", "start=download; erase-ms=100; pace=on").pty;
-    CPipedStation station({TARVISEL_CLI_PATH, "download", img, "--type", "emergency", "--speed", "115200", "--json",
+    CPipedChild station({TARVISEL_CLI_PATH, "download", img, "--type", "emergency", "--speed", "115200", "--json",
                            "--yes", "--device", a, "--device", b},
                           dir + "/signalled" + std::to_string(sig) + ".err");
     ASSERT_TRUE(station.WaitForErr(b + ": programming 10%", 60s)) << station.Err();
@@ -376,7 +304,7 @@ TEST_F(StationSimTest, SignalsWorkWhileTheReaderDoesNotRead) {
   StopSims();
   sims.clear();
   const std::string a = StartSim("a", "start=download; erase-ms=100").pty;
-  CPipedStation station({TARVISEL_CLI_PATH, "download", MakeImage(0x20000, 0x4000), "--type", "emergency", "--json",
+  CPipedChild station({TARVISEL_CLI_PATH, "download", MakeImage(0x20000, 0x4000), "--type", "emergency", "--json",
                          "--device", a, "--device", StartSim("b", "start=download; erase-ms=100").pty, "--yes"},
                         dir + "/done.err");
   ASSERT_TRUE(station.WaitForErr("station: 2 of 2 handsets completed; exit 0", 60s)) << station.Err();

@@ -248,6 +248,26 @@ TEST_F(WatchSim, NewOnlyLeavesThePresentAloneUntilTheyComeAgainAndMatchTakesOnly
   EXPECT_TRUE(check.downloads.empty());
 }
 
+// A reader of the watch's --json that stops reading holds up no handset: each is flashed and
+// recorded as it is plugged in, and SIGTERM still ends the watch.
+TEST_F(WatchSim, AReaderThatStopsReadingHoldsUpNoHandsetAndSigtermStillEndsTheWatch) {
+  CPipedChild watch({CliProgram(), "watch", dir + "/fw.bin", "--ports-dir", ports, "--type", "emergency", "--speed",
+                     "115200", "--json", "--history", db, "--yes"},
+                    dir + "/stalled.err");
+  ASSERT_TRUE(watch.WaitForErr("watching ", 60s)) << watch.Err();
+  const Strings names = {"usb-Sim_A", "usb-Sim_B", "usb-Sim_C"};
+  for (const auto& name : names) Plug(name, kQuick);
+  ASSERT_TRUE(watch.WaitForErr("watch: completed 3, failed 0, in progress 0", 60s)) << watch.Err();
+  watch.Signal(SIGTERM);
+  EXPECT_EQ(watch.Wait(20s), 130) << watch.Err();
+  const auto recorded = Recorded();
+  for (const auto& name : names) {
+    EXPECT_EQ(recorded.count(Link(name)) ? recorded.at(Link(name)) : Strings{}, Strings{"completed"}) << name;
+    Unplug(name);
+    EXPECT_TRUE(FlashHoldsImage(name)) << name;
+  }
+}
+
 TEST_F(WatchSim, WhatMustHoldBeforeAnyHandsetIsFlashed) {
   std::ofstream(dir + "/file") << "x";
   ASSERT_EQ(mkfifo((dir + "/fifo.bin").c_str(), 0600), 0);
