@@ -73,6 +73,7 @@ TEST(FontDialog, BadCountIsRefusedOnceAndFocusGoesToTheCount) {
   for (const char* count : {"0", "101", "abc"}) {
     SCOPED_TRACE(count);
     Shown s;
+    s.Retype(IDC_FONT_ADDRESS, "200000");
     s.Retype(IDC_FONT_COUNT, count);
     s.Ok();
     EXPECT_EQ(s.messages.size(), 1);
