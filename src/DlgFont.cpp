@@ -76,8 +76,8 @@ bool CDlgFont::PullFields(CDlgFontView& view) {
     return false;
   }
   // Anything but hex digits would be read as the digits before it, or as 0: a font written
-  // over the start of the flash. Empty stays address 0, as the untouched dialog has it.
-  if (!CDlgFont::IsHexAddressText(address)) {
+  // over the start of the flash; so would an empty field, which is no address either.
+  if (address.empty() || !CDlgFont::IsHexAddressText(address)) {
     view.ShowValidationMessage(Tr(kAddressHexText));
     view.SetFocus(IDC_FONT_ADDRESS);
     return false;
@@ -103,7 +103,7 @@ void CDlgFont::OnInitDialog(CDlgFontView& view) {
 
 void CDlgFont::OnOK(CDlgFontView& view) {
   if (!PullFields(view)) return;
-  // The user types only the digits after the "0x" label; no digit at all is 0.
+  // The user types only the digits after the "0x" label.
   const std::string hex = "0X" + m_strAddress;
   m_dwFontAddr = static_cast<uint32_t>(std::strtoul(hex.c_str(), nullptr, 16));
   m_dwFontSize = static_cast<uint32_t>(m_nBlockCount) << 16;

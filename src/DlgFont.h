@@ -31,7 +31,7 @@ class CDlgFont {
   static constexpr int kMaxBlockCount = 100;
   static constexpr int kMaxAddressChars = 6;
 
-  // Hexadecimal digits only (an empty text is address 0).
+  // Hexadecimal digits only (OK refuses an empty text: it is no address).
   static bool IsHexAddressText(const std::string& text);
 
   void OnInitDialog(CDlgFontView& view);

@@ -50,10 +50,9 @@ TEST(DlgFont, InitShowsDefaults) {
 
 TEST(DlgFont, OkAccepts) {
   const struct { const char* address; const char* count; uint32_t addr, size; } cases[] = {
-      {nullptr, nullptr, 0, 65536},  // untouched
       {"FFFFFF", "1", 0xFFFFFF, 65536},
       {"1a2B", "2", 0x1A2B, 0x20000},
-      {"", "100", 0, 6553600},
+      {"0", "100", 0, 6553600},
       {"8000", " \t7 ", 0x8000, 7u << 16},
       {"0", "+050", 0, 50u << 16},
   };
@@ -93,6 +92,9 @@ TEST(DlgFont, OkRefusesAndStaysOpen) {
       {"3", "zz", hex, IDC_FONT_ADDRESS},
       {"3", "-1", hex, IDC_FONT_ADDRESS},
       {"3", " 10", hex, IDC_FONT_ADDRESS},
+      // No address would be address 0: the start of the flash.
+      {"3", "", hex, IDC_FONT_ADDRESS},
+      {"1", "", hex, IDC_FONT_ADDRESS},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.count);

@@ -89,7 +89,7 @@ TEST(VirtualWindowScripts, FontDialogRunsToOkWithTheTypedValues) {
     uint32_t address, size;
     std::string addressKept;
   } cases[] = {
-      {"untouched", {std::nullopt, std::nullopt, true}, 0, 65536, ""},
+      {"count untouched", {"0", std::nullopt, true}, 0, 65536, "0"},
       {"address and count", {"200000", "2", true}, 0x200000, 0x20000, "200000"},
       {"seventh character refused", {"1234567", "100", true}, 0x123456, 6553600, "123456"},
   };
@@ -140,6 +140,7 @@ TEST(VirtualWindowScripts, FontDialogCancelledOrUnscripted) {
       {"no script", {}, 1, 0},
       {"refused and no script left", {{"10", "x", true}}, 1, 1},
       {"wide characters are no hex digits", {{"가나다라마바사", std::nullopt, true}}, 1, 1},
+      {"the address left empty (it would be 0)", {{std::nullopt, "1", true}}, 1, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

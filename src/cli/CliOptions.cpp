@@ -12,6 +12,7 @@
 #include "HistoryPath.h"
 #include "IsoTime.h"
 #include "TarviselVersion.h"
+#include "platform/Translate.h"
 
 namespace {
 
@@ -195,6 +196,10 @@ bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
   }
   if ((o.fontAddress || o.fontBlocks) && o.type != 2)
     return message = "--font-address and --font-blocks go with --type font only", false;
+  // Without an address the font would go to address 0, over the start of the flash.
+  if (o.type == 2 && !o.fontAddress && (o.command == CliCommand::Download || o.command == CliCommand::Watch))
+    return message = Tr("--type font needs --font-address: the font's start address in hexadecimal digits (for "
+                        "example 200000)"), false;
   // Checked here, before anything opens the port: a font written at a wrong address is worse
   // than no download.
   if (o.fontAddress && (o.fontAddress->empty() || o.fontAddress->size() > 6 ||

@@ -20,7 +20,9 @@
 #include "Registry.h"
 #include "TarviselDlg.h"
 #include "WireTrace.h"
+#include "ImageDigest.h"
 #include "platform/PortNames.h"
+#include "platform/Translate.h"
 #include "platform/RealTimeWindow.h"
 #include "platform/Translate.h"
 #include "platform/TtyDevice.h"
@@ -209,6 +211,17 @@ int CRun::Execute() {
                     download ? std::optional<std::string>(m_options.image) : std::nullopt, SelectedSpeed(m_options));
   }
   if (!Prepare()) return UsageEnd();
+  if (*command == EngineCommand::Download) {
+    // Before anything opens it: a FIFO or a device would be waited on, a folder read as nothing.
+    std::string why;
+    if (!IsImageFile(m_options.image, why)) {
+      m_view.Note(std::string(Tr("cannot use the image")) + " " + m_options.image + ": " + why, true);
+      m_recorder.Begin({m_device, m_options.image, DownloadTypeName(m_options.type), SelectedSpeed(m_options)});
+      m_recorder.Finish(EndName(RunEnd::Refused), kExitRefused);
+      if (m_json) m_json->Finished(EndName(RunEnd::Refused), kExitRefused);
+      return kExitRefused;
+    }
+  }
   if (m_options.devices.empty()) {
     // A port chosen by number may lead nowhere a handset is: say where before anything goes.
     const bool stored = m_options.ports.empty();

@@ -17,6 +17,9 @@ struct ConsoleStreams {
   bool errIsTerminal = false;
   bool inIsTerminal = false;
   bool colour = true;  // colours on a terminal: off when NO_COLOR is set and not empty
+  // out's descriptor, for a station's and a watch's --json, which never wait on a slow reader;
+  // -1: out is written as a stream (one in memory).
+  int outFd = -1;
 };
 
 // Whether a terminal gets colours, from the NO_COLOR variable's value (null when unset).

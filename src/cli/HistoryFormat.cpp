@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <map>
+#include <cstring>
 #include <optional>
+#include <regex>
 
 #include <nlohmann/json.hpp>
 
+#include "ExitStatus.h"
 #include "IsoTime.h"
 #include "StationView.h"
 #include "TextColumns.h"
@@ -51,11 +54,19 @@ std::vector<std::string> RecordFields(const DownloadRecord& row) {
   return fields;
 }
 
+std::string CsvCell(const std::string& field) {
+  if (field.empty() || !std::strchr("=+-@\t\r", field[0])) return field;
+  // A number stays a number (an image version may be negative).
+  static const std::regex kNumber("-?[0-9]+(\\.[0-9]+)?");
+  if (std::regex_match(field, kNumber)) return field;
+  return "'" + field;
+}
+
 std::string CsvLine(const std::vector<std::string>& fields) {
   std::string line;
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i) line += ',';
-    const std::string& f = fields[i];
+    const std::string f = CsvCell(fields[i]);
     if (f.find_first_of(",\"\r\n") == std::string::npos) {
       line += f;
       continue;
@@ -78,8 +89,10 @@ void PrintHistoryTable(std::ostream& out, const std::vector<DownloadRecord>& row
   for (const auto& r : rows) {
     std::string result = r.outcome;
     if (r.exit && *r.exit != 0) result += " (exit " + std::to_string(*r.exit) + ")";
-    lines.push_back({LocalTimeText(r.start), r.device, result, r.elapsedS ? MinutesSeconds(*r.elapsedS) : "-",
-                     r.phoneSw.empty() ? "-" : r.phoneSw, r.image});
+    // What came from a handset or a device is shown, never obeyed, by the terminal.
+    lines.push_back({LocalTimeText(r.start), TerminalText(r.device), TerminalText(result),
+                     r.elapsedS ? MinutesSeconds(*r.elapsedS) : "-", r.phoneSw.empty() ? "-" : TerminalText(r.phoneSw),
+                     TerminalText(r.image)});
   }
   size_t w[5] = {};
   for (const auto& l : lines) {
@@ -91,24 +104,45 @@ void PrintHistoryTable(std::ostream& out, const std::vector<DownloadRecord>& row
         << PadText(l.time, w[3]) << "  " << PadText(l.sw, w[4]) << "  " << l.image << '\n';
 }
 
+namespace {
+
+// "2 failed (1 line-broke, 1 no-reply)"
+std::string GroupText(size_t count, const char* what, const std::map<std::string, size_t>& outcomes) {
+  std::string text = std::to_string(count) + " " + what;
+  if (outcomes.empty()) return text;
+  text += " (";
+  bool first = true;
+  for (const auto& [outcome, n] : outcomes) {
+    text += (first ? "" : ", ") + std::to_string(n) + " " + outcome;
+    first = false;
+  }
+  return text + ")";
+}
+
+}  // namespace
+
 std::string HistorySummary(const std::vector<DownloadRecord>& rows) {
   size_t completed = 0;
-  std::map<std::string, size_t> failed;
+  std::map<std::string, size_t> failed, stopped, setUp;
   for (const auto& r : rows) {
-    if (r.outcome == "completed") ++completed;
-    else ++failed[r.outcome];
-  }
-  const size_t failures = rows.size() - completed;
-  std::string text = std::to_string(rows.size()) + (rows.size() == 1 ? " download: " : " downloads: ") +
-                     std::to_string(completed) + " completed, " + std::to_string(failures) + " failed";
-  if (failures) {
-    text += " (";
-    bool first = true;
-    for (const auto& [outcome, n] : failed) {
-      text += (first ? "" : ", ") + std::to_string(n) + " " + outcome;
-      first = false;
+    switch (GroupOfOutcome(r.outcome)) {
+      case OutcomeGroup::Completed: ++completed; break;
+      case OutcomeGroup::Failed: ++failed[r.outcome]; break;
+      case OutcomeGroup::Stopped: ++stopped[r.outcome]; break;
+      case OutcomeGroup::SetUp: ++setUp[r.outcome]; break;
     }
-    text += ")";
   }
+  auto total = [](const std::map<std::string, size_t>& m) {
+    size_t n = 0;
+    for (const auto& [outcome, count] : m) n += count;
+    return n;
+  };
+  // The handsets' downloads, then what the station's set-up kept from starting.
+  const size_t setUps = total(setUp);
+  const size_t downloads = rows.size() - setUps;
+  std::string text = std::to_string(downloads) + (downloads == 1 ? " download: " : " downloads: ") +
+                     std::to_string(completed) + " completed, " + GroupText(total(failed), "failed", failed);
+  if (!stopped.empty()) text += ", " + GroupText(total(stopped), "stopped", stopped);
+  if (setUps) text += "; " + GroupText(setUps, setUps == 1 ? "set-up error, nothing sent" : "set-up errors, nothing sent", setUp);
   return text;
 }

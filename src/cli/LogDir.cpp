@@ -9,10 +9,15 @@
 #include <filesystem>
 
 #include "ConsoleView.h"
+#include "ImageDigest.h"
 
 namespace {
 
 constexpr int kMaxSameName = 1000;
+// A file name has at most NAME_MAX (255) bytes: the device's part leaves room for
+// "-20261208-091502", "-1000" and ".log".
+constexpr size_t kMaxDevicePart = 200;
+constexpr size_t kDigestChars = 16;
 
 bool KeptAsIs(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
@@ -51,7 +56,15 @@ std::string LogNameOfDevice(const std::string& device) {
       name += kHex[c & 0x0F];
     }
   }
-  return name.empty() ? "%2F" : name;
+  if (name.empty()) return "%2F";
+  if (name.size() <= kMaxDevicePart) return name;
+  // Too long for a file name with its time and number: the start as it reads (the maker and
+  // serial number of a by-id link), then "~" (escaped in any other name) and a digest of the
+  // whole, so that names stay one to one.
+  std::string head = name.substr(0, kMaxDevicePart - 1 - kDigestChars);
+  const size_t percent = head.rfind('%');
+  if (percent != std::string::npos && head.size() - percent < 3) head.erase(percent);  // no %X cut in two
+  return head + "~" + TextSha256(name).substr(0, kDigestChars);
 }
 
 std::string HandsetLogPath(const std::string& dir, const std::string& device, std::time_t start) {

@@ -10,7 +10,8 @@
 // The device's part of a log name, one to one: the absolute path without its "/dev/" (other
 // paths keep their leading "/"), each "/" as "+", letters, digits, ".", "_" and "-" as they are,
 // every other byte as %XX. "/dev/serial/by-id/usb-X-port0" -> "serial+by-id+usb-X-port0",
-// "/tmp/h 1" -> "+tmp+h%201".
+// "/tmp/h 1" -> "+tmp+h%201". A name longer than 200 bytes keeps its first 183 and ends in "~"
+// and 16 hex digits of its SHA-256, so that every log name fits in a file name.
 std::string LogNameOfDevice(const std::string& device);
 // "DIR/serial+by-id+usb-X-port0-20261208-091502.log" for a start at 2026-12-08 09:15:02 (local).
 std::string HandsetLogPath(const std::string& dir, const std::string& device, std::time_t start);

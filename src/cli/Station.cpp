@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "EventOutput.h"
 #include "ExitStatus.h"
 #include "HandsetEvents.h"
 #include "JsonEvents.h"
@@ -44,6 +45,7 @@ class CStation {
         m_setup(setup),
         m_start(Clock::now()),
         m_view(console.err, ConsoleStyle{console.errIsTerminal, options.quiet, console.colour}, devices.size(), setup.columns),
+        m_json(options.json ? console.outFd : -1, console.out, [this] { return Seconds(); }),
         m_out{m_view, [this](const json& e) { Emit(e); }, options.quiet} {
     for (const auto& d : devices) {
       m_status.emplace_back();
@@ -63,6 +65,7 @@ class CStation {
   void Stop();
   void Abort();
   void Emit(const json& object);
+  void FinishOutput();
   bool AllDone() const {
     return std::all_of(m_handsets.begin(), m_handsets.end(), [](const auto& h) { return h->done; });
   }
@@ -73,10 +76,10 @@ class CStation {
   const Clock::time_point m_start;
   CRunSignals m_signals;
   CStationView m_view;
+  CEventOutput m_json;
   HandsetOutlets m_out;
   std::vector<HandsetStatus> m_status;
   std::vector<std::unique_ptr<Handset>> m_handsets;
-  bool m_outBroken = false;
   bool m_stopped = false;  // Ctrl-C once: every handset was asked to stop
   bool m_aborted = false;  // Ctrl-C twice or SIGTERM: every handset was told to end
   std::optional<Clock::time_point> m_lastPress;
@@ -116,9 +119,19 @@ void CStation::Spawn(size_t i) {
     h.log.Line(std::string("cannot start the handset's process: ") + std::strerror(errno));
 }
 
+// The last events wait for a reader that is behind; Ctrl-C or SIGTERM ends the wait, and after
+// one that ended every handset there is no wait.
+void CStation::FinishOutput() {
+  if (m_aborted) return m_json.Write();
+  m_json.Finish(m_signals.Fd(), [this] {
+    bool stop = false;
+    for (int sig; (sig = m_signals.Next()) != 0;) stop |= sig != SIGCHLD;
+    return stop;
+  });
+}
+
 void CStation::Emit(const json& object) {
-  if (!m_options.json || m_outBroken) return;
-  if (!WriteJsonLine(m_console.out, object)) m_outBroken = true;
+  if (m_options.json) m_json.Emit(object);
 }
 
 void CStation::HandleSignals() {
@@ -146,7 +159,7 @@ void CStation::Abort() {
 
 int CStation::Run() {
   if (m_signals.Fd() < 0) m_view.Note("Ctrl-C handling is not available", true);
-  if (!OpenLogs()) return kExitUsage;
+  if (!OpenLogs()) return FinishOutput(), kExitUsage;
   for (size_t i = 0; i < m_handsets.size(); ++i) Spawn(i);
   m_view.Draw(m_status);
 
@@ -154,6 +167,10 @@ int CStation::Run() {
     std::vector<pollfd> fds;
     std::vector<std::pair<size_t, bool>> owners;  // handset, standard output (else error)
     if (m_signals.Fd() >= 0) fds.push_back({m_signals.Fd(), POLLIN, 0});
+    // The reader of --json, polled with the rest: the loop never waits on it.
+    const size_t jsonAt = fds.size();
+    if (m_json.WaitingFd() >= 0) fds.push_back({m_json.WaitingFd(), POLLOUT, 0});
+    const size_t first = fds.size();
     bool closing = false;
     for (size_t i = 0; i < m_handsets.size(); ++i) {
       const CHandsetProcess& p = m_handsets[i]->process;
@@ -173,11 +190,9 @@ int CStation::Run() {
     if (closing || m_signals.Fd() < 0) within(now + std::chrono::milliseconds(kReapPollMs));
 
     if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
-    size_t k = 0;
-    if (m_signals.Fd() >= 0) {
-      if (fds[0].revents & POLLIN) HandleSignals();
-      k = 1;
-    }
+    if (m_signals.Fd() >= 0 && (fds[0].revents & POLLIN)) HandleSignals();
+    if (jsonAt < first && fds[jsonAt].revents) m_json.Write();
+    size_t k = first;
     for (size_t j = 0; j < owners.size(); ++j, ++k) {
       if (!fds[k].revents) continue;
       const size_t i = owners[j].first;
@@ -205,6 +220,7 @@ int CStation::Run() {
   // Nothing is left behind, whatever ended the loop: each process goes with its owner.
   m_handsets.clear();
   m_view.Summary(m_status);
+  FinishOutput();
   return StationExitStatus(m_status);
 }
 

@@ -103,10 +103,10 @@ std::string CStationView::Label(const std::string& device, size_t width) const {
 }
 
 std::string CStationView::StatusLine(const HandsetStatus& s, size_t labelWidth) const {
-  std::string line = Label(s.device, labelWidth) + "  ";
+  std::string line = Label(TerminalText(s.device), labelWidth) + "  ";
   if (s.Finished()) {
     line += ResultText(s) + " after " + MinutesSeconds(s.elapsedS);
-    if (!s.sw.empty()) line += "  " + s.sw;
+    if (!s.sw.empty()) line += "  " + TerminalText(s.sw);
   } else if (s.phase == "programming" && s.progress && s.progress->blocks > 0) {
     const BlockProgress& p = *s.progress;
     const int percent = static_cast<int>(static_cast<long long>(p.block) * 100 / p.blocks);
@@ -146,7 +146,7 @@ void CStationView::Changed(size_t index, const HandsetStatus& s, const std::stri
 }
 
 void CStationView::HandsetLine(const HandsetStatus& s, const std::string& text, bool error) {
-  Above(s.device + ": " + text, error ? kRed : nullptr);
+  Above(TerminalText(s.device) + ": " + TerminalText(text, true), error ? kRed : nullptr);
 }
 
 void CStationView::Note(const std::string& text, bool error) { Above(text, error ? kRed : nullptr); }
@@ -167,7 +167,7 @@ void CStationView::Above(const std::string& text, const char* colour) {
 
 size_t CStationView::LabelWidth(const std::vector<HandsetStatus>& handsets) {
   size_t label = 0;
-  for (const auto& h : handsets) label = std::max(label, TextWidth(h.device));
+  for (const auto& h : handsets) label = std::max(label, TextWidth(TerminalText(h.device)));
   return std::min(label, kMaxLabel);
 }
 
@@ -200,20 +200,20 @@ void CStationView::Summary(const std::vector<HandsetStatus>& handsets) {
   m_lastLines.clear();
   size_t device = 6, result = 6;
   for (const auto& h : handsets) {
-    device = std::max(device, TextWidth(h.device));
+    device = std::max(device, TextWidth(TerminalText(h.device)));
     result = std::max(result, TextWidth(ResultText(h)));
   }
   m_out << '\n' << PadText("device", device) << "  " << PadText("result", result) << "  " << PadText("time", 6) << "  S/W version\n";
   for (const auto& h : handsets)
-    m_out << PadText(h.device, device) << "  " << PadText(ResultText(h), result) << "  " << PadText(MinutesSeconds(h.elapsedS), 6)
-          << "  " << (h.sw.empty() ? "-" : h.sw) << '\n';
+    m_out << PadText(TerminalText(h.device), device) << "  " << PadText(ResultText(h), result) << "  "
+          << PadText(MinutesSeconds(h.elapsedS), 6) << "  " << (h.sw.empty() ? "-" : TerminalText(h.sw)) << '\n';
   const auto completed = std::count_if(handsets.begin(), handsets.end(),
                                        [](const HandsetStatus& h) { return h.Finished() && h.exit == kExitOk; });
   const int status = StationExitStatus(handsets);
   m_out << "station: " << completed << " of " << handsets.size() << " handsets completed; exit " << status;
   for (const auto& h : handsets)
     if (!h.Finished() || h.exit != kExitOk) {
-      m_out << " (that of " << h.device << ")";
+      m_out << " (that of " << TerminalText(h.device) << ")";
       break;
     }
   m_out << '\n' << std::flush;

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "EventOutput.h"
 #include "ExitStatus.h"
 #include "HandsetEvents.h"
 #include "HandsetProcess.h"
@@ -24,6 +25,7 @@
 #include "PortFolder.h"
 #include "RunSignals.h"
 #include "WatchView.h"
+#include "platform/Translate.h"
 
 using json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
@@ -66,13 +68,14 @@ class CWatch {
         m_start(Clock::now()),
         m_folder(options.portsDir),
         m_view(console.err, ConsoleStyle{console.errIsTerminal, false, console.colour}, setup.columns),
+        m_json(options.json ? console.outFd : -1, console.out, [this] { return Seconds(); }),
         m_out{m_view.Handsets(), [this](const json& e) { Emit(e); }, false} {}
 
   int Run();
 
  private:
   double Seconds() const { return std::chrono::duration<double>(Clock::now() - m_start).count(); }
-  bool Prepare();
+  int Prepare();
   void OnChange(const PortChange& change, bool atStart);
   Port& PortOf(const std::string& link);
   void StartHandset(size_t i, bool newHandset);
@@ -83,6 +86,7 @@ class CWatch {
   void Drain();
   void Abort();
   void Emit(const json& object);
+  void FinishOutput();
   void PortEvent(const std::string& link, const char* state);
   WatchCounts Counts() const;
   void Draw(bool force = false);
@@ -97,11 +101,11 @@ class CWatch {
   CRunSignals m_signals;
   CPortFolder m_folder;
   CWatchView m_view;
+  CEventOutput m_json;
   HandsetOutlets m_out;
   std::vector<std::unique_ptr<Port>> m_ports;  // in the order they first appeared
   std::map<std::string, size_t> m_byLink;
   int m_completed = 0, m_failed = 0;
-  bool m_outBroken = false;
   bool m_draining = false;  // Ctrl-C once: no new downloads
   bool m_aborted = false;   // Ctrl-C twice or SIGTERM
   bool m_ended = false;
@@ -110,8 +114,18 @@ class CWatch {
 };
 
 void CWatch::Emit(const json& object) {
-  if (!m_options.json || m_outBroken) return;
-  if (!WriteJsonLine(m_console.out, object)) m_outBroken = true;
+  if (m_options.json) m_json.Emit(object);
+}
+
+// The last events wait for a reader that is behind; Ctrl-C or SIGTERM ends the wait, and after
+// one that ended every handset there is no wait.
+void CWatch::FinishOutput() {
+  if (m_aborted) return m_json.Write();
+  m_json.Finish(m_signals.Fd(), [this] {
+    bool stop = false;
+    for (int sig; (sig = m_signals.Next()) != 0;) stop |= sig != SIGCHLD;
+    return stop;
+  });
 }
 
 void CWatch::PortEvent(const std::string& link, const char* state) {
@@ -125,26 +139,27 @@ WatchCounts CWatch::Counts() const {
   return c;
 }
 
-// What must hold before any handset is flashed: an image to send, a folder for the logs.
-bool CWatch::Prepare() {
-  if (FileSha256(m_options.image).empty()) {
-    m_view.Handsets().Note("tarvisel-cli: cannot read the image " + m_options.image, true);
-    return false;
-  }
+// What must hold before any handset is flashed: an image to send (else the exit status of a
+// refused image, as a download's), a folder for the logs (else a usage error).
+int CWatch::Prepare() {
   std::string error;
+  if (!IsImageFile(m_options.image, error)) {
+    m_view.Handsets().Note("tarvisel-cli: " + std::string(Tr("cannot use the image")) + " " + m_options.image + ": " + error, true);
+    return kExitRefused;
+  }
   if (!m_options.logDir.empty() && !LogFolderWritable(m_options.logDir, error)) {
     m_view.Handsets().Note("tarvisel-cli: " + error, true);
-    return false;
+    return kExitUsage;
   }
   if (!m_folder.Start(error)) {
     m_view.Handsets().Note("tarvisel-cli: " + error, true);
-    return false;
+    return kExitUsage;
   }
   // Said once here rather than by every handset's process at its end.
   const std::string history = HistoryPathOf(m_options);
   if (!history.empty() && !CHistoryDb::Open(history, CHistoryDb::Access::Append, error))
     m_view.Handsets().Note("history: the downloads will not be recorded in " + history + ": " + error, true);
-  return true;
+  return kExitOk;
 }
 
 Port& CWatch::PortOf(const std::string& link) {
@@ -320,7 +335,7 @@ void CWatch::Draw(bool force) {
 
 int CWatch::Run() {
   if (m_signals.Fd() < 0) m_view.Handsets().Note("Ctrl-C handling is not available", true);
-  if (!Prepare()) return kExitUsage;
+  if (const int status = Prepare(); status != kExitOk) return FinishOutput(), status;
   m_view.Handsets().Note("watching " + m_options.portsDir + " (Ctrl-C: no new downloads; twice: end them)");
   for (const auto& change : m_folder.TakeChanges()) OnChange(change, true);
   Draw(true);
@@ -332,6 +347,9 @@ int CWatch::Run() {
     std::vector<std::pair<size_t, bool>> owners;  // port, standard output (else error)
     if (m_signals.Fd() >= 0) fds.push_back({m_signals.Fd(), POLLIN, 0});
     fds.push_back({m_folder.Fd(), POLLIN, 0});
+    const size_t folderAt = fds.size() - 1;
+    // The reader of --json, polled with the rest: the loop never waits on it.
+    if (m_json.WaitingFd() >= 0) fds.push_back({m_json.WaitingFd(), POLLOUT, 0});
     const size_t fixed = fds.size();
     bool closing = false;
     const auto now = Clock::now();
@@ -355,8 +373,9 @@ int CWatch::Run() {
 
     if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
     if (m_signals.Fd() >= 0 && (fds[0].revents & POLLIN)) HandleSignals();
-    if (fds[fixed - 1].revents & POLLIN)
+    if (fds[folderAt].revents & POLLIN)
       for (const auto& change : m_folder.TakeChanges()) OnChange(change, false);
+    if (fixed > folderAt + 1 && fds[folderAt + 1].revents) m_json.Write();
     for (size_t j = 0; j < owners.size(); ++j) {
       if (!fds[fixed + j].revents) continue;
       const size_t i = owners[j].first;
@@ -387,6 +406,7 @@ int CWatch::Run() {
   const WatchCounts c{m_completed, m_failed, 0};
   const int status = m_aborted ? kExitInterrupted : m_failed == 0 ? kExitOk : kExitNoReply;
   m_view.Handsets().Note("watch: " + CountsText(c) + "; exit " + std::to_string(status));
+  FinishOutput();
   return status;
 }
 

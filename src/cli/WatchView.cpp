@@ -22,7 +22,7 @@ CWatchView::CWatchView(std::ostream& out, ConsoleStyle style, size_t columns)
 void CWatchView::PortLine(const std::string& link, const std::string& text, bool error) {
   // A terminal's block shows where each port is; only what went wrong goes above it.
   if (m_style.terminal && !error) return;
-  m_lines.Note(link + ": " + text, error);
+  m_lines.Note(TerminalText(link) + ": " + text, error);
 }
 
 void CWatchView::Counts(const WatchCounts& counts) {
@@ -48,7 +48,7 @@ std::string CWatchView::PortText(const PortShown& port, size_t labelWidth) const
 void CWatchView::Draw(const std::vector<PortShown>& ports, const WatchCounts& counts, const std::string& note) {
   if (!m_style.terminal || !m_lines.NeedsDraw()) return;
   size_t label = 0;
-  for (const auto& p : ports) label = std::max(label, TextWidth(p.link));
+  for (const auto& p : ports) label = std::max(label, TextWidth(TerminalText(p.link)));
   label = std::min(label, size_t{28});
   std::vector<std::string> lines;
   for (const auto& p : ports) {

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   // A reader of --json that goes away must not end a download half done.
   signal(SIGPIPE, SIG_IGN);
   ConsoleStreams console{std::cout, std::cerr, std::cin, isatty(STDERR_FILENO) == 1, isatty(STDIN_FILENO) == 1,
-                         ColourWanted(std::getenv("NO_COLOR"))};
+                         ColourWanted(std::getenv("NO_COLOR")), STDOUT_FILENO};
   if (options.command == CliCommand::Ports) return RunPortsCommand(options, console);
   if (options.command == CliCommand::History) return RunHistoryCommand(options, console);
 

@@ -75,3 +75,13 @@ const char* EndName(RunEnd end) {
   }
   return "unknown";
 }
+
+OutcomeGroup GroupOfOutcome(const std::string& outcome) {
+  if (outcome == EndName(RunEnd::Completed)) return OutcomeGroup::Completed;
+  if (outcome == EndName(RunEnd::Declined) || outcome == EndName(RunEnd::Stopped) ||
+      outcome == EndName(RunEnd::Interrupted))
+    return OutcomeGroup::Stopped;
+  if (outcome == EndName(RunEnd::PortFailed) || outcome == EndName(RunEnd::Refused) || outcome == "usage")
+    return OutcomeGroup::SetUp;
+  return OutcomeGroup::Failed;
+}

@@ -28,3 +28,10 @@ int ExitStatusOf(RunEnd end);
 std::string DescribeEnd(RunEnd end);
 // The name in machine-readable output: "completed", "no-reply", ...
 const char* EndName(RunEnd end);
+
+// What a recorded outcome says of its handset, for the counts of the record: its download
+// completed or failed; it was stopped by the one at the station (a question answered No, Stop,
+// Ctrl-C); or the station's own set-up kept it from starting (a port that could not be opened,
+// an image or range refused, a usage error), which is no handset's failure.
+enum class OutcomeGroup { Completed, Failed, Stopped, SetUp };
+OutcomeGroup GroupOfOutcome(const std::string& outcome);

@@ -1,9 +1,14 @@
 #include "HistoryDb.h"
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <thread>
 
 #include "HistorySchema.h"
 #include "Sqlite.h"
@@ -29,12 +34,20 @@ SqliteDb OpenFile(const std::string& path, int flags, std::string& error) {
 }
 
 // Every process that appends uses WAL, so that readers never stop writers; the first one to
-// open the file switches it and the mode stays with the file.
+// open the file switches it and the mode stays with the file. The switch wants the file to
+// itself and SQLite answers it busy at once rather than calling the busy handler: wait here.
 bool UseWal(sqlite3* db, std::string& error) {
-  SqliteStatement statement = SqlitePrepare(db, "PRAGMA journal_mode = WAL", error);
-  if (!statement) return false;
-  if (sqlite3_step(statement.get()) != SQLITE_ROW) return error = SqliteError(db), false;
-  return true;
+  const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(CHistoryDb::kBusyTimeoutMs);
+  for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+    SqliteStatement statement = SqlitePrepare(db, "PRAGMA journal_mode = WAL", error);
+    if (!statement) return false;
+    const int rc = sqlite3_step(statement.get());
+    if (rc == SQLITE_ROW) return true;
+    if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) return error = SqliteError(db), false;
+    if (std::chrono::steady_clock::now() >= giveUpAt) return error = SqliteError(db), false;
+    statement.reset();
+    std::this_thread::sleep_for(pause);
+  }
 }
 
 // SQLite takes a file too short for its header for an empty database and writes over it.
@@ -46,25 +59,79 @@ bool LooksLikeDatabase(const std::string& path) {
   return in.gcount() == 0 || (in.gcount() == sizeof head && std::memcmp(head, "SQLite format 3", 16) == 0);
 }
 
+struct Marks {
+  int64_t application = 0, version = 0, tables = 0;
+};
+
+// The file's marks in one statement, so one read transaction: another process that creates the
+// schema meanwhile is seen before or after, never half-way.
+std::optional<Marks> ReadMarks(sqlite3* db, std::string& error) {
+  SqliteStatement statement = SqlitePrepare(
+      db,
+      "SELECT (SELECT application_id FROM pragma_application_id), (SELECT user_version FROM pragma_user_version), "
+      "(SELECT count(*) FROM sqlite_schema)",
+      error);
+  if (!statement) return std::nullopt;
+  if (sqlite3_step(statement.get()) != SQLITE_ROW) return error = SqliteError(db), std::nullopt;
+  return Marks{sqlite3_column_int64(statement.get(), 0), sqlite3_column_int64(statement.get(), 1),
+               sqlite3_column_int64(statement.get(), 2)};
+}
+
 // Before anything is written to the file: another program's database, or one of a newer
 // tarvisel, is left exactly as it is.
-bool IsOurs(sqlite3* db, std::string& error) {
-  const auto app = SqliteInt(db, "PRAGMA application_id", error);
-  const auto version = app ? SqliteInt(db, "PRAGMA user_version", error) : std::nullopt;
-  if (!version) return false;
-  if (*app != 0 && *app != kHistoryApplicationId) return error = "not a tarvisel history (another program's database)", false;
-  if (*version > kHistorySchemaVersion)
-    return error = "written by a newer tarvisel (schema " + std::to_string(*version) + ")", false;
-  if (*version > 0) return true;
-  const auto tables = SqliteInt(db, "SELECT count(*) FROM sqlite_schema", error);
-  if (!tables) return false;
-  return *tables == 0 || (error = "not a tarvisel history (it holds other tables)", false);
+bool IsOurs(const Marks& marks, std::string& error) {
+  if (marks.application != 0 && marks.application != kHistoryApplicationId)
+    return error = "not a tarvisel history (another program's database)", false;
+  if (marks.version > kHistorySchemaVersion)
+    return error = "written by a newer tarvisel (schema " + std::to_string(marks.version) + ")", false;
+  if (marks.version > 0) return true;
+  return marks.tables == 0 || (error = "not a tarvisel history (it holds other tables)", false);
+}
+
+// A URI for the file as it is: for a reader that cannot make the WAL index beside it (a
+// folder it may not write, a read-only file system), where no one can be writing it either.
+std::string ImmutableUri(const std::string& path) {
+  std::string uri = "file:";
+  std::error_code ec;
+  std::string absolute = std::filesystem::absolute(path, ec).string();
+  if (ec) absolute = path;
+  for (unsigned char c : absolute) {
+    if (std::isalnum(c) || std::strchr("/-._~", c)) uri += static_cast<char>(c);
+    else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      uri += hex;
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+bool HasWalFiles(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path + "-wal", ec) || std::filesystem::exists(path + "-shm", ec);
+}
+
+// A read-only connection to a WAL file makes the WAL and its index beside it where it can, and
+// cannot remove them when it goes: where no connection had them before, a connection that may
+// write takes them away once the reader is gone (SQLite does so as the last connection closes,
+// and only then, so a writer that started meanwhile keeps its own).
+void TidyAfterReading(const std::string& path) {
+  if (!HasWalFiles(path)) return;
+  std::string ignored;
+  SqliteDb db = OpenFile(path, SQLITE_OPEN_READWRITE, ignored);
+  if (db) SqliteInt(db.get(), "SELECT count(*) FROM sqlite_schema", ignored);
 }
 
 }  // namespace
 
 struct CHistoryDb::Handle {
   SqliteDb db;
+  bool empty = false;  // read: a file with no schema yet holds no rows
+  std::string tidy;    // read: the path whose WAL files this connection made
+  ~Handle() {
+    db.reset();
+    if (!tidy.empty()) TidyAfterReading(tidy);
+  }
 };
 
 CHistoryDb::CHistoryDb(std::unique_ptr<Handle> handle) : m_handle(std::move(handle)) {}
@@ -84,19 +151,42 @@ std::unique_ptr<CHistoryDb> CHistoryDb::Open(const std::string& path, Access acc
     error = "file is not a database";
     return nullptr;
   }
-  const int create = access == Access::Append ? SQLITE_OPEN_CREATE : 0;
-  SqliteDb db = OpenFile(path, SQLITE_OPEN_READWRITE | create, error);
-  if (db && IsOurs(db.get(), error) && UseWal(db.get(), error) &&
-      UpgradeHistorySchema(db.get(), kHistorySchemaVersion, error))
-    return std::unique_ptr<CHistoryDb>(new CHistoryDb(std::make_unique<Handle>(Handle{std::move(db)})));
-  if (access == Access::Append) return nullptr;
-  // A file this user may only read: its rows as they are.
-  std::string why;
-  db = OpenFile(path, SQLITE_OPEN_READONLY, why);
-  if (!db) return nullptr;
-  const auto version = SqliteInt(db.get(), "PRAGMA user_version", why);
-  if (!version || *version < 1 || !IsOurs(db.get(), why)) return nullptr;
-  return std::unique_ptr<CHistoryDb>(new CHistoryDb(std::make_unique<Handle>(Handle{std::move(db)})));
+  if (access == Access::Append) {
+    SqliteDb db = OpenFile(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+    const auto marks = db ? ReadMarks(db.get(), error) : std::nullopt;
+    if (marks && IsOurs(*marks, error) && UseWal(db.get(), error) &&
+        UpgradeHistorySchema(db.get(), kHistorySchemaVersion, error))
+    {
+      auto handle = std::make_unique<Handle>();
+      handle->db = std::move(db);
+      return std::unique_ptr<CHistoryDb>(new CHistoryDb(std::move(handle)));
+    }
+    return nullptr;
+  }
+  // Reading writes nothing: no schema, no upgrade (the older layouts read as they are), no file.
+  bool refused = false;  // the file was read and is no history of ours
+  const bool walFilesBefore = HasWalFiles(path);
+  auto reader = [&](const std::string& name, int flags) -> std::unique_ptr<CHistoryDb> {
+    SqliteDb db = OpenFile(name, SQLITE_OPEN_READONLY | flags, error);
+    if (!db) return nullptr;
+    const auto marks = ReadMarks(db.get(), error);
+    if (!marks) return nullptr;
+    refused = !IsOurs(*marks, error);
+    if (refused) return nullptr;
+    auto handle = std::make_unique<Handle>();
+    handle->db = std::move(db);
+    handle->empty = marks->version == 0 && marks->tables == 0;
+    if (!walFilesBefore && !(flags & SQLITE_OPEN_URI)) handle->tidy = path;
+    return std::unique_ptr<CHistoryDb>(new CHistoryDb(std::move(handle)));
+  };
+  if (auto db = reader(path, 0)) return db;
+  if (refused) return nullptr;
+  // A WAL file whose index this user cannot make beside it (a folder it may only read, a
+  // read-only file system): no one is writing it either, so it is read as it stands.
+  const std::string first = error;
+  if (auto db = reader(ImmutableUri(path), SQLITE_OPEN_URI)) return db;
+  if (!refused) error = first;
+  return nullptr;
 }
 
 bool CHistoryDb::Append(const DownloadRecord& r, std::string& error) {
@@ -135,6 +225,7 @@ bool CHistoryDb::Append(const DownloadRecord& r, std::string& error) {
 }
 
 std::optional<std::vector<DownloadRecord>> CHistoryDb::Rows(const HistoryFilter& f, std::string& error) {
+  if (m_handle->empty) return std::vector<DownloadRecord>{};
   sqlite3* db = m_handle->db.get();
   const std::string sql = std::string("SELECT ") + kColumns +
                           " FROM downloads WHERE (?1 IS NULL OR start >= ?1) AND (?2 IS NULL OR outcome = ?2)"

@@ -23,7 +23,7 @@ class CHistoryDb {
 
   enum class Access {
     Append,  // creates the file and its folder where missing, and upgrades an older schema
-    Read,    // an existing file only; upgraded where it can be written, read as it is otherwise
+    Read,    // an existing file only, opened read-only: nothing is written, upgraded or created
   };
   // Null with why (not a database, another program's, a newer schema, cannot be created).
   static std::unique_ptr<CHistoryDb> Open(const std::string& path, Access access, std::string& error);

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "ExitStatus.h"
 #include "HistoryDb.h"
 #include "IsoTime.h"
 #include "platform/Translate.h"
@@ -25,17 +26,28 @@ std::optional<TodayCounts> TodayInRecord(const std::string& historyPath, std::ch
   if (!rows) return std::nullopt;
   TodayCounts c;
   for (const auto& r : *rows) {
+    const OutcomeGroup group = GroupOfOutcome(r.outcome);
+    if (group == OutcomeGroup::SetUp) {
+      ++c.setUp;
+      continue;
+    }
     ++c.downloads;
-    if (r.outcome == "completed") ++c.completed;
+    if (group == OutcomeGroup::Completed) ++c.completed;
+    if (group == OutcomeGroup::Stopped) ++c.stopped;
   }
   return c;
 }
 
 std::string TodayText(const TodayCounts& c) {
-  const auto failed = static_cast<long long>(c.downloads - c.completed);
-  return c.downloads == 1
-             ? TrFormat("today in the record: %lld download, %lld completed, %lld failed",
-                        static_cast<long long>(c.downloads), static_cast<long long>(c.completed), failed)
-             : TrFormat("today in the record: %lld downloads, %lld completed, %lld failed",
-                        static_cast<long long>(c.downloads), static_cast<long long>(c.completed), failed);
+  const auto n = [](auto v) { return static_cast<long long>(v); };
+  const long long failed = n(c.downloads - c.completed - c.stopped);
+  std::string text =
+      c.downloads == 1
+          ? TrFormat("today in the record: %lld download, %lld completed, %lld failed", n(c.downloads), n(c.completed),
+                     failed)
+          : TrFormat("today in the record: %lld downloads, %lld completed, %lld failed", n(c.downloads),
+                     n(c.completed), failed);
+  if (c.stopped) text += TrFormat(", %lld stopped", n(c.stopped));
+  if (c.setUp) text += c.setUp == 1 ? TrFormat("; %lld set-up error", n(c.setUp)) : TrFormat("; %lld set-up errors", n(c.setUp));
+  return text;
 }

@@ -52,7 +52,7 @@ TEST(FontDialog, OpensAtDialogUnitPositionsWithFocusOnOkInTabOrder) {
 
 TEST(FontDialog, TypedAddressIsConvertedOnOk) {
   const struct { const char* typed; const char* kept; uint32_t address; } cases[] = {
-      {"", "", 0}, {"FFFFFF", "FFFFFF", 0xFFFFFF}, {"1a2B", "1a2B", 0x1A2B},
+      {"0", "0", 0}, {"FFFFFF", "FFFFFF", 0xFFFFFF}, {"1a2B", "1a2B", 0x1A2B},
       {"1234567", "123456", 0x123456},  // the seventh character is refused
   };
   for (const auto& c : cases) {
@@ -73,6 +73,7 @@ TEST(FontDialog, BadCountIsRefusedOnceAndFocusGoesToTheCount) {
   for (const char* count : {"0", "101", "abc"}) {
     SCOPED_TRACE(count);
     Shown s;
+    s.Retype(IDC_FONT_ADDRESS, "200000");
     s.Retype(IDC_FONT_COUNT, count);
     s.Ok();
     EXPECT_EQ(s.messages.size(), 1);
@@ -87,7 +88,8 @@ TEST(FontDialog, BadCountIsRefusedOnceAndFocusGoesToTheCount) {
 }
 
 TEST(FontDialog, AnAddressThatIsNotHexadecimalIsRefusedWithFocusOnIt) {
-  for (const char* typed : {"12G4", "0x12", "zz"}) {
+  // Left empty it would be address 0, over the start of the flash.
+  for (const char* typed : {"12G4", "0x12", "zz", ""}) {
     SCOPED_TRACE(typed);
     Shown s;
     s.Retype(IDC_FONT_ADDRESS, typed);
@@ -127,7 +129,9 @@ TEST(FontDialog, ModalRunEndsWithEnterEscapeOrClose) {
   for (const auto& c : cases) {
     CDlgFont logic;
     QTimer::singleShot(0, [key = c.key] {
-      QWidget* dlg = QApplication::activeModalWidget();
+      auto* dlg = qobject_cast<CFontDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dlg, nullptr);
+      dlg->AddressEdit()->setText("200000");
       if (key) QTest::keyClick(dlg, static_cast<Qt::Key>(key));
       else dlg->close();
     });

@@ -2,7 +2,8 @@
 // Reads --json's output line by line and checks every object against the schema in
 // docs/events-v1.schema.json and the format README.md documents: the common fields, each event's fields and their types, and the order for each
 // device (started first; phases, progress that only goes forward or starts over at 0 after an
-// erase; exactly one finished, last, whose exit status is that of its outcome).
+// erase; exactly one finished, last, whose exit status is that of its outcome; "dropped" events
+// where a slow reader missed some).
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ struct DeviceStream {
   int lastBlock = -1;
   int blocks = 0;
   std::vector<std::string> logKinds;
+  int droppedProgress = 0;  // as "dropped" events said
+  int droppedLog = 0;
 };
 
 struct StreamCheck {

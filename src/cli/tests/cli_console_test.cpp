@@ -116,7 +116,8 @@ TEST(FontParameters, TheDialogsRulesDecide) {
   };
   const std::vector<Case> cases = {
       {"200000", "8", IDOK, 0x200000, 8u << 16, ""},
-      {std::nullopt, std::nullopt, IDOK, 0, 1u << 16, ""},
+      {"0", std::nullopt, IDOK, 0, 1u << 16, ""},
+      {std::nullopt, "1", IDCANCEL, 0, 0, "Please enter the start address in hexadecimal digits (0-9, A-F)."},
       {"1234567", "1", IDCANCEL, 0, 0, "Please enter no more than 6 characters."},
       {"10", "0", IDCANCEL, 0, 0, "Please enter an integer between 1 and 100."},
       {"10", "101", IDCANCEL, 0, 0, "Please enter an integer between 1 and 100."},

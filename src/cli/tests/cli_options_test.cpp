@@ -75,6 +75,25 @@ TEST(CliOptions, UsageErrors) {
   }
 }
 
+// A FONT download without its address would write the font at 0, over the start of the flash.
+TEST(CliOptions, AFontDownloadWithoutItsAddressIsAUsageError) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"download", "f.bin", "--type", "font"},
+      {"download", "f.bin", "--type", "FONT", "--font-blocks", "4"},
+      {"download", "f.bin", "--type", "font", "--device", "/dev/ttyUSB0", "--device", "/dev/ttyUSB1", "--yes"},
+      {"watch", "f.bin", "--type", "font", "--ports-dir", "/dev/serial/by-id", "--yes"},
+  };
+  for (const auto& args : cases) {
+    CliOptions o;
+    std::string message;
+    EXPECT_EQ(ParseCliArgs(args, o, message), CliParse::Error) << ::testing::PrintToString(args);
+    EXPECT_EQ(message.rfind("--type font needs --font-address", 0), 0u) << message;
+    auto with = args;
+    with.insert(with.end(), {"--font-address", "0"});  // 0 on purpose is allowed
+    EXPECT_EQ(ParseCliArgs(with, o, message), CliParse::Ok) << ::testing::PrintToString(with) << ": " << message;
+  }
+}
+
 TEST(CliOptions, FontParametersAndTimeOutsOutsideTheirRangesAreUsageErrorsThatSayTheRange) {
   const struct {
     std::vector<std::string> args;
@@ -97,6 +116,7 @@ TEST(CliOptions, FontParametersAndTimeOutsOutsideTheirRangesAreUsageErrorsThatSa
   for (const auto& c : cases) {
     std::vector<std::string> args = {"download", "f.bin", "--type", "font"};
     args.insert(args.end(), c.args.begin(), c.args.end());
+    if (c.args.front() != "--font-address") args.insert(args.end(), {"--font-address", "200000"});
     CliOptions o;
     std::string message;
     const CliParse got = ParseCliArgs(args, o, message);

@@ -1,6 +1,7 @@
 // tarvisel-cli against tarvisel-sim over a pty, both as built: exit statuses, what the log
 // says, the wire trace and the flash the download leaves behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <stdlib.h>
 
@@ -215,6 +216,42 @@ TEST_F(CliSimTest, RefusedImagesAndRangesSendNothing) {
     EXPECT_EQ(r.status, 3) << c.name << "\n" << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << c.name << "\n" << r.err;
     EXPECT_EQ(ReadWholeFile(trace).find(" TX "), std::string::npos) << c.name;
+  }
+}
+
+// An image that is no regular file is refused before anything opens it (a FIFO or a device
+// would be waited on for ever); a FONT download without its address is a usage error. Nothing
+// goes to the handset, and the record says what happened to each.
+TEST_F(CliSimTest, ImagesThatAreNoFilesAndAFontWithoutAnAddressSendNothing) {
+  ASSERT_EQ(mkfifo((dir + "/fifo.bin").c_str(), 0600), 0);
+  std::filesystem::create_directories(dir + "/folder.bin");
+  const std::string img = MakeImage(0x10000, 0x4000);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{dir + "/missing.bin"}, 3, "No such file"},
+      {{dir + "/fifo.bin"}, 3, "a FIFO, not a regular file"},
+      {{dir + "/folder.bin"}, 3, "a folder"},
+      {{"/dev/zero"}, 3, "a device"},
+      {{img, "--type", "font"}, 2, "--type font needs --font-address"},
+      {{img, "--type", "font", "--font-blocks", "2"}, 2, "--type font needs --font-address"},
+  };
+  StartSim("");
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string trace = dir + "/trace" + std::to_string(n) + ".txt";
+    std::vector<std::string> args = {"download"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"--device", Pty(), "--json", "--trace-wire", trace});
+    const ProcessResult r = Cli(args, "notfile" + std::to_string(n++));
+    EXPECT_EQ(r.status, c.status) << c.args[0] << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args[0] << "\n" << r.err;
+    EXPECT_EQ(ReadWholeFile(trace).find(" TX "), std::string::npos) << c.args[0];
+    if (c.status == 3) {
+      EXPECT_NE(r.out.find(R"("outcome":"refused","exit":3)"), std::string::npos) << r.out;
+    }
   }
 }
 

@@ -2,8 +2,12 @@
 // rows, the filters, and the summary on standard error.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -211,6 +215,108 @@ TEST_F(HistoryCommand, NoRecordYetACorruptOneAndWrongFilters) {
     EXPECT_EQ(r.out, "");
   }
   EXPECT_FALSE(fs::exists(dir + "/none.sqlite")) << "reading makes no record";
+}
+
+// A handset's texts and a link's name may hold escape sequences: the table shows them, the
+// terminal does not obey them; JSON keeps the value; CSV keeps it too, but for a cell a
+// spreadsheet would take for a formula.
+TEST_F(HistoryCommand, HandsetTextIsShownEscapedOnTheTableKeptInJsonAndCsvNeutralisedForSpreadsheets) {
+  DownloadRecord e;
+  e.start = "2026-12-08T11:00:00.000Z";
+  e.end = "2026-12-08T11:00:10.000Z";
+  e.device = "=/links/usb-\x1b]0;owned\x07";
+  e.phoneSw = "\x1b[2J\x1b[31mVer\r\n\xc2\x9b" "31m";
+  e.type = "+normal";
+  e.image = "@/srv/fw.bin";
+  e.imageVersion = "-5";
+  e.host = "-2+3";
+  e.outcome = "no-reply";
+  e.exit = 1;
+  std::string error;
+  auto h = CHistoryDb::Open(db, CHistoryDb::Access::Append, error);
+  ASSERT_TRUE(h) << error;
+  ASSERT_TRUE(h->Append(e, error)) << error;
+  h.reset();
+
+  const ProcessResult table = History({});
+  ASSERT_EQ(table.status, 0) << table.err;
+  for (char c : table.out) EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << int(c);
+  EXPECT_EQ(table.out.find("\xc2\x9b"), std::string::npos);
+  EXPECT_NE(table.out.find(R"(=/links/usb-\x1b]0;owned\x07)"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find(R"(\x1b[2J\x1b[31mVer\x0d\x0a\u009b31m)"), std::string::npos) << table.out;
+
+  const ProcessResult json = History({"--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto first = nlohmann::json::parse(json.out.substr(0, json.out.find('\n')));
+  EXPECT_EQ(first["phone_sw"], e.phoneSw);
+  EXPECT_EQ(first["device"], e.device);
+
+  const ProcessResult csv = History({"--csv"});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  const auto records = ParseCsv(csv.out);
+  ASSERT_GE(records.size(), 2u);
+  std::map<std::string, std::string> got;
+  for (size_t i = 0; i < kHistoryKeys.size(); ++i) got[kHistoryKeys[i]] = records[1][i];
+  EXPECT_EQ(got["device"], "'" + e.device);
+  EXPECT_EQ(got["type"], "'+normal");
+  EXPECT_EQ(got["image"], "'@/srv/fw.bin");
+  EXPECT_EQ(got["host"], "'-2+3");
+  EXPECT_EQ(got["phone_sw"], e.phoneSw) << "no formula: kept as it is";
+  EXPECT_EQ(got["image_version"], "-5") << "a number stays a number";
+  EXPECT_EQ(got["exit"], "1");
+}
+
+// A port that did not open and an image refused are the station's set-up, not the handsets'
+// failures; a question answered No is the technician's stop.
+TEST_F(HistoryCommand, TheSummaryCountsTheHandsetsApartFromTheStationsSetUpErrors) {
+  std::string error;
+  auto h = CHistoryDb::Open(db, CHistoryDb::Access::Append, error);
+  ASSERT_TRUE(h) << error;
+  int minute = 0;
+  for (const char* outcome : {"port", "port", "refused", "declined", "stopped", "crashed"}) {
+    DownloadRecord r;
+    r.start = r.end = "2026-12-09T08:0" + std::to_string(minute++) + ":00.000Z";
+    r.device = "/links/usb-X";
+    r.outcome = outcome;
+    ASSERT_TRUE(h->Append(r, error)) << error;
+  }
+  h.reset();
+  const struct {
+    std::vector<std::string> args;
+    std::string summary;
+  } cases[] = {
+      {{}, "7 downloads: 2 completed, 3 failed (1 crashed, 1 line-broke, 1 no-reply), 2 stopped (1 declined, 1 stopped); "
+           "3 set-up errors, nothing sent (2 port, 1 refused)"},
+      {{"--outcome", "refused"}, "0 downloads: 0 completed, 0 failed; 1 set-up error, nothing sent (1 refused)"},
+      {{"--outcome", "no-reply"}, "1 download: 0 completed, 1 failed (1 no-reply)"},
+  };
+  for (const auto& c : cases) {
+    auto args = c.args;
+    args.push_back("--json");
+    const ProcessResult r = History(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "history: " + c.summary + "\n") << ::testing::PrintToString(c.args);
+  }
+}
+
+// A user who may read the record but not write it or its folder (root writes anything: the
+// ordinary-user pass runs this one). Reading leaves the folder as it was.
+TEST_F(HistoryCommand, ARecordItMayOnlyReadIsListedPermissionDenied) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  const std::string folder = dir + "/ro";
+  fs::create_directories(folder);
+  fs::rename(db, folder + "/history.sqlite");
+  db = folder + "/history.sqlite";
+  fs::permissions(db, fs::perms::owner_read);
+  fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+  const ProcessResult r = History({"--json"});
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  fs::permissions(folder, fs::perms::owner_all);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;
+  EXPECT_EQ(r.err, "history: 4 downloads: 2 completed, 2 failed (1 line-broke, 1 no-reply)\n");
+  EXPECT_EQ(names, std::vector<std::string>{"history.sqlite"});
 }
 
 }  // namespace

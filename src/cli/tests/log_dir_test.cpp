@@ -100,6 +100,42 @@ TEST_F(HandsetLogTest, AFileThatIsThereIsNeverWrittenToTheNextNameIsTaken) {
   EXPECT_EQ(HeldCloseOnExec(b.Path()), std::nullopt);
 }
 
+// Links whose names would make a file name over 255 bytes: a shorter name with a digest, still
+// one to one, still readable at its start, and a file that can be made (with its "-2" too).
+TEST_F(HandsetLogTest, LongDeviceNamesStayWithinTheFileNameLimitAndApart) {
+  std::string korean;
+  for (int i = 0; i < 28; ++i) korean += "한";  // 84 bytes of UTF-8, 252 once escaped
+  const std::string by = "/dev/serial/by-id/";
+  const std::vector<std::string> devices = {
+      by + korean,
+      by + korean.substr(0, 81) + "a",
+      by + std::string(230, 'a'),
+      by + std::string(229, 'a') + "b",
+      by + std::string(229, 'a') + "%",   // the cut may fall in an escape
+      by + std::string(181, 'a') + "~b",  // "~" of its own is escaped: no clash with a shortened name
+      by + std::string(187, 'a'),         // exactly at the bound: kept as it is
+      by + std::string(188, 'a'),
+      "/" + std::string(240, 'x') + "/" + std::string(240, 'y'),
+  };
+  const std::time_t start = At(9, 5, 7);
+  std::set<std::string> names;
+  for (const auto& d : devices) {
+    SCOPED_TRACE(d);
+    const std::string name = LogNameOfDevice(d);
+    EXPECT_TRUE(names.insert(name).second) << name;
+    EXPECT_LE(name.size(), 200u);
+    EXPECT_EQ(name, LogNameOfDevice(d)) << "the same device, the same name";
+    EXPECT_EQ(name.substr(0, 10), d.rfind("/dev/", 0) == 0 ? "serial+by-" : "+xxxxxxxxx");
+    CHandsetLog a, b;
+    std::string error;
+    ASSERT_TRUE(a.Create(dir, d, start, error)) << error;
+    ASSERT_TRUE(b.Create(dir, d, start, error)) << error;
+    EXPECT_LE(fs::path(b.Path()).filename().string().size(), 255u);
+  }
+  EXPECT_EQ(LogNameOfDevice(devices[6]), "serial+by-id+" + std::string(187, 'a'));
+  EXPECT_NE(LogNameOfDevice(devices[7]).find('~'), std::string::npos);
+}
+
 TEST_F(HandsetLogTest, AFolderIsMadeAndTriedBeforeItIsUsed) {
   std::ofstream(dir + "/file") << "x";
   const struct {

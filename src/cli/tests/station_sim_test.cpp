@@ -2,9 +2,13 @@
 // station), and one tarvisel-cli each, started together. The flash each simulated handset keeps,
 // the exit statuses, the summary and the --json stream read line by line.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -236,6 +240,77 @@ TEST_F(StationSimTest, CtrlCOnceStopsEveryHandsetAndTwiceEndsThemAll) {
   EXPECT_TRUE(check.errors.empty()) << check.errors;
   EXPECT_EQ(check.devices[sims["waiting"].pty].outcome, "stopped");
   EXPECT_EQ(check.devices[sims["erasing"].pty].outcome, "interrupted");
+}
+
+// A reader that stops reading --json holds up no handset: the downloads end in the time they
+// take with a reader that keeps up, the station then waits for the reader, and every event is
+// there when it comes back.
+TEST_F(StationSimTest, AReaderThatStopsReadingHoldsUpNoHandset) {
+  std::vector<std::string> devices;
+  for (const char* name : {"a", "b", "c"}) devices.push_back(StartSim(name, "start=download; erase-ms=100").pty);
+  const std::string img = MakeImage(0x40000, 0x4000);  // 60 blocks each: many pages of progress events
+  std::vector<std::string> args = {TARVISEL_CLI_PATH, "download", img, "--type", "emergency", "--speed", "115200",
+                                   "--json", "--yes"};
+  for (const auto& d : devices) args.insert(args.end(), {"--device", d});
+
+  const auto began = std::chrono::steady_clock::now();
+  const ProcessResult reference = RunProgram(args, dir, "reference");
+  const auto usual = std::chrono::steady_clock::now() - began;
+  ASSERT_EQ(reference.status, 0) << reference.err;
+
+  // Handsets as new, on the same ports.
+  StopSims();
+  sims.clear();
+  for (const char* name : {"a", "b", "c"}) StartSim(name, "start=download; erase-ms=100");
+  CPipedChild station(args, dir + "/stalled.err");
+  const auto bound = std::chrono::duration_cast<std::chrono::seconds>(usual * 2) + 10s;
+  ASSERT_TRUE(station.WaitForErr("station: 3 of 3 handsets completed; exit 0", bound)) << station.Err();
+  EXPECT_TRUE(station.Running()) << "it waits for the reader to take the rest";
+  const std::string text = station.ReadAll();
+  EXPECT_EQ(station.Wait(20s), 0) << station.Err();
+  const StreamCheck check = CheckEventStream(text, devices);
+  EXPECT_TRUE(check.errors.empty()) << check.errors;
+  for (const auto& d : devices) {
+    ASSERT_TRUE(check.devices.count(d)) << d;
+    EXPECT_EQ(check.devices.at(d).outcome, "completed") << d;
+    EXPECT_EQ(check.devices.at(d).lastBlock, 60) << d;
+  }
+  StopSims();
+  for (const char* name : {"a", "b", "c"}) EXPECT_TRUE(FlashHoldsImageFrom(name, 0x4000)) << name;
+}
+
+// Whatever the reader does, SIGTERM and Ctrl-C twice end the handsets mid-download, and once
+// the handsets are done, Ctrl-C ends the station's wait for its reader.
+TEST_F(StationSimTest, SignalsWorkWhileTheReaderDoesNotRead) {
+  const std::string img = MakeImage(0x40000, 0x4000);
+  for (const int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    StopSims();
+    sims.clear();
+    // At the line's rate: programming takes long enough to be interrupted.
+    const std::string a = StartSim("a", "start=download; erase-ms=100; pace=on").pty;
+    const std::string b = StartSim("b", "start=download; erase-ms=100; pace=on").pty;
+    CPipedChild station({TARVISEL_CLI_PATH, "download", img, "--type", "emergency", "--speed", "115200", "--json",
+                           "--yes", "--device", a, "--device", b},
+                          dir + "/signalled" + std::to_string(sig) + ".err");
+    ASSERT_TRUE(station.WaitForErr(b + ": programming 10%", 60s)) << station.Err();
+    station.Signal(sig);
+    if (sig == SIGINT) {
+      std::this_thread::sleep_for(100ms);
+      station.Signal(SIGINT);
+    }
+    EXPECT_EQ(station.Wait(30s), 130) << station.Err();
+  }
+  StopSims();
+  sims.clear();
+  const std::string a = StartSim("a", "start=download; erase-ms=100").pty;
+  CPipedChild station({TARVISEL_CLI_PATH, "download", MakeImage(0x20000, 0x4000), "--type", "emergency", "--json",
+                         "--device", a, "--device", StartSim("b", "start=download; erase-ms=100").pty, "--yes"},
+                        dir + "/done.err");
+  ASSERT_TRUE(station.WaitForErr("station: 2 of 2 handsets completed; exit 0", 60s)) << station.Err();
+  EXPECT_TRUE(station.Running());
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(10s), 0) << station.Err();
 }
 
 TEST_F(StationSimTest, APortThatCannotBeOpenedFailsThatHandsetAlone) {

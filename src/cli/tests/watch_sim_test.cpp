@@ -4,6 +4,7 @@
 // NAK storm, a link that comes back, Ctrl-C once and twice; every download's row in the record.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -247,24 +248,53 @@ TEST_F(WatchSim, NewOnlyLeavesThePresentAloneUntilTheyComeAgainAndMatchTakesOnly
   EXPECT_TRUE(check.downloads.empty());
 }
 
+// A reader of the watch's --json that stops reading holds up no handset: each is flashed and
+// recorded as it is plugged in, and SIGTERM still ends the watch.
+TEST_F(WatchSim, AReaderThatStopsReadingHoldsUpNoHandsetAndSigtermStillEndsTheWatch) {
+  CPipedChild watch({CliProgram(), "watch", dir + "/fw.bin", "--ports-dir", ports, "--type", "emergency", "--speed",
+                     "115200", "--json", "--history", db, "--yes"},
+                    dir + "/stalled.err");
+  ASSERT_TRUE(watch.WaitForErr("watching ", 60s)) << watch.Err();
+  const Strings names = {"usb-Sim_A", "usb-Sim_B", "usb-Sim_C"};
+  for (const auto& name : names) Plug(name, kQuick);
+  ASSERT_TRUE(watch.WaitForErr("watch: completed 3, failed 0, in progress 0", 60s)) << watch.Err();
+  watch.Signal(SIGTERM);
+  EXPECT_EQ(watch.Wait(20s), 130) << watch.Err();
+  const auto recorded = Recorded();
+  for (const auto& name : names) {
+    EXPECT_EQ(recorded.count(Link(name)) ? recorded.at(Link(name)) : Strings{}, Strings{"completed"}) << name;
+    Unplug(name);
+    EXPECT_TRUE(FlashHoldsImage(name)) << name;
+  }
+}
+
 TEST_F(WatchSim, WhatMustHoldBeforeAnyHandsetIsFlashed) {
   std::ofstream(dir + "/file") << "x";
+  ASSERT_EQ(mkfifo((dir + "/fifo.bin").c_str(), 0600), 0);
+  fs::create_directories(dir + "/folder.bin");
   Plug("usb-A", kQuick);
   const struct {
     std::vector<std::string> args;
     std::string says;
+    int status;
   } cases[] = {
-      {{dir + "/fw.bin", "--ports-dir", ports}, "--yes or --no"},
-      {{dir + "/fw.bin", "--ports-dir", ports, "--yes", "--log-dir", dir + "/file/logs"}, dir + "/file/logs"},
-      {{dir + "/missing.bin", "--ports-dir", ports, "--yes"}, "cannot read the image"},
-      {{dir + "/fw.bin", "--ports-dir", ports, "--yes", "--match", "0403"}, "--match"},
-      {{dir + "/fw.bin", "--ports-dir", ports, "--yes", "--retry", "-1"}, "--retry"},
+      {{dir + "/fw.bin", "--ports-dir", ports}, "--yes or --no", 2},
+      {{dir + "/fw.bin", "--ports-dir", ports, "--yes", "--log-dir", dir + "/file/logs"}, dir + "/file/logs", 2},
+      {{dir + "/fw.bin", "--ports-dir", ports, "--yes", "--match", "0403"}, "--match", 2},
+      {{dir + "/fw.bin", "--ports-dir", ports, "--yes", "--retry", "-1"}, "--retry", 2},
+      // Would write the font over the start of the flash.
+      {{dir + "/fw.bin", "--ports-dir", ports, "--yes", "--type", "font"}, "--font-address", 2},
+      // Images refused as a download refuses them, a FIFO and a device never waited on.
+      {{dir + "/missing.bin", "--ports-dir", ports, "--yes"}, "cannot use the image", 3},
+      {{dir + "/fifo.bin", "--ports-dir", ports, "--yes"}, "FIFO", 3},
+      {{dir + "/folder.bin", "--ports-dir", ports, "--yes"}, "folder", 3},
+      {{"/dev/zero", "--ports-dir", ports, "--yes"}, "device", 3},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {CliProgram(), "watch", "--history", db};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const ProcessResult r = RunProgram(args, dir, "usage", 20s);
-    EXPECT_EQ(r.status, 2) << ::testing::PrintToString(c.args) << r.err;
+    EXPECT_EQ(r.status, c.status) << ::testing::PrintToString(c.args) << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << ::testing::PrintToString(c.args) << r.err;
   }
   EXPECT_TRUE(Recorded().empty()) << "no handset was flashed";

@@ -2,12 +2,19 @@
 // appending at once lose none; files that are no history of ours are left alone.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include "HistoryDb.h"
 #include "HistorySchema.h"
@@ -166,6 +173,64 @@ TEST_F(HistoryDbTest, SixteenProcessesAppendingAtOnceLoseNoRow) {
   EXPECT_EQ(devices.size(), static_cast<size_t>(kProcesses * kRows));
 }
 
+// A station's first rows on a record that is not there yet: every process finds the file
+// half-made by another (no schema, the schema but not WAL yet, WAL), while others holding the
+// write lock are killed or told to end. Each writer's row is there. Many rounds, for the
+// moment between another's statements to come up.
+TEST_F(HistoryDbTest, SixteenFirstWritersOnANewRecordLoseNoRowWhileOthersAreKilled) {
+  constexpr int kRounds = 16, kWriters = 16, kVictims = 4;
+  for (int round = 0; round < kRounds; ++round) {
+    path = dir + "/round" + std::to_string(round) + "/history.sqlite";
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    std::vector<pid_t> writers, victims;
+    for (int p = 0; p < kWriters + kVictims; ++p) {
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        close(gate[1]);
+        char c;
+        (void)!read(gate[0], &c, 1);
+        std::string error;
+        if (p >= kWriters) {
+          // Appends until it is ended, whenever that is.
+          for (int i = 0;; ++i) {
+            auto db = CHistoryDb::Open(path, CHistoryDb::Access::Append, error);
+            if (db) db->Append(Row("2026-12-08T08:00:00.000Z", "victim" + std::to_string(i), "crashed"), error);
+          }
+        }
+        auto db = CHistoryDb::Open(path, CHistoryDb::Access::Append, error);
+        if (!db) {
+          std::fprintf(stderr, "open: %s\n", error.c_str());
+          _exit(2);
+        }
+        if (!db->Append(Row("2026-12-08T09:00:00.000Z", "w" + std::to_string(p), "completed"), error)) {
+          std::fprintf(stderr, "append: %s\n", error.c_str());
+          _exit(3);
+        }
+        _exit(0);
+      }
+      (p < kWriters ? writers : victims).push_back(pid);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    std::this_thread::sleep_for(std::chrono::microseconds(500 * (round % 8)));
+    for (size_t v = 0; v < victims.size(); ++v) kill(victims[v], v % 2 ? SIGKILL : SIGTERM);
+    for (pid_t pid : victims) waitpid(pid, nullptr, 0);
+    for (pid_t pid : writers) {
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round << ": status " << status;
+    }
+    auto db = Open(CHistoryDb::Access::Read);
+    ASSERT_TRUE(db);
+    std::set<std::string> devices;
+    for (const auto& r : All(*db))
+      if (r.device[0] == 'w') devices.insert(r.device);
+    ASSERT_EQ(devices.size(), static_cast<size_t>(kWriters)) << "round " << round;
+  }
+}
+
 TEST_F(HistoryDbTest, ANewFileInANewFolderTakesWalModeAndTheCurrentSchema) {
   ASSERT_TRUE(Open());
   sqlite3* raw = nullptr;
@@ -261,14 +326,15 @@ TEST_F(HistoryDbTest, AnOlderDatabaseIsUpgradedInPlaceAndKeepsItsRows) {
   };
   ASSERT_EQ(version(), 1);
   {
-    // Read as it is where it cannot be written; here it can.
+    // Reading takes it as it is, even where it could be written.
     auto db = Open(CHistoryDb::Access::Read);
     ASSERT_TRUE(db);
     EXPECT_EQ(All(*db).size(), 1u);
   }
-  EXPECT_EQ(version(), kHistorySchemaVersion);
+  EXPECT_EQ(version(), 1);
   auto db = Open();
   ASSERT_TRUE(db);
+  EXPECT_EQ(version(), kHistorySchemaVersion);
   std::string error;
   ASSERT_TRUE(db->Append(Row("2026-12-08T09:00:00.000Z", "/dev/ttyUSB1", "no-reply"), error)) << error;
   const auto rows = All(*db);
@@ -304,6 +370,117 @@ TEST_F(HistoryDbTest, AReadOnlyFileIsReadButNotWrittenPermissionDenied) {
   auto reader = Open(CHistoryDb::Access::Read);
   ASSERT_TRUE(reader);
   EXPECT_EQ(All(*reader).size(), 1u);
+}
+
+// A record made by a station and closed: one row, the WAL's side files gone with the last writer.
+void MakeRecordOfOneRow(const std::string& path) {
+  std::string error;
+  auto db = CHistoryDb::Open(path, CHistoryDb::Access::Append, error);
+  ASSERT_TRUE(db) << error;
+  ASSERT_TRUE(db->Append(Row("2026-12-08T09:00:00.000Z", "/dev/ttyUSB0", "completed"), error)) << error;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Reading leaves the folder as it found it: an empty file stays empty (no rows), an older
+// layout keeps its version (checked above), a record is read without a file made beside it.
+TEST_F(HistoryDbTest, ReadingWritesAndCreatesNothing) {
+  fs::create_directories(dir + "/sub");
+  std::ofstream(path).close();
+  {
+    auto db = Open(CHistoryDb::Access::Read);
+    ASSERT_TRUE(db);
+    EXPECT_TRUE(All(*db).empty());
+  }
+  EXPECT_EQ(fs::file_size(path), 0u);
+  EXPECT_EQ(FolderNames(dir + "/sub"), std::vector<std::string>{"history.sqlite"});
+  fs::remove(path);
+  MakeRecordOfOneRow(path);
+  const auto before = FolderNames(dir + "/sub");
+  {
+    auto db = Open(CHistoryDb::Access::Read);
+    ASSERT_TRUE(db);
+    EXPECT_EQ(All(*db).size(), 1u);
+  }
+  EXPECT_EQ(FolderNames(dir + "/sub"), before);
+}
+
+// A user who may read the record but not write it or its folder (root may write anything: the
+// ordinary-user pass runs this one).
+TEST_F(HistoryDbTest, AFolderItMayOnlyReadIsReadPermissionDenied) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
+  MakeRecordOfOneRow(path);
+  fs::permissions(path, fs::perms::owner_read);
+  fs::permissions(dir + "/sub", fs::perms::owner_read | fs::perms::owner_exec);
+  std::string error;
+  auto db = CHistoryDb::Open(path, CHistoryDb::Access::Read, error);
+  const auto rows = db ? db->Rows({}, error) : std::nullopt;
+  fs::permissions(dir + "/sub", fs::perms::owner_all);
+  ASSERT_TRUE(rows) << error;
+  EXPECT_EQ(rows->size(), 1u);
+  EXPECT_EQ(FolderNames(dir + "/sub"), std::vector<std::string>{"history.sqlite"});
+}
+
+// The record on a read-only file system: a read-only bind mount in a mount namespace of its own
+// (root's, or an ordinary user's own user namespace where the system allows one).
+TEST_F(HistoryDbTest, ARecordOnAReadOnlyFileSystemIsRead) {
+  const std::string folder = dir + "/sub";
+  MakeRecordOfOneRow(path);
+  const uid_t uid = ::geteuid();
+  const gid_t gid = ::getegid();
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(report[0]);
+    auto say = [&](const std::string& text, int code) {
+      (void)!write(report[1], text.data(), text.size());
+      _exit(code);
+    };
+    constexpr int kCannot = 77;
+    if (uid != 0) {
+      if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) say(std::string("unshare: ") + std::strerror(errno), kCannot);
+      auto put = [&](const char* file, const std::string& text) {
+        std::ofstream f(file);
+        f << text;
+        f.close();
+        if (!f) say(std::string("cannot write ") + file, kCannot);
+      };
+      put("/proc/self/setgroups", "deny");
+      put("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+      put("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    } else if (unshare(CLONE_NEWNS) != 0) {
+      say(std::string("unshare: ") + std::strerror(errno), kCannot);
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+      say(std::string("mount: ") + std::strerror(errno), kCannot);
+    if (::access(folder.c_str(), W_OK) == 0 || errno != EROFS) say("the mount is not read-only", kCannot);
+    std::string error;
+    auto db = CHistoryDb::Open(path, CHistoryDb::Access::Read, error);
+    const auto rows = db ? db->Rows({}, error) : std::nullopt;
+    if (!rows) say("read: " + error, 1);
+    if (rows->size() != 1) say(std::to_string(rows->size()) + " rows", 1);
+    if (CHistoryDb::Open(path, CHistoryDb::Access::Append, error)) say("appending was allowed", 1);
+    _exit(0);
+  }
+  close(report[1]);
+  std::string said;
+  char buffer[256];
+  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<size_t>(n));
+  close(report[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no read-only mount to be had here: " << said;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << said;
 }
 
 }  // namespace

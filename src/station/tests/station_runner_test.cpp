@@ -10,6 +10,8 @@
 #include <fstream>
 #include <thread>
 
+#include "HistoryDb.h"
+#include "IsoTime.h"
 #include "StationRunner.h"
 #include "StationToday.h"
 
@@ -165,6 +167,32 @@ TEST_F(StationRunnerTest, TheAnswerAndTheChoicesArePassedToEveryHandset) {
   EXPECT_TRUE(has(before, "--no-history"));
   runner.Model().SetAnswer(StationAnswer::Yes);
   EXPECT_TRUE(has(runner.CommandFor("/dev/ttyUSB0"), "--yes"));
+}
+
+// The foot of the window counts the handsets' downloads; a port that did not open and an
+// image refused are the station's set-up, a question answered No the technician's stop.
+TEST(StationToday, SetUpErrorsAndStopsAreCountedApartFromFailedDownloads) {
+  char tmpl[] = "/tmp/tarvisel-today-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl, path = dir + "/history.sqlite";
+  const auto now = std::chrono::system_clock::now();
+  std::string error;
+  {
+    auto db = CHistoryDb::Open(path, CHistoryDb::Access::Append, error);
+    ASSERT_TRUE(db) << error;
+    for (const char* outcome : {"completed", "completed", "no-reply", "port", "refused", "declined"}) {
+      DownloadRecord r;
+      r.start = r.end = IsoUtc(now);
+      r.device = "/dev/ttyUSB0";
+      r.outcome = outcome;
+      ASSERT_TRUE(db->Append(r, error)) << error;
+    }
+  }
+  const auto today = TodayInRecord(path, now);
+  fs::remove_all(dir);
+  ASSERT_TRUE(today);
+  EXPECT_EQ(*today, (TodayCounts{4, 2, 1, 2}));
+  EXPECT_EQ(TodayText(*today), "today in the record: 4 downloads, 2 completed, 1 failed, 1 stopped; 2 set-up errors");
 }
 
 }  // namespace
