@@ -133,7 +133,9 @@ void CLoopbackDevice::LoseInFlightLocked(uint64_t nowMs) {
 size_t CLoopbackDevice::PendingOutput() {
   std::lock_guard lock(m_mutex);
   DeliverLocked(m_clock());
-  return m_line.size();
+  // A USB adapter takes what fits its buffer at once: the port's queue looks empty sooner.
+  const size_t buffered = m_model->Scenario().hostBuffer;
+  return m_line.size() > buffered ? m_line.size() - buffered : 0;
 }
 
 bool CLoopbackDevice::SetEventMask(uint32_t mask) {

@@ -45,7 +45,8 @@ class CLoopbackDevice : public CSerialDevice {
   bool SetEventMask(uint32_t mask) override;
   bool WaitEvent(uint32_t& events) override;
   void Wake() override;
-  // Bytes written that have not crossed the line by the clock's time.
+  // Bytes written that have not crossed the line by the clock's time, less what a USB
+  // adapter's buffer took from the port (host-buffer in the scenario).
   size_t PendingOutput() override;
   std::string LastError() const override;
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "SampleImage.h"
@@ -31,6 +32,7 @@ CRunner::CRunner() {
   m_before = model.Flash().Bytes();
   trace::SetSink([this](std::string_view text) {
     if (m_win && text.find("written off") != std::string_view::npos) m_writeOffs.push_back(m_win->Now());
+    if (m_echoTrace) std::fprintf(stderr, "%8.3f %.*s", m_win ? m_win->Now() / 1000.0 : 0.0, static_cast<int>(text.size()), text.data());
   });
 }
 
@@ -127,6 +129,7 @@ Result CRunner::Run(const Schedule& schedule) {
       }
     }
     for (const sim::FrameRecord& f : m.Records()) {
+      if (m_echoTrace) std::fprintf(stderr, "handset: %s\n", sim::FormatRecord(f).c_str());
       if (!f.whileOwed) continue;
       const bool excused = std::any_of(m_writeOffs.begin(), m_writeOffs.end(), [&](uint64_t t) { return t <= f.timeMs; });
       if (!excused) {

@@ -41,6 +41,8 @@ class CRunner {
   CRunner& operator=(const CRunner&) = delete;
 
   Result Run(const Schedule& schedule);
+  // The engine's trace on stderr, with virtual times, as runs go.
+  void EchoTrace(bool on) { m_echoTrace = on; }
   // The image a schedule's download takes, written where tarvisel-cli can read it.
   bool WriteImage(const Config& config, const std::string& path) const;
 
@@ -56,6 +58,7 @@ class CRunner {
   std::vector<uint8_t> m_before;  // the flash as every run finds it
   std::vector<uint64_t> m_writeOffs;  // virtual times the engine wrote owed replies off
   const CVirtualWindow* m_win = nullptr;  // of the run in progress
+  bool m_echoTrace = false;
 };
 
 }  // namespace explore

@@ -30,6 +30,7 @@ each run; prints each failing schedule as one line that replays it, and last
   --expect-fail        with --file: each line must fail instead (the faults are still there)
   --write-image LINE FILE
                        write the image LINE's download takes to FILE (for tarvisel-cli)
+  --trace              with --replay: the engine's trace and the handset's frames on stderr
   --quiet              print failures only as their replay lines
   --help               this text
 )";
@@ -44,6 +45,7 @@ struct Options {
   std::string replay, file, imageLine, imagePath;
   bool expectFail = false;
   bool quiet = false;
+  bool trace = false;
 };
 
 std::string Quote(const std::string& s) {
@@ -113,6 +115,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         o.expectFail = true;
       } else if (a == "--write-image") {
         if (!next(o.imageLine) || !next(o.imagePath)) return false;
+      } else if (a == "--trace") {
+        o.trace = true;
       } else if (a == "--quiet") {
         o.quiet = true;
       } else {
@@ -174,6 +178,7 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseArgs(argc, argv, o)) return 2;
   explore::CRunner runner;
+  runner.EchoTrace(o.trace);
 
   if (!o.imageLine.empty()) {
     std::string error;
