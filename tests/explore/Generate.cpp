@@ -16,7 +16,7 @@ constexpr uint32_t kDupMaxMs = 150;        // a reply repeated within this of it
 constexpr uint32_t kSplitMaxMs = 40;       // a reply in two pieces, this far apart
 constexpr uint32_t kJunkGapMaxMs = 1000;   // junk in a burst of its own, the reply this much later
 constexpr uint32_t kShortStallMaxMs = 8500;   // under the 9 s give-up of a 3 s request
-constexpr uint32_t kBlockStallMaxMs = 20000;  // a block's give-up starts over from the erase
+constexpr uint32_t kBlockStallMaxMs = 8500;   // under a block's 9 s give-up
 constexpr uint32_t kEraseStallMaxMs = 250000; // under the erase's 300 s give-up
 constexpr int kMaxLossesInARow = 2;
 
@@ -151,10 +151,10 @@ Schedule Swarm(uint64_t seed, uint64_t index) {
   };
 
   // Which fault kinds this run has: each on with probability one half, at least one.
-  enum FK { Silent, Nak, BadCrc, Split, Delay, Noise, Dup, Junk, Speed, Stall, kFaultKinds };
+  enum FK { Silent, Nak, BadCrc, Split, Delay, Noise, Dup, Junk, Speed, Stall, Chatter, kFaultKinds };
   bool on[kFaultKinds];
   bool any = false;
-  for (bool& b : on) any |= (b = chance(0.35));
+  for (bool& b : on) any |= (b = chance(0.25));
   if (!any) on[pick(kFaultKinds)] = true;
 
   auto kindAt = [&]() -> const KindCount& {
@@ -243,6 +243,11 @@ Schedule Swarm(uint64_t seed, uint64_t index) {
           loss = ms + 200 >= k.periodMs;
           break;
         }
+        case Chatter:
+          if (k.dm) break;  // download-mode frames only: a DM reply has framing of its own
+          items.push_back("chatter=" + where + ":" + std::to_string(100 + pick(2901)));
+          if (std::string(k.kind) == "jump") live = false;  // after the final jump nothing may come
+          break;
         default: break;
       }
       if (loss) {
@@ -261,6 +266,8 @@ Schedule Swarm(uint64_t seed, uint64_t index) {
   }
   if (chance(0.3)) items.push_back("write-ms=" + std::to_string(chance(0.7) ? pick(200) : pick(3101)));
   if (chance(0.3)) items.push_back("adapter=" + std::to_string(1 + pick(32)) + ":" + std::to_string(1 + pick(128)));
+  // A USB adapter takes a whole block from the port at once.
+  if (chance(0.3)) items.push_back("host-buffer=" + std::to_string(chance(0.7) ? 4096 : pick(8193)));
   if (chance(0.15)) {
     static const char* rates[] = {"1e-6", "3e-6", "1e-5", "3e-5"};
     items.push_back(std::string("ber=") + rates[pick(4)] + ":" + std::to_string(pick(1000000)));
@@ -306,12 +313,23 @@ std::vector<Fault> Alphabet(const Config& c) {
       add("junk=" + where + ":" + twoFrames, true);
       add("junk=" + where + ":" + damagedAck + ":100", true);
       add("speed=" + where + ":" + std::to_string(OtherSpeed(c, k)), true);
+      if (!k.dm) {
+        add("chatter=" + where + ":2000", false);
+        out.back().breaksLive = std::string(k.kind) == "jump";
+      }
     }
   }
   return out;
 }
 
-CExhaustive::CExhaustive(int maxBlocks) : m_configs(AllConfigs(maxBlocks)) {
+CExhaustive::CExhaustive(int maxBlocks) {
+  // Each config with the host's port straight on the line and through a USB adapter.
+  for (const Config& c : AllConfigs(maxBlocks)) {
+    for (bool usb : {false, true}) {
+      m_configs.push_back(c);
+      m_usb.push_back(usb);
+    }
+  }
   for (const Config& c : m_configs) {
     m_alphabets.push_back(Alphabet(c));
     const uint64_t a = m_alphabets.back().size();
@@ -329,14 +347,15 @@ std::optional<Schedule> CExhaustive::At(uint64_t index) const {
   Schedule s;
   s.config = m_configs[ci];
   s.live = true;
+  const std::string usb = m_usb[ci] ? "adapter=16:62; host-buffer=4096; " : "";
   if (k < a) {
-    s.faults = al[k].items;
+    s.faults = usb + al[k].items;
     s.live = !al[k].breaksLive;
     return s;
   }
   k -= a;
   if (k >= a * (a - 1) / 2) {
-    s.faults.clear();  // this config is exhausted: its clean run stands in
+    s.faults = usb;  // this config is exhausted: its clean run stands in
     return s;
   }
   // The k-th pair i < j, row by row.
@@ -346,7 +365,7 @@ std::optional<Schedule> CExhaustive::At(uint64_t index) const {
     ++i;
   }
   const uint64_t j = i + 1 + k;
-  s.faults = al[i].items + "; " + al[j].items;
+  s.faults = usb + al[i].items + "; " + al[j].items;
   s.live = !al[i].breaksLive && !al[j].breaksLive;
   // Two losses of one kind next to each other and a third are not possible with two faults.
   return s;

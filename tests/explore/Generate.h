@@ -37,6 +37,7 @@ class CExhaustive {
 
  private:
   std::vector<Config> m_configs;
+  std::vector<bool> m_usb;  // through a USB adapter both ways
   std::vector<std::vector<Fault>> m_alphabets;
   uint64_t m_size = 0;
 };

@@ -66,12 +66,14 @@ std::string PtyCommands(const explore::Schedule& s) {
          "    " + cli;
 }
 
-void Report(const explore::Schedule& s, const explore::Result& r, bool quiet) {
+void Report(const explore::Schedule& s, const explore::Result& r, bool quiet, double atSeconds = -1) {
   if (quiet) {
     std::cout << s.Line() << "\n";
     return;
   }
-  std::cout << "FAIL: " << r.why << "\n  scripts/explore --replay " << Quote(s.Line()) << "\n  over a pty:\n    "
+  std::cout << "FAIL";
+  if (atSeconds >= 0) std::cout << " (after " << static_cast<int>(atSeconds * 10) / 10.0 << " s)";
+  std::cout << ": " << r.why << "\n  scripts/explore --replay " << Quote(s.Line()) << "\n  over a pty:\n    "
             << PtyCommands(s) << std::endl;
 }
 
@@ -218,8 +220,8 @@ int main(int argc, char** argv) {
     ++t.failed;
     const std::string kind = r.why.substr(0, r.why.find(" from block"));
     const double at = std::chrono::duration<double>(Clock::now() - t.start).count();
-    if (firstSeen.emplace(kind, at).second && !o.quiet) std::cout << "first of its kind after " << at << " s\n";
-    Report(s, r, o.quiet);
+    firstSeen.emplace(kind, at);
+    Report(s, r, o.quiet, at);
   };
   if (o.exhaustive) {
     const explore::CExhaustive all;
