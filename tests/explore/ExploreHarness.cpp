@@ -5,10 +5,12 @@
 namespace explore {
 
 CExploreHarness::CExploreHarness(const sim::CScenario& scenario, size_t flashSize) {
+  win.SetRecording(false);  // the runs look at the end only
   auto clock = [this] { return win.Now(); };
   auto device = std::make_unique<sim::CLoopbackDevice>(std::make_unique<sim::CHandsetModel>(scenario, flashSize), clock);
   loop = device.get();
   dlg = std::make_unique<CTarviselDlg>(win, &events, std::move(device));
+  dlg->SetSettingsWritable(false);  // a run's choices are no one's settings
   win.SetHandler([this](const WindowMessage& msg) { OnMessage(msg); });
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // The window on virtual time against the in-process handset, made for many short runs: what the
 // test harness (support/EngineHarness.h) does, without a folder, a settings file or environment
-// changes of its own per run. The process's settings file and ports are set once by the caller
-// (CRunner), on a RAM file system when there is one: the window stores the speed and type it is
-// given, and a disk's fsync would be most of a run's time.
+// changes of its own per run, without the window's journal, and with the settings read but never
+// written (a disk's fsync would be most of a run's time). The process's settings file and ports
+// are set once by the caller (CRunner).
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -126,7 +126,7 @@ std::vector<Config> AllConfigs(int maxBlocks) {
   return out;
 }
 
-Schedule Swarm(uint64_t seed, uint64_t index) {
+Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
   uint64_t state = seed * 0x2545F4914F6CDD1Dull ^ (index + 1) * 0x9E3779B97F4A7C15ull;
   std::mt19937_64 rng(SplitMix(state));
   auto pick = [&](uint64_t n) { return n ? std::uniform_int_distribution<uint64_t>(0, n - 1)(rng) : 0; };
@@ -135,6 +135,7 @@ Schedule Swarm(uint64_t seed, uint64_t index) {
   Schedule s;
   Config& c = s.config;
   c.type = static_cast<DlType>(pick(kTypeCount));
+  if (only) c.type = *only;
   c.speed = chance(0.5) ? 57600 : 115200;
   c.variant = !c.StartsInDownloadMode() && chance(0.3) ? DmVariant::Plain : DmVariant::Crc30;
   c.blocks = 1 + static_cast<int>(pick(4));
@@ -163,9 +164,17 @@ Schedule Swarm(uint64_t seed, uint64_t index) {
     return kinds[pick(kinds.size())];
   };
   auto occurrence = [&](const KindCount& k) { return 1 + static_cast<uint32_t>(pick(k.count + 2)); };
+  // Faults meet where they interact: most rules of a kind fall on or just after one send of it.
+  std::map<std::string, uint32_t> focus;
+  auto near = [&](const KindCount& k) {
+    if (!chance(0.7)) return occurrence(k);
+    auto it = focus.find(k.kind);
+    if (it == focus.end()) it = focus.emplace(k.kind, occurrence(k)).first;
+    return it->second + static_cast<uint32_t>(pick(4));
+  };
   // A list of 1 to 3 occurrences: single ones or a range.
   auto list = [&](const KindCount& k, std::vector<uint32_t>& ns) {
-    const uint32_t a = occurrence(k);
+    const uint32_t a = near(k);
     ns = {a};
     if (chance(0.3)) ns.push_back(a + 1 + static_cast<uint32_t>(pick(3)));
     std::string text;
@@ -279,10 +288,13 @@ Schedule Swarm(uint64_t seed, uint64_t index) {
     live = false;
   }
   for (const auto& [kind, v] : lost) {
+    // The version's second expiry toggles speed and framing: two losses in a row leave a
+    // handset of the first variant unheard until the ToDM fall-back, which a DM handset ignores.
+    const int most = kind == "version" ? 1 : kMaxLossesInARow;
     int run = 0;
     for (bool b : v) {
       run = b ? run + 1 : 0;
-      if (run > kMaxLossesInARow) live = false;
+      if (run > most) live = false;
     }
   }
   for (const std::string& it : items) s.faults += (s.faults.empty() ? "" : "; ") + it;
@@ -373,6 +385,12 @@ std::optional<Schedule> CExhaustive::At(uint64_t index) const {
   const uint64_t j = i + 1 + k;
   s.faults = usb + al[i].items + "; " + al[j].items;
   s.live = !al[i].breaksLive && !al[j].breaksLive;
+  // Two losses of the version in a row: see Swarm.
+  const Fault& x = al[i];
+  const Fault& y = al[j];
+  if (x.loss && y.loss && x.kind == "version" && y.kind == "version" && (x.nth + 1 == y.nth || y.nth + 1 == x.nth)) {
+    s.live = false;
+  }
   // Two losses of one kind next to each other and a third are not possible with two faults.
   return s;
 }

@@ -15,8 +15,9 @@ namespace explore {
 // variants (the variant only matters where there is a DM phase), 1..maxBlocks blocks.
 std::vector<Config> AllConfigs(int maxBlocks = 4);
 
-// The index-th schedule of a seed: the same pair always gives the same schedule.
-Schedule Swarm(uint64_t seed, uint64_t index);
+// The index-th schedule of a seed: the same pair always gives the same schedule. With `only`,
+// downloads of that type alone.
+Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only = std::nullopt);
 
 // One fault of the exhaustive alphabet, as scenario items.
 struct Fault {

@@ -83,12 +83,13 @@ Result CRunner::Run(const Schedule& schedule) {
     ~Forget() { win = nullptr; }
   } forget{m_win};
   h.Init();
-  h.win.ExpectFileDialog(image.path);
-  h.Click(IDC_OPEN);
-  h.win.RunUntil([&] { return h.win.QueuedMessages() == 0; }, 1000);
-  h.Select(IDC_TYPE, static_cast<int>(c.type));
-  h.Select(IDC_SPEED, c.speed == 57600 ? 0 : 1);
-  if (c.type == DlType::Font) h.win.ExpectFontDialog({"10000", "1", true});
+  h.dlg->OpenImage(image.path);  // what Open does with the file chosen
+  auto choose = [&](int id, int index) {
+    if (h.win.Controls().GetComboSel(id) != index) h.Select(id, index);
+  };
+  choose(IDC_TYPE, static_cast<int>(c.type));
+  choose(IDC_SPEED, c.speed == 57600 ? 0 : 1);
+  if (c.type == DlType::Font) h.win.ExpectFontDialog({kFontAddressText, "1", true});
   h.win.ExpectMessageBox("Downloading completed", IDOK);
   h.win.RunUntil([&] { return h.win.QueuedMessages() == 0; }, 1000);
   const uint64_t t0 = h.win.Now();

@@ -7,7 +7,7 @@ namespace explore {
 
 namespace {
 constexpr const char* kTypeWords[kTypeCount] = {"normal", "emergency", "font", "change-emergency", "change-normal"};
-constexpr uint32_t kStart = 0x10000;
+constexpr uint32_t kStart = 0x4000;  // the lowest start an image may have; room below it
 
 std::string Trim(const std::string& s) {
   const size_t b = s.find_first_not_of(" \t\r\n'");

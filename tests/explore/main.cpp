@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ each run; prints each failing schedule as one line that replays it, and last
   --count N            at most N schedules (per seed)
   --seed S             swarm schedules of seed S; may be repeated (default: one new seed)
   --new-seed           also one new seed, printed
+  --type TYPE          swarm schedules of downloads of this type alone (normal, emergency, font,
+                       change-emergency, change-normal)
   --exhaustive         every schedule of up to two faults of the alphabet, 1 to 4 blocks
   --from I             the exhaustive search starts at schedule I
   --replay LINE        run the one schedule LINE and say what it did
@@ -46,6 +49,7 @@ struct Options {
   bool expectFail = false;
   bool quiet = false;
   bool trace = false;
+  std::optional<explore::DlType> type;
 };
 
 std::string Quote(const std::string& s) {
@@ -60,9 +64,9 @@ std::string PtyCommands(const explore::Schedule& s) {
   std::string cli = "tarvisel-cli download /tmp/tarvisel-explore.bin --device /tmp/tarvisel-explore-tty --type " +
                     std::string(explore::TypeWord(s.config.type)) + " --speed " + std::to_string(s.config.speed) +
                     " --yes --no-history";
-  if (s.config.type == explore::DlType::Font) cli += " --font-address 10000 --font-blocks 1";
+  if (s.config.type == explore::DlType::Font) cli += std::string(" --font-address ") + explore::kFontAddressText + " --font-blocks 1";
   return "tarvisel-explore --write-image " + line + " /tmp/tarvisel-explore.bin\n"
-         "    tarvisel-sim --flash-size 144K --link /tmp/tarvisel-explore-tty --replay " + line + " &\n"
+         "    tarvisel-sim --flash-size " + std::string(explore::kFlashSizeText) + " --link /tmp/tarvisel-explore-tty --replay " + line + " &\n"
          "    " + cli;
 }
 
@@ -104,6 +108,15 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         o.seeds.push_back(std::stoull(v));
       } else if (a == "--new-seed") {
         o.newSeed = true;
+      } else if (a == "--type") {
+        if (!next(v)) return false;
+        for (int t = 0; t < explore::kTypeCount; ++t) {
+          if (v == explore::TypeWord(static_cast<explore::DlType>(t))) o.type = static_cast<explore::DlType>(t);
+        }
+        if (!o.type) {
+          std::cerr << "tarvisel-explore: --type: no download type '" << v << "'\n";
+          return false;
+        }
       } else if (a == "--exhaustive") {
         o.exhaustive = true;
       } else if (a == "--from") {
@@ -240,7 +253,7 @@ int main(int argc, char** argv) {
     const auto share = (deadline - Clock::now()) / static_cast<int>(seeds.size());
     for (size_t k = 0; k < seeds.size(); ++k) {
       const auto until = std::min(deadline, Clock::now() + share);
-      for (uint64_t i = 0; i < o.count && Clock::now() < until; ++i) one(explore::Swarm(seeds[k], i));
+      for (uint64_t i = 0; i < o.count && Clock::now() < until; ++i) one(explore::Swarm(seeds[k], i, o.type));
     }
   }
   t.Summary();
