@@ -181,13 +181,17 @@ std::optional<uint64_t> CLoopbackDevice::NextDueMs() const {
   std::optional<uint64_t> due = m_model->NextDueMs();
   // Only a flag can end a frame and make the handset act; the bytes before it go with it. A
   // noisy cable makes and unmakes flags: look at the bytes as they will arrive.
-  CBitErrors noise = m_model->HostLineNoise();
-  for (const InFlight& f : m_line) {
-    if ((f.byte ^ noise.NextMask()) == kFlag) {
-      const uint64_t ms = CeilMs(f.arrivesNs);
-      if (!due || ms < *due) due = ms;
-      break;
-    }
+  const CBitErrors& cable = m_model->HostLineNoise();
+  auto at = m_line.end();
+  if (!cable.On()) {
+    at = std::find_if(m_line.begin(), m_line.end(), [](const InFlight& f) { return f.byte == kFlag; });
+  } else {
+    CBitErrors noise = cable;
+    at = std::find_if(m_line.begin(), m_line.end(), [&](const InFlight& f) { return (f.byte ^ noise.NextMask()) == kFlag; });
+  }
+  if (at != m_line.end()) {
+    const uint64_t ms = CeilMs(at->arrivesNs);
+    if (!due || ms < *due) due = ms;
   }
   return due;
 }

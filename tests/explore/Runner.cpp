@@ -28,10 +28,13 @@ CRunner::CRunner() {
   setenv("TARVISEL_SETTINGS", (m_dir + "/settings").c_str(), 1);
   setenv("TARVISEL_COM1", "loopback:COM1", 1);
   setenv("TARVISEL_COM2", "loopback:COM2", 1);
-  sim::CHandsetModel model(sim::CScenario{}, kFlashSize);
-  m_before = model.Flash().Bytes();
+  sim::CScenario base;
+  std::string error;
+  base.Parse(Schedule{}.Scenario(), error);
+  m_before = sim::CHandsetModel(base, kFlashSize).Flash().Bytes();
   trace::SetSink([this](std::string_view text) {
     if (m_win && text.find("written off") != std::string_view::npos) m_writeOffs.push_back(m_win->Now());
+    if (text.find("another check") != std::string_view::npos) m_otherCheck = true;
     if (m_echoTrace) std::fprintf(stderr, "%8.3f %.*s", m_win ? m_win->Now() / 1000.0 : 0.0, static_cast<int>(text.size()), text.data());
   });
 }
@@ -75,6 +78,7 @@ Result CRunner::Run(const Schedule& schedule) {
   const Layout l = LayoutOf(c);
   const Image& image = ImageFor(c);
   m_writeOffs.clear();
+  m_otherCheck = false;
 
   CExploreHarness h(scenario, kFlashSize);
   m_win = &h.win;  // the trace's times
@@ -98,6 +102,8 @@ Result CRunner::Run(const Schedule& schedule) {
   r.ended = h.win.RunUntil([&] { return !e.finished.empty(); }, kRunBoundMs);
   r.virtualMs = h.win.Now() - t0;
   if (!r.ended) {
+    r.wroteOff = !m_writeOffs.empty();
+    r.otherCheck = m_otherCheck;
     fail("did not end within " + std::to_string(kRunBoundMs / 1000) + " s of virtual time");
     return r;
   }
@@ -148,6 +154,8 @@ Result CRunner::Run(const Schedule& schedule) {
     if (schedule.live) fail(std::string("the adversary promises a completed download; it ended ") + OutcomeName(r.outcome));
   }
   if (!h.win.Failures().empty()) fail("the window: " + h.win.Failures().front());
+  r.wroteOff = !m_writeOffs.empty();
+  r.otherCheck = m_otherCheck;
   return r;
 }
 

@@ -31,6 +31,9 @@ struct Result {
   bool ended = false;
   Outcome outcome = Outcome::NoReply;
   uint64_t virtualMs = 0;  // from Run to the end
+  // What the engine's trace said, to tell failures apart.
+  bool wroteOff = false;    // owed replies written off
+  bool otherCheck = false;  // replies taken unchecked: "another check" settled
 };
 
 class CRunner {
@@ -59,6 +62,7 @@ class CRunner {
   std::vector<uint64_t> m_writeOffs;  // virtual times the engine wrote owed replies off
   const CVirtualWindow* m_win = nullptr;  // of the run in progress
   bool m_echoTrace = false;
+  bool m_otherCheck = false;
 };
 
 }  // namespace explore

@@ -77,7 +77,12 @@ void Report(const explore::Schedule& s, const explore::Result& r, bool quiet, do
   }
   std::cout << "FAIL";
   if (atSeconds >= 0) std::cout << " (after " << static_cast<int>(atSeconds * 10) / 10.0 << " s)";
-  std::cout << ": " << r.why << "\n  scripts/explore --replay " << Quote(s.Line()) << "\n  over a pty:\n    "
+  std::cout << ": " << r.why;
+  if (r.wroteOff || r.otherCheck) {
+    std::cout << " [" << (r.wroteOff ? "after a write-off" : "") << (r.wroteOff && r.otherCheck ? ", " : "")
+              << (r.otherCheck ? "replies taken unchecked" : "") << "]";
+  }
+  std::cout << "\n  scripts/explore --replay " << Quote(s.Line()) << "\n  over a pty:\n    "
             << PtyCommands(s) << std::endl;
 }
 
