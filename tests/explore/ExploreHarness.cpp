@@ -12,6 +12,19 @@ CExploreHarness::CExploreHarness(const sim::CScenario& scenario, size_t flashSiz
   dlg = std::make_unique<CTarviselDlg>(win, &events, std::move(device));
   dlg->SetSettingsWritable(false);  // a run's choices are no one's settings
   win.SetHandler([this](const WindowMessage& msg) { OnMessage(msg); });
+  // The receive thread goes on reading while the window pauses: what arrives meanwhile is
+  // assembled, stamped with the host's bytes out at that time, and waits in the queue.
+  win.SetPauseHook([this](uint32_t ms) { DeliverUntil(win.Now() + ms); });
+}
+
+void CExploreHarness::DeliverUntil(uint64_t untilMs) {
+  while (const std::optional<uint64_t> next = loop->NextDueMs()) {
+    if (*next > untilMs) break;
+    for (const sim::Burst& burst : loop->TakeDue(*next)) {
+      if (!burst.bytes.empty())
+        dlg->Comm().ParseRxData(burst.bytes.data(), static_cast<int>(burst.bytes.size()), burst.dueMs);
+    }
+  }
 }
 
 CExploreHarness::~CExploreHarness() {

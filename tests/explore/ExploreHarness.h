@@ -38,6 +38,7 @@ class CExploreHarness {
  private:
   void OnMessage(const WindowMessage& msg);
   void Deliver();
+  void DeliverUntil(uint64_t untilMs);
   void Reschedule();
 
   bool m_hangupPosted = false;

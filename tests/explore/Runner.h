@@ -8,6 +8,7 @@
 //     (its trace says so) before that request;
 //   - any other end a clear failure: a Finished that is not Completed, the idle buttons back;
 //   - a live schedule (the adversary promises it completes) ends Completed.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -60,7 +61,7 @@ class CRunner {
   std::map<uint64_t, Image> m_images;
   std::vector<uint8_t> m_before;  // the flash as every run finds it
   std::vector<uint64_t> m_writeOffs;  // virtual times the engine wrote owed replies off
-  const CVirtualWindow* m_win = nullptr;  // of the run in progress
+  std::atomic<const CVirtualWindow*> m_win{nullptr};  // of the run in progress
   bool m_echoTrace = false;
   bool m_otherCheck = false;
 };
