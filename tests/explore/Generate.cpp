@@ -237,6 +237,16 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
             }
             if (junk.size() > 256) junk.resize(256);
           } while (HoldsValidFrame(junk));
+          // The same junk twice where the first download-mode answer is awaited, when nothing has
+          // yet told the host which check the replies carry.
+          if (r == 0 && chance(0.3)) {
+            std::vector<uint8_t> payload(4);
+            for (auto& b : payload) b = static_cast<uint8_t>(pick(256));
+            const std::vector<uint8_t> frame = DamagedFrame(payload, true);
+            std::vector<uint8_t> twice(frame);
+            twice.insert(twice.end(), frame.begin(), frame.end());
+            if (!HoldsValidFrame(twice)) items.push_back("junk=dlstart:1:" + Hex(twice));
+          }
           const bool gap = chance(0.5);
           items.push_back("junk=" + where + ":" + Hex(junk) + (gap ? ":" + std::to_string(pick(kJunkGapMaxMs + 1)) : ""));
           loss = true;  // junk that does not end in a flag runs into the reply
