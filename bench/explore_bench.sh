@@ -22,7 +22,7 @@ row() {  # label, then tarvisel-explore's options
   n=$(awk '{print $1}' <<<"$summary")
   failed=$(awk '{print $3}' <<<"$summary")
   wall=$(awk '{print $5}' <<<"$summary")
-  cpu=$(awk '{printf "%.2f", $1 + $2}' "$work/time")
+  cpu=$(tail -n 1 "$work/time" | awk '{printf "%.2f", $1 + $2}')  # after any "exited with" line
   printf '| %s | %s | %s | %s | %s | %.0f |\n' "$label" "$n" "$failed" "$wall" "$cpu" "$(awk -v n="$n" -v c="$cpu" 'BEGIN{print (c > 0 ? n / c : 0)}')"
 }
 
