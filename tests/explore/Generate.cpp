@@ -362,6 +362,7 @@ CExhaustive::CExhaustive(int maxBlocks) {
     m_alphabets.push_back(Alphabet(c));
     const uint64_t a = m_alphabets.back().size();
     m_size = std::max<uint64_t>(m_size, a + a * (a - 1) / 2);
+    m_count += a + a * (a - 1) / 2;
   }
   m_size *= m_configs.size();
 }
@@ -382,10 +383,7 @@ std::optional<Schedule> CExhaustive::At(uint64_t index) const {
     return s;
   }
   k -= a;
-  if (k >= a * (a - 1) / 2) {
-    s.faults = usb;  // this config is exhausted: its clean run stands in
-    return s;
-  }
+  if (k >= a * (a - 1) / 2) return std::nullopt;  // this config is exhausted
   // The k-th pair i < j, row by row.
   uint64_t i = 0;
   while (k >= a - 1 - i) {

@@ -32,15 +32,19 @@ std::vector<Fault> Alphabet(const Config& config);
 class CExhaustive {
  public:
   explicit CExhaustive(int maxBlocks = 4);
-  // The index-th schedule, configs taking turns; none once every config is exhausted.
+  // The index-th schedule, configs taking turns; none for a config that is exhausted (configs
+  // with fewer requests have fewer schedules) and none from Size() on.
   std::optional<Schedule> At(uint64_t index) const;
-  uint64_t Size() const { return m_size; }
+  uint64_t Size() const { return m_size; }  // indices, the exhausted configs' included
+  uint64_t Count() const { return m_count; }  // schedules
+
 
  private:
   std::vector<Config> m_configs;
   std::vector<bool> m_usb;  // through a USB adapter both ways
   std::vector<std::vector<Fault>> m_alphabets;
   uint64_t m_size = 0;
+  uint64_t m_count = 0;
 };
 
 // Whether bytes hold a frame that passes FCS-16: junk must never be a well-formed reply.

@@ -243,7 +243,8 @@ int main(int argc, char** argv) {
   };
   if (o.exhaustive) {
     const explore::CExhaustive all;
-    std::cout << "exhaustive: " << all.Size() << " schedules, from " << o.from << std::endl;
+    std::cout << "exhaustive: " << all.Count() << " schedules (indices 0 to " << all.Size() - 1 << "), from " << o.from
+              << std::endl;
     for (uint64_t i = o.from; i < all.Size() && i - o.from < o.count && Clock::now() < deadline; ++i) {
       if (auto s = all.At(i)) one(*s);
     }
