@@ -159,6 +159,12 @@ bool CHandsetModel::PowerCycle(uint64_t nowMs) {
 }
 
 void CHandsetModel::Advance(uint64_t nowMs) {
+  // Chatter goes out as its time comes, so that it never holds back a reply scheduled later.
+  while (m_chatter && m_chatter->nextMs <= nowMs && m_mode != HandsetMode::HungUp) {
+    Schedule(m_chatter->nextMs, m_chatter->bytes, false, m_chatter->baud);
+    m_chatter->nextMs = m_lineFreeMs + m_chatter->periodMs;
+    if (--m_chatter->left == 0) m_chatter.reset();
+  }
   if (m_pending && nowMs >= m_pending->atMs && m_mode != HandsetMode::HungUp) {
     const Transition t = *m_pending;
     m_pending.reset();
@@ -251,11 +257,18 @@ std::vector<Burst> CHandsetModel::TakeDue(uint64_t nowMs) {
 }
 
 std::optional<uint64_t> CHandsetModel::NextDueMs() const {
-  if (!m_bursts.empty()) return m_bursts.front().dueMs;
-  if (m_adapter) {
-    if (const auto end = m_adapter->HoldEndsNs()) return CeilMs(*end);
+  std::optional<uint64_t> next;
+  if (!m_bursts.empty()) {
+    next = m_bursts.front().dueMs;
+  } else if (m_adapter) {
+    if (const auto end = m_adapter->HoldEndsNs()) next = CeilMs(*end);
   }
-  return std::nullopt;
+  return EarlierChatter(next);
+}
+
+std::optional<uint64_t> CHandsetModel::EarlierChatter(std::optional<uint64_t> next) const {
+  if (!m_chatter || m_mode == HandsetMode::HungUp) return next;
+  return next ? std::min(*next, m_chatter->nextMs) : m_chatter->nextMs;
 }
 
 void CHandsetModel::DropDue(uint64_t nowMs) {
@@ -282,8 +295,8 @@ std::vector<Burst> CHandsetModel::TakeLineDue(uint64_t nowMs) {
 
 std::optional<uint64_t> CHandsetModel::NextLineDueMs() const {
   if (!m_adapter) return NextDueMs();
-  if (m_lineBursts.empty()) return std::nullopt;
-  return m_lineBursts.front().dueMs;
+  if (m_lineBursts.empty()) return EarlierChatter(std::nullopt);
+  return EarlierChatter(m_lineBursts.front().dueMs);
 }
 
 uint64_t CHandsetModel::BytesOutBy(uint64_t nowMs) const {
@@ -378,6 +391,7 @@ void CHandsetModel::HandleOverrun(const RawFrame& frame, FrameRecord rec, ReplyC
 }
 
 void CHandsetModel::HandleFrame(RawFrame frame, bool overran, uint64_t nowMs) {
+  if (m_chatter && nowMs >= m_chatter->fromMs) m_chatter.reset();  // the host spoke after the reply
   m_lastN = m_lastAny = 0;  // set again once the frame is counted as a request
   if (m_mode == HandsetMode::ToDmOnly) {
     HandleToDm(frame, nowMs);
@@ -556,6 +570,10 @@ void CHandsetModel::Answer(const Response& r, ReqKind kind, ReplyCheck check, ui
     }
     Schedule(due, std::move(wire), r.endsDownload, baud);
     if (r.endsDownload) m_completesAtMs = m_lineFreeMs;
+    if (const FaultRule* chatter = rule(m_scenario.chatter)) {
+      m_chatter = Chatter{m_lineFreeMs, m_lineFreeMs + chatter->value, chatter->value, kMaxChatter, baud,
+                          EncodeReply(r.payload, check, true)};
+    }
     m_busyUntilMs = m_lineFreeMs;
     m_owedUpTo = owedUpTo;
     m_owedFor = m_request;

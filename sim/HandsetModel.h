@@ -163,6 +163,17 @@ class CHandsetModel {
     uint64_t fromMs = 0;
     uint64_t untilMs = 0;
   };
+  // Damaged copies of a reply, one every periodMs after it, until the host's next frame after it.
+  struct Chatter {
+    uint64_t fromMs = 0;  // the reply is out
+    uint64_t nextMs = 0;
+    uint32_t periodMs = 0;
+    uint32_t left = 0;
+    uint32_t baud = 0;
+    std::vector<uint8_t> bytes;
+  };
+  static constexpr uint32_t kMaxChatter = 100000;
+  std::optional<uint64_t> EarlierChatter(std::optional<uint64_t> next) const;
 
   static Response Reply(std::vector<uint8_t> payload);
   void Boot(StartMode start);
@@ -226,6 +237,7 @@ class CHandsetModel {
   uint32_t m_downloads = 0;
   bool m_flashTouched = false;  // erased or written since the start or the last download
   std::optional<uint64_t> m_completesAtMs;  // when the final jump's ACK is out
+  std::optional<Chatter> m_chatter;
   uint64_t m_noiseBytes = 0;
   uint32_t m_noiseState = 0x9E3779B9u;
   std::vector<FrameRecord> m_records;

@@ -133,7 +133,17 @@ void CLoopbackDevice::LoseInFlightLocked(uint64_t nowMs) {
 size_t CLoopbackDevice::PendingOutput() {
   std::lock_guard lock(m_mutex);
   DeliverLocked(m_clock());
+  // What a tty device says: the bytes the line still owes at its speed, whatever the adapter
+  // took from the port's queue.
   return m_line.size();
+}
+
+size_t CLoopbackDevice::QueuedOutput() {
+  std::lock_guard lock(m_mutex);
+  DeliverLocked(m_clock());
+  // A USB adapter takes what fits its buffer at once: the port's queue looks empty sooner.
+  const size_t buffered = m_model->Scenario().hostBuffer;
+  return m_line.size() > buffered ? m_line.size() - buffered : 0;
 }
 
 bool CLoopbackDevice::SetEventMask(uint32_t mask) {
@@ -179,13 +189,17 @@ std::optional<uint64_t> CLoopbackDevice::NextDueMs() const {
   std::optional<uint64_t> due = m_model->NextDueMs();
   // Only a flag can end a frame and make the handset act; the bytes before it go with it. A
   // noisy cable makes and unmakes flags: look at the bytes as they will arrive.
-  CBitErrors noise = m_model->HostLineNoise();
-  for (const InFlight& f : m_line) {
-    if ((f.byte ^ noise.NextMask()) == kFlag) {
-      const uint64_t ms = CeilMs(f.arrivesNs);
-      if (!due || ms < *due) due = ms;
-      break;
-    }
+  const CBitErrors& cable = m_model->HostLineNoise();
+  auto at = m_line.end();
+  if (!cable.On()) {
+    at = std::find_if(m_line.begin(), m_line.end(), [](const InFlight& f) { return f.byte == kFlag; });
+  } else {
+    CBitErrors noise = cable;
+    at = std::find_if(m_line.begin(), m_line.end(), [&](const InFlight& f) { return (f.byte ^ noise.NextMask()) == kFlag; });
+  }
+  if (at != m_line.end()) {
+    const uint64_t ms = CeilMs(at->arrivesNs);
+    if (!due || ms < *due) due = ms;
   }
   return due;
 }

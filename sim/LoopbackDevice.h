@@ -45,8 +45,11 @@ class CLoopbackDevice : public CSerialDevice {
   bool SetEventMask(uint32_t mask) override;
   bool WaitEvent(uint32_t& events) override;
   void Wake() override;
-  // Bytes written that have not crossed the line by the clock's time.
+  // Bytes written that have not crossed the line by the clock's time, less what a USB
+  // adapter's buffer took from the port (host-buffer in the scenario).
   size_t PendingOutput() override;
+  // The port's queue alone: with a host-side adapter (host-buffer) it empties before the bytes cross.
+  size_t QueuedOutput() override;
   std::string LastError() const override;
 
   // --- the harness's side ---

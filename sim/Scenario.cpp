@@ -145,6 +145,7 @@ constexpr RuleShape kRuleShapes[] = {
     {"extra", "KIND:LIST:HEX:MS", 4, 4},
     {"speed", "KIND:LIST:BAUD", 3, 3},
     {"stall", "KIND:LIST:MS", 3, 3},
+    {"chatter", "KIND:LIST:MS", 3, 3},
 };
 
 // A fault rule: fields[0] is the kind, then the list, then the values the key wants.
@@ -193,6 +194,9 @@ bool ParseRule(const std::string& key, const std::vector<std::string>& f, FaultR
     }
   } else if (key == "delay" || key == "dup" || key == "stall") {
     return ParseMs(f[2], rule.value, why);
+  } else if (key == "chatter") {
+    if (!ParseMs(f[2], rule.value, why)) return false;
+    if (rule.value < 10) return Fail(why, "chatter needs at least 10 ms between its frames");
   } else if (key == "split") {
     if (!ParseMs(f[2], rule.value, why)) return false;
     if (rule.value <= 5) {
@@ -320,6 +324,10 @@ bool ParseItem(CScenario& s, const std::string& key, const std::string& value, s
     return true;
   }
   if (key == "adapter") return ParseAdapter(value, s.adapter, why);
+  if (key == "host-buffer") {
+    if (!ParseUnsigned(value, s.hostBuffer) || s.hostBuffer > 65536) return Fail(why, "host-buffer is a byte count, 0 to 65536");
+    return true;
+  }
   if (key == "ber") return ParseBer(value, s.ber, why);
   if (key == "busy") {
     if (value == "queue") s.busy = BusyMode::Queue;
@@ -340,6 +348,7 @@ bool ParseItem(CScenario& s, const std::string& key, const std::string& value, s
                                   : key == "extra"  ? &s.extra
                                   : key == "speed"  ? &s.speed
                                   : key == "stall"  ? &s.stall
+                                  : key == "chatter" ? &s.chatter
                                                     : nullptr;
   if (!rules) return Fail(why, "unknown key '" + key + "'");
   FaultRule rule;
@@ -425,6 +434,9 @@ Settings:
   adapter=MS[:N]|off       a USB serial adapter before the host (default off): the handset's
                            bytes are held from the first held byte until MS ms have passed or
                            N bytes (default 62) wait, then handed over at once
+  host-buffer=N            a USB adapter's buffer on the host's side: up to N bytes written
+                           leave the port's output queue at once, before they cross the line
+                           (in process only; a pty's queue empties at once anyway)
   busy=queue|drop|nak      a frame that comes while the download module erases or writes a
                            block (erase-ms, write-ms, stall): queue serves it after the work
                            (default); past the 16 bytes of the receive FIFO drop loses it (no
@@ -456,6 +468,8 @@ from 1 over the whole run, frames with a bad check value not counted:
   speed=KIND:LIST:BAUD     the reply goes out at BAUD bit/s, the request done all the same: to
                            a host at another speed it is lost on the line
   stall=KIND:LIST:MS       the request's work takes MS more, the download module busy all along
+  chatter=KIND:LIST:MS     after the reply, a damaged copy of it every MS ms (10 or more) until
+                           the host's next frame: a line that never goes quiet
 Example: silent=version:1,2; nak=block:5:A1; split=version:3:20; erase-ms=5000;
          junk=status:1:7E; dup=block:3:40; adapter=16:62
          ber=1e-5:7; busy=nak; write-ms=20; stall=block:5:9000; stall=erase:1:104000

@@ -32,7 +32,7 @@ struct Occurrences {
 struct FaultRule {
   ReqKind kind = ReqKind::Any;
   Occurrences which;
-  uint32_t value = 0;   // nak: code; split, junk: gap ms; delay, dup, extra, stall: ms;
+  uint32_t value = 0;   // nak: code; split, junk: gap ms; delay, dup, extra, stall, chatter: ms;
                         // noise: byte count; speed: bit/s
   uint32_t value2 = 0;  // split: bytes in the first burst, 0 for half
   bool gap = false;     // junk: in a burst of its own, the reply value ms after it
@@ -93,10 +93,12 @@ class CScenario {
   std::optional<uint8_t> flashFill;  // none: an old image
   CheckStyle check = CheckStyle::Fcs16;
   AdapterSettings adapter;
+  uint32_t hostBuffer = 0;  // bytes an adapter takes from the host's port at once (in process)
   BusyMode busy = BusyMode::Queue;
   LineNoise ber;
 
-  std::vector<FaultRule> silent, nak, badcrc, split, delay, noise, hangup, dup, junk, extra, speed, stall;
+  std::vector<FaultRule> silent, nak, badcrc, split, delay, noise, hangup, dup, junk, extra, speed, stall,
+      chatter;
 
   uint32_t DmBaud() const { return dmBaud ? *dmBaud : variant == DmVariant::Crc30 ? 57600 : 115200; }
 };

@@ -66,6 +66,11 @@ bool ParseSimArgs(const std::vector<std::string>& args, SimOptions& o, std::stri
       o.verbose = true;
     } else if (a == "--scenario") {
       if (!value(v) || !o.scenario.Parse(v, error)) return false;
+    } else if (a == "--replay") {
+      // An explorer's schedule line: what follows its '|' is the scenario.
+      if (!value(v)) return false;
+      const size_t bar = v.find('|');
+      if (!o.scenario.Parse(bar == std::string::npos ? v : v.substr(bar + 1), error)) return false;
     } else if (a == "--scenario-file") {
       if (!value(v)) return false;
       std::string text;
@@ -106,6 +111,8 @@ answers the tool on it until SIGINT or SIGTERM. SIGUSR1 power-cycles the handset
 into download mode when its flash was left incomplete, and says so on stderr.
   --scenario TEXT         the handset and its faults (below); may be repeated
   --scenario-file FILE    the same, from a file
+  --replay LINE           the scenario of a schedule line that tarvisel-explore printed
+                          (the text after its '|'); run tarvisel-cli as it says beside it
   --flash-size N          flash size in bytes, K or M allowed (default 16M)
   --save-flash FILE       write the flash to FILE at exit
   --record FILE           write a line per received frame to FILE, "# power cycle: ..." at

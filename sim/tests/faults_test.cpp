@@ -306,3 +306,45 @@ TEST(HandsetFaults, RepliesNeverOvertakeEachOther) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HandsetChatter, DamagedCopiesOfTheReplyUntilTheHostSpeaksAgain) {
+  Bench b("start=download; chatter=dlstart:1:2000");
+  b.Send("7E A0 72 55 7E", 57600);
+  // The ACK, then a damaged copy of it every 2 s after the one before has gone out.
+  const std::vector<Burst> bursts = b.Bursts(7000);
+  ASSERT_EQ(bursts.size(), 4u);
+  EXPECT_EQ(ToHex(bursts[0].bytes), kAck);
+  for (size_t i = 1; i < bursts.size(); ++i) {
+    EXPECT_EQ(bursts[i].bytes.size(), 4u) << i;
+    EXPECT_NE(ToHex(bursts[i].bytes), kAck) << i;
+    EXPECT_EQ(bursts[i].bytes.back(), 0x7E) << i;
+    EXPECT_GE(bursts[i].dueMs - bursts[i - 1].dueMs, 2000u) << i;
+    EXPECT_LE(bursts[i].dueMs - bursts[i - 1].dueMs, 2002u) << i;
+  }
+  // The host's next frame ends it: its reply comes, then nothing.
+  EXPECT_EQ(b.Exchange("7E A0 72 55 7E", 57600), kAck);
+  EXPECT_FALSE(b.model.NextDueMs());
+}
+
+TEST(HandsetChatter, GoesOnWhileARequestThatCameBeforeTheReplyIsServed) {
+  // A resend that crossed before the late reply went out does not end the chatter after it.
+  Bench b("start=download; delay=dlstart:1:3000; chatter=dlstart:1:500");
+  b.Send("7E A0 72 55 7E", 57600);
+  b.Wait(1000);
+  b.Send("7E A0 72 55 7E", 57600);
+  EXPECT_GE(b.Bursts(4000).size(), 5u);  // two ACKs and the chatter between and after them
+}
+
+TEST(HandsetChatter, NeedsAGapOfTenMsOrMore) {
+  CScenario s;
+  std::string error;
+  EXPECT_FALSE(s.Parse("chatter=block:1:5", error));
+  EXPECT_NE(error.find("at least 10 ms"), std::string::npos) << error;
+  EXPECT_TRUE(s.Parse("chatter=block:1,3:2000", error)) << error;
+  ASSERT_EQ(s.chatter.size(), 1u);
+  EXPECT_EQ(s.chatter[0].value, 2000u);
+}
+
+}  // namespace

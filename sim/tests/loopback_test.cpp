@@ -379,6 +379,26 @@ TEST(LoopbackLine, BlockWriteIsHandledWhenItsLastByteIsIn) {
   EXPECT_GT(*b.dev.NextDueMs(), 1000 + lineMs);  // the answer only after the request
 }
 
+TEST(LoopbackLine, AHostSideAdapterEmptiesThePortsQueueBeforeTheBytesCross) {
+  // The port's queue shows what the adapter did not take; the bytes still cross at the line's
+  // rate, and the handset gets the frame no sooner.
+  LineBench b("start=download; host-buffer=4096");
+  std::vector<uint8_t> payload{0xDD, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10};
+  payload.resize(4103, 0x11);
+  const std::vector<uint8_t> frame = Request(0x7E, payload);
+  const uint64_t lineMs = LineMs(frame.size(), 57600);
+  ASSERT_EQ(b.Write(frame), frame.size());
+  EXPECT_EQ(b.dev.QueuedOutput(), frame.size() - 4096);
+  EXPECT_EQ(b.dev.PendingOutput(), frame.size()) << "the line still owes all of it";
+  b.now = 1000 + 10;
+  EXPECT_EQ(b.dev.QueuedOutput(), 0u);
+  EXPECT_GT(b.dev.PendingOutput(), 0u);
+  b.now = 1000 + lineMs - 1;
+  EXPECT_TRUE(b.Records().empty());
+  b.now = 1000 + lineMs;
+  EXPECT_EQ(b.Records().size(), 1u);
+}
+
 TEST(LoopbackLine, WritesQueueBehindEachOther) {
   LineBench b("");
   const auto status = Hex("7F 0C 14 3A 7E");

@@ -13,6 +13,20 @@ bool Parse(const std::vector<std::string>& args, SimOptions& o, std::string& err
   return ParseSimArgs(args, o, error);
 }
 
+TEST(SimOptions, ReplayTakesTheScenarioOfAnExplorerLine) {
+  SimOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"--replay", "type=emergency speed=115200 variant=crc30 blocks=2 live=1 | rev=1; start=download; "
+                                 "silent=block:2; chatter=block:1:2000"},
+                    o, error))
+      << error;
+  EXPECT_EQ(o.scenario.start, StartMode::Download);
+  EXPECT_EQ(o.scenario.silent.size(), 1u);
+  EXPECT_EQ(o.scenario.chatter.size(), 1u);
+  EXPECT_FALSE(Parse({"--replay", "type=normal | silent=nothing:1"}, o, error));
+  EXPECT_NE(error.find("not a request kind"), std::string::npos) << error;
+}
+
 TEST(SimOptions, EveryOption) {
   const std::string file = ::testing::TempDir() + "/sim_scenario.txt";
   std::FILE* f = std::fopen(file.c_str(), "w");

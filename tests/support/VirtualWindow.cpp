@@ -38,6 +38,7 @@ class CVirtualWindow::RunScope {
 
 CVirtualWindow::CVirtualWindow() {
   m_controls.AddObserver([this](const ControlEvent& e) {
+    if (!m_recording) return;
     Record(JournalKind::Control, DescribeControlEvent(e));
     m_controlChanges.push_back(ControlRecord{Now(), e});
   });
@@ -51,19 +52,23 @@ void CVirtualWindow::SetHandler(std::function<void(const WindowMessage&)> handle
 
 void CVirtualWindow::SetTimer(uint32_t id, uint32_t periodMs) {
   m_timers.Set(id, periodMs, Now());
+  if (!m_recording) return;
   m_timerCalls.push_back(TimerCallRecord{Now(), id, periodMs, false});
   Record(JournalKind::SetTimer, "id=" + std::to_string(id) + " period=" + std::to_string(periodMs));
 }
 
 void CVirtualWindow::KillTimer(uint32_t id) {
   const bool armed = m_timers.Kill(id);
+  if (!m_recording) return;
   m_timerCalls.push_back(TimerCallRecord{Now(), id, 0, true});
   Record(JournalKind::KillTimer, "id=" + std::to_string(id) + (armed ? "" : " (not armed)"));
 }
 
 void CVirtualWindow::Pause(uint32_t ms) {
-  m_pauses.push_back(PauseRecord{Now(), ms});
-  Record(JournalKind::Pause, std::to_string(ms) + " ms");
+  if (m_recording) {
+    m_pauses.push_back(PauseRecord{Now(), ms});
+    Record(JournalKind::Pause, std::to_string(ms) + " ms");
+  }
   if (m_pauseHook) m_pauseHook(ms);
   // Work in flight would finish during a real pause; let it, without dispatching anything.
   Settle(false);
@@ -121,9 +126,11 @@ bool CVirtualWindow::Settle(bool endOnMessage) {
 
 void CVirtualWindow::Dispatch(const WindowMessage& msg) {
   ++m_dispatchesThisRun;
-  m_dispatched.push_back(DispatchRecord{Now(), msg.message, msg.wParam, msg.lParam});
-  Record(JournalKind::Message, MessageName(msg.message) + " wParam=" + std::to_string(msg.wParam) +
-                                   " lParam=" + std::to_string(msg.lParam));
+  if (m_recording) {
+    m_dispatched.push_back(DispatchRecord{Now(), msg.message, msg.wParam, msg.lParam});
+    Record(JournalKind::Message, MessageName(msg.message) + " wParam=" + std::to_string(msg.wParam) +
+                                     " lParam=" + std::to_string(msg.lParam));
+  }
   if (m_handler) m_handler(msg);
 }
 

@@ -81,6 +81,10 @@ class CVirtualWindow : public CWindowServices {
   void SetPauseHook(std::function<void(uint32_t ms)> hook) { m_pauseHook = std::move(hook); }
   // Dispatches one Run call may make before it gives up (a handler that feeds itself).
   void SetDispatchLimit(uint64_t limit) { m_dispatchLimit = limit; }
+  // Off: timer calls, pauses, dispatches and control changes go unrecorded (Journal and the
+  // lists of them stay empty); message boxes, dialogs and failures are recorded still. For
+  // runs by the thousand that look only at the end.
+  void SetRecording(bool on) { m_recording = on; }
 
   // Scripts, answered in the order given.
   void ExpectMessageBox(const std::string& textOrSubstring, int answer);
@@ -132,6 +136,7 @@ class CVirtualWindow : public CWindowServices {
   std::function<void(uint32_t)> m_pauseHook;
   std::chrono::milliseconds m_busyTimeout{10'000};
   uint64_t m_dispatchLimit = 1'000'000;
+  bool m_recording = true;
   uint64_t m_dispatchesThisRun = 0;
   bool m_running = false;
   int m_waitCursorDepth = 0;

@@ -1,0 +1,165 @@
+#include "explore/Runner.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+
+#include "SampleImage.h"
+#include "platform/Trace.h"
+#include "explore/ExploreHarness.h"
+
+namespace explore {
+
+namespace {
+constexpr uint64_t kAfterEndMs = 5000;  // what still comes must not change the end
+
+uint64_t ImageKey(const Config& c) {
+  const Layout l = LayoutOf(c);
+  return (uint64_t{l.imageSize} << 32) | l.imageStart;
+}
+}  // namespace
+
+CRunner::CRunner() {
+  // On a RAM file system when there is one: the window stores its settings as they change.
+  std::string tmpl = access("/dev/shm", W_OK) == 0 ? "/dev/shm/tarvisel-explore-XXXXXX" : "/tmp/tarvisel-explore-XXXXXX";
+  if (const char* d = mkdtemp(tmpl.data())) m_dir = d;
+  setenv("TARVISEL_SETTINGS", (m_dir + "/settings").c_str(), 1);
+  setenv("TARVISEL_COM1", "loopback:COM1", 1);
+  setenv("TARVISEL_COM2", "loopback:COM2", 1);
+  sim::CScenario base;
+  std::string error;
+  base.Parse(Schedule{}.Scenario(), error);
+  m_before = sim::CHandsetModel(base, kFlashSize).Flash().Bytes();
+  trace::SetSink([this](std::string_view text) {
+    // The receive thread traces too: it reads nothing here but the window pointer (atomic).
+    const CVirtualWindow* win = m_win.load();
+    if (win && text.find("written off") != std::string_view::npos) m_writeOffs.push_back(win->Now());
+    if (text.find("another check") != std::string_view::npos) m_otherCheck = true;
+    if (m_echoTrace) std::fprintf(stderr, "%8.3f %.*s", win ? win->Now() / 1000.0 : 0.0, static_cast<int>(text.size()), text.data());
+  });
+}
+
+CRunner::~CRunner() {
+  trace::SetSink({});
+  std::error_code ec;
+  if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
+}
+
+bool CRunner::WriteImage(const Config& c, const std::string& path) const {
+  const Layout l = LayoutOf(c);
+  return sim::WriteImage(path, sim::SampleImage(l.imageSize, l.imageStart, 1, 2654435761u + 1));
+}
+
+const CRunner::Image& CRunner::ImageFor(const Config& c) {
+  const uint64_t key = ImageKey(c);
+  auto it = m_images.find(key);
+  if (it != m_images.end()) return it->second;
+  const Layout l = LayoutOf(c);
+  Image image;
+  image.path = m_dir + "/image-" + std::to_string(l.imageSize) + "-" + std::to_string(l.imageStart) + ".bin";
+  image.bytes = sim::SampleImage(l.imageSize, l.imageStart, 1, 2654435761u + 1);
+  sim::WriteImage(image.path, image.bytes);
+  return m_images.emplace(key, std::move(image)).first->second;
+}
+
+Result CRunner::Run(const Schedule& schedule) {
+  Result r;
+  auto fail = [&](std::string why) {
+    if (!r.failed) r.why = std::move(why);
+    r.failed = true;
+  };
+  sim::CScenario scenario;
+  std::string error;
+  if (!scenario.Parse(schedule.Scenario(), error)) {
+    fail("bad scenario: " + error);
+    return r;
+  }
+  const Config& c = schedule.config;
+  const Layout l = LayoutOf(c);
+  const Image& image = ImageFor(c);
+  m_writeOffs.clear();
+  m_otherCheck = false;
+
+  CExploreHarness h(scenario, kFlashSize);
+  m_win = &h.win;  // the trace's times
+  struct Forget {
+    std::atomic<const CVirtualWindow*>& win;
+    ~Forget() { win = nullptr; }
+  } forget{m_win};
+  h.Init();
+  h.dlg->OpenImage(image.path);  // what Open does with the file chosen
+  auto choose = [&](int id, int index) {
+    if (h.win.Controls().GetComboSel(id) != index) h.Select(id, index);
+  };
+  choose(IDC_TYPE, static_cast<int>(c.type));
+  choose(IDC_SPEED, c.speed == 57600 ? 0 : 1);
+  if (c.type == DlType::Font) h.win.ExpectFontDialog({kFontAddressText, "1", true});
+  h.win.ExpectMessageBox("Downloading completed", IDOK);
+  h.win.RunUntil([&] { return h.win.QueuedMessages() == 0; }, 1000);
+  const uint64_t t0 = h.win.Now();
+  h.Click(IDC_RUN);
+  const auto& e = h.events;
+  r.ended = h.win.RunUntil([&] { return !e.finished.empty(); }, kRunBoundMs);
+  r.virtualMs = h.win.Now() - t0;
+  if (!r.ended) {
+    r.wroteOff = !m_writeOffs.empty();
+    r.otherCheck = m_otherCheck;
+    fail("did not end within " + std::to_string(kRunBoundMs / 1000) + " s of virtual time");
+    return r;
+  }
+  r.outcome = e.finished.back().outcome;
+  h.win.RunFor(kAfterEndMs);
+  if (e.finished.size() != 1) fail("more than one end");
+  if (e.finished.front().command != EngineCommand::Download) fail("the end is not the download's");
+
+  const bool completed = r.outcome == Outcome::Completed;
+  if (completed != h.BoxShown("Downloading completed")) fail("the completion box and the outcome disagree");
+  std::vector<uint8_t> want(image.bytes);
+  want.resize(std::max<size_t>(want.size(), size_t{l.fileOffset} + l.length), 0xFF);  // past a font's end: erased
+  h.loop->WithModel([&](sim::CHandsetModel& m) {
+    const auto& flash = m.Flash().Bytes();
+    if (completed) {
+      const size_t from = l.flashFrom, to = size_t{l.flashFrom} + l.length;
+      size_t bad = to;
+      for (size_t i = from; i < to; ++i) {
+        if (flash[i] != want[l.fileOffset + (i - from)]) {
+          bad = i;
+          break;
+        }
+      }
+      if (bad != to) {
+        fail("completed, but the flash differs from the image from block " + std::to_string((bad - from) / 4096));
+      } else if (!std::equal(flash.begin(), flash.begin() + static_cast<ptrdiff_t>(from), m_before.begin()) ||
+                 !std::equal(flash.begin() + static_cast<ptrdiff_t>(to), flash.end(),
+                             m_before.begin() + static_cast<ptrdiff_t>(to))) {
+        fail("completed, but flash outside the range changed");
+      }
+    }
+    for (const sim::FrameRecord& f : m.Records()) {
+      if (m_echoTrace) std::fprintf(stderr, "handset: %s\n", sim::FormatRecord(f).c_str());
+      if (!f.whileOwed) continue;
+      const bool excused = std::any_of(m_writeOffs.begin(), m_writeOffs.end(), [&](uint64_t t) { return t <= f.timeMs; });
+      if (!excused) {
+        fail("a request went at " + std::to_string(f.timeMs) + " ms while a reply was owed, with nothing written off before it");
+        break;
+      }
+    }
+  });
+  if (!completed) {
+    auto& ctl = h.win.Controls();
+    if (!(ctl.IsEnabled(IDC_OPEN) && ctl.IsEnabled(IDC_RUN) && ctl.IsEnabled(IDC_TODM) && ctl.IsEnabled(IDC_INFO) &&
+          !ctl.IsEnabled(IDC_STOP))) {
+      fail(std::string("ended ") + OutcomeName(r.outcome) + " without the idle buttons back");
+    }
+    if (schedule.live) fail(std::string("the adversary promises a completed download; it ended ") + OutcomeName(r.outcome));
+  }
+  if (!h.win.Failures().empty()) fail("the window: " + h.win.Failures().front());
+  r.wroteOff = !m_writeOffs.empty();
+  r.otherCheck = m_otherCheck;
+  return r;
+}
+
+}  // namespace explore

@@ -1,0 +1,69 @@
+#pragma once
+// One run of a schedule: the engine on virtual time against the simulated handset in the same
+// process, to its end, and the checks every run must pass:
+//   - "Downloading completed" only with the image in the flash over the range and every other
+//     byte as it was;
+//   - an end (one Finished, nothing after it) within kRunBoundMs of virtual time;
+//   - no request while a reply to another is owed, unless the engine wrote the owed replies off
+//     (its trace says so) before that request;
+//   - any other end a clear failure: a Finished that is not Completed, the idle buttons back;
+//   - a live schedule (the adversary promises it completes) ends Completed.
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "EngineEvents.h"
+#include "explore/Schedule.h"
+
+class CVirtualWindow;
+
+namespace explore {
+
+// The longest legitimate download: three erase cycles of 300 s each with their blocks, a version
+// given up on after 15 s, the ToDM sequence, the pauses. A run still going after this never ends.
+constexpr uint64_t kRunBoundMs = 20 * 60 * 1000;
+
+struct Result {
+  bool failed = false;
+  std::string why;  // the first check that failed
+  bool ended = false;
+  Outcome outcome = Outcome::NoReply;
+  uint64_t virtualMs = 0;  // from Run to the end
+  // What the engine's trace said, to tell failures apart.
+  bool wroteOff = false;    // owed replies written off
+  bool otherCheck = false;  // replies taken unchecked: "another check" settled
+};
+
+class CRunner {
+ public:
+  CRunner();
+  ~CRunner();
+  CRunner(const CRunner&) = delete;
+  CRunner& operator=(const CRunner&) = delete;
+
+  Result Run(const Schedule& schedule);
+  // The engine's trace on stderr, with virtual times, as runs go.
+  void EchoTrace(bool on) { m_echoTrace = on; }
+  // The image a schedule's download takes, written where tarvisel-cli can read it.
+  bool WriteImage(const Config& config, const std::string& path) const;
+
+ private:
+  struct Image {
+    std::string path;
+    std::vector<uint8_t> bytes;
+  };
+  const Image& ImageFor(const Config& config);
+
+  std::string m_dir;
+  std::map<uint64_t, Image> m_images;
+  std::vector<uint8_t> m_before;  // the flash as every run finds it
+  std::vector<uint64_t> m_writeOffs;  // virtual times the engine wrote owed replies off
+  std::atomic<const CVirtualWindow*> m_win{nullptr};  // of the run in progress
+  bool m_echoTrace = false;
+  bool m_otherCheck = false;
+};
+
+}  // namespace explore

@@ -1,0 +1,135 @@
+// The explorer's own parts: schedule lines, the generators and the checks of a run.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+
+#include "Scenario.h"
+
+#include "explore/Generate.h"
+#include "explore/Runner.h"
+
+namespace explore {
+namespace {
+
+TEST(ExploreSchedule, ALinePrintsAndReadsBackTheSameSchedule) {
+  for (uint64_t i = 0; i < 200; ++i) {
+    const Schedule s = Swarm(42, i);
+    std::string error;
+    const auto back = ParseLine(s.Line(), error);
+    ASSERT_TRUE(back) << s.Line() << ": " << error;
+    EXPECT_EQ(back->Line(), s.Line());
+    EXPECT_EQ(back->faults, s.faults);
+    EXPECT_EQ(back->live, s.live);
+  }
+}
+
+TEST(ExploreSchedule, BadLinesAreRefusedWithAReason) {
+  const char* bad[] = {"type=emergency", "type=slow | rev=1", "speed=9600 | rev=1", "blocks=0 | rev=1",
+                       "blocks=x | rev=1", "live=2 | rev=1", "colour=red | rev=1"};
+  for (const char* line : bad) {
+    std::string error;
+    EXPECT_FALSE(ParseLine(line, error)) << line;
+    EXPECT_FALSE(error.empty()) << line;
+  }
+}
+
+TEST(ExploreSchedule, TheScenarioPartIsWhatFollowsTheBar) {
+  EXPECT_EQ(ScenarioOfLine("type=font blocks=16 | rev=1; silent=block:2 "), "rev=1; silent=block:2");
+  EXPECT_EQ(ScenarioOfLine("rev=1"), "rev=1");
+}
+
+TEST(ExploreGenerate, SwarmSchedulesAreDeterministicVariedAndValid) {
+  std::set<std::string> lines;
+  std::set<int> types;
+  int live = 0;
+  for (uint64_t i = 0; i < 500; ++i) {
+    const Schedule s = Swarm(7, i);
+    EXPECT_EQ(Swarm(7, i).Line(), s.Line());
+    sim::CScenario scenario;
+    std::string error;
+    EXPECT_TRUE(scenario.Parse(s.Scenario(), error)) << s.Line() << ": " << error;
+    lines.insert(s.Line());
+    types.insert(static_cast<int>(s.config.type));
+    live += s.live;
+  }
+  EXPECT_GT(lines.size(), 490u);
+  EXPECT_EQ(types.size(), 5u);
+  EXPECT_GT(live, 100);  // liveness is checked often enough to matter
+  EXPECT_NE(Swarm(7, 0).Line(), Swarm(8, 0).Line());
+}
+
+TEST(ExploreGenerate, JunkNeverHoldsAFramePassingItsCheck) {
+  EXPECT_TRUE(HoldsValidFrame({0x7E, 0x02, 0x6A, 0xD3, 0x7E}));   // an ACK
+  EXPECT_TRUE(HoldsValidFrame({0x11, 0x7E, 0x02, 0x6A, 0xD3, 0x7E}));  // after noise that a flag ended
+  EXPECT_FALSE(HoldsValidFrame({0x11, 0x02, 0x6A, 0xD3, 0x7E}));  // noise that runs into it
+  EXPECT_TRUE(HoldsValidFrame({0x7E, 0x2A, 0x20, 0x7D, 0x5E, 0x7E}));  // escapes undone first
+  EXPECT_FALSE(HoldsValidFrame({0x7E, 0x02, 0x6A, 0xD2, 0x7E}));  // damaged
+  EXPECT_FALSE(HoldsValidFrame({0x02, 0x6A, 0xD3}));              // never closed
+}
+
+TEST(ExploreGenerate, TheExhaustiveSearchCoversEveryConfigAndEachPairOnce) {
+  const CExhaustive all(1);
+  const uint64_t configs = 2 * AllConfigs(1).size();  // straight on the line and through an adapter
+  std::set<std::string> heads;
+  for (uint64_t i = 0; i < configs; ++i) heads.insert(all.At(i)->Line().substr(0, all.At(i)->Line().find(" |")));
+  EXPECT_EQ(heads.size(), AllConfigs(1).size());
+  // The first config's turns: each single fault, then each pair of them, once.
+  const std::vector<Fault> alphabet = Alphabet(all.At(0)->config);
+  const uint64_t a = alphabet.size();
+  std::set<std::string> seen;
+  for (uint64_t k = 0; k < a + a * (a - 1) / 2; ++k) {
+    const auto s = all.At(k * configs);
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(seen.insert(s->faults).second) << s->faults;
+    EXPECT_EQ(s->faults.find("; ") == std::string::npos, k < a) << k;
+  }
+  EXPECT_FALSE(all.At(all.Size()));
+}
+
+class ExploreRun : public ::testing::Test {
+ protected:
+  static Result Run(const std::string& line) {
+    std::string error;
+    const auto s = ParseLine(line, error);
+    EXPECT_TRUE(s) << error;
+    return s ? runner->Run(*s) : Result{};
+  }
+  static void SetUpTestSuite() { runner = std::make_unique<CRunner>(); }
+  static void TearDownTestSuite() { runner.reset(); }
+  static std::unique_ptr<CRunner> runner;  // one settings folder for the suite
+};
+std::unique_ptr<CRunner> ExploreRun::runner;
+
+TEST_F(ExploreRun, CleanDownloadsOfEveryTypePass) {
+  for (const char* type : {"normal", "emergency", "font", "change-emergency", "change-normal"}) {
+    const Result r = Run(std::string("type=") + type + " speed=115200 variant=crc30 blocks=2 live=1 | rev=1");
+    EXPECT_FALSE(r.failed) << type << ": " << r.why;
+    EXPECT_EQ(r.outcome, Outcome::Completed) << type;
+  }
+}
+
+TEST_F(ExploreRun, AFalseSuccessIsCaught) {
+  // Beyond the adversary, so no engine can tell: a well-formed ACK a second after block 1's, when
+  // block 2 has crossed the line and was lost.
+  const Result r = Run("type=emergency speed=115200 variant=crc30 blocks=3 live=0 | rev=1; erase-ms=200; "
+                       "start=download; extra=block:1:02:1000; silent=block:2");
+  EXPECT_EQ(r.outcome, Outcome::Completed);
+  EXPECT_TRUE(r.failed);
+  EXPECT_NE(r.why.find("flash differs from the image from block 1"), std::string::npos) << r.why;
+}
+
+TEST_F(ExploreRun, ALiveScheduleThatFailsIsCaught) {
+  const Result r = Run("type=emergency speed=57600 variant=crc30 blocks=1 live=1 | rev=1; start=download; "
+                       "silent=block:*");
+  EXPECT_TRUE(r.ended);
+  EXPECT_NE(r.outcome, Outcome::Completed);
+  EXPECT_NE(r.why.find("promises a completed download"), std::string::npos) << r.why;
+  // The same schedule not promised: a clear failure is all it must be.
+  EXPECT_FALSE(Run("type=emergency speed=57600 variant=crc30 blocks=1 live=0 | rev=1; start=download; "
+                   "silent=block:*")
+                   .failed);
+}
+
+}  // namespace
+}  // namespace explore
