@@ -118,9 +118,11 @@ class CReplyWait {
   uint32_t QuietMs(uint32_t periodMs) const;
   uint64_t LastActivityMs() const { return m_lastActivityMs; }
   // Frames that cannot be read keep the line from falling quiet, but a wait for owed replies
-  // does not go on for ever: past this time since it began the replies can no longer be told
-  // apart, and the command must end.
+  // does not go on for ever: past this time since it began the request in hand goes again
+  // (its sends bounded as ever), and when it may not, the command ends.
   uint64_t WaitDeadlineMs(uint32_t periodMs) const;
+  // The request in hand went again at the bound: the bound starts again from now.
+  void RestartWaitBound(uint64_t nowMs) { m_waitBeganMs = nowMs; }
 
   // Totals since Reset, for the trace and the out-of-step guard.
   uint32_t TotalSends() const { return m_totalSends; }

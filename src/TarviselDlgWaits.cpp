@@ -99,7 +99,17 @@ void CTarviselDlg::OnWaitTimer() {
   if (now < due) {
     const uint64_t deadline = m_wait.WaitDeadlineMs(m_nTimerMs);
     if (now >= deadline) {
-      EndNeverQuiet();
+      if (m_wait.Sends() >= CReplyWait::kMaxSends) {
+        EndNeverQuiet();
+        return;
+      }
+      // The same request again: no answer to it can be taken for another's, and a handset that
+      // repeats itself until the host speaks falls quiet.
+      trace::Printf("engine: the line never fell quiet: the request in hand goes again\n");
+      QueueLog(4, Tr("The line never fell quiet while answers were owed: the request goes again"));
+      m_wait.RestartWaitBound(now);
+      ResendRequest(ResendCause::NoReply);
+      ArmQuietTimer();
       return;
     }
     m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(std::min(due, deadline) - now));

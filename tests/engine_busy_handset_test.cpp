@@ -297,8 +297,8 @@ TEST_F(EngineBusyHandsetTest, JunkAlikeTwiceNeverSwitchesTheCheckOffForGood) {
 }
 
 TEST_F(EngineBusyHandsetTest, AWaitForOwedRepliesEndsEvenWhenTheLineNeverFallsQuiet) {
-  // Every send of a block unanswered, then a damaged frame every 2 s: the wait before the new
-  // erase cannot write the sends off, but it does not wait for ever either.
+  // Every send of a block unanswered, then a damaged frame every 2 s until the host speaks: the
+  // wait before the new erase cannot write the sends off, so at its bound the block goes again.
   Start("start=download; silent=block:3-5");
   image = h->MakeImage(kStart + 8 * 4096, kStart, 1);
   h->OpenImage(image);
@@ -306,15 +306,37 @@ TEST_F(EngineBusyHandsetTest, AWaitForOwedRepliesEndsEvenWhenTheLineNeverFallsQu
   const uint64_t t0 = h->win.Now();
   h->Click(IDC_RUN);
   ASSERT_TRUE(h->RunUntil([&] { return FramesOf(0xDD) == 5; }, 60000)) << h->LogText();
-  for (int i = 0; i < 200 && h->events.finished.empty(); ++i) {
+  for (int i = 0; i < 200 && FramesOf(0xDD) == 5 && h->events.finished.empty(); ++i) {
     h->RunFor(2000);
     const std::vector<uint8_t> noise = {0x02, 0x11, 0x22, 0x7E};
     h->dlg->Comm().ParseRxData(noise.data(), static_cast<int>(noise.size()), h->win.Now());
   }
-  ASSERT_FALSE(h->events.finished.empty()) << "still waiting after 400 s\n" << h->LogText();
-  EXPECT_EQ(h->events.LastOutcome(), Outcome::NoReply) << h->LogText();
-  EXPECT_LE(h->win.Now() - t0, 90000u) << h->LogText();
+  EXPECT_EQ(FramesOf(0xDD), 6u) << "the block again at the wait's bound\n" << h->LogText();
+  EXPECT_LE(h->win.Now() - t0, 60000u) << h->LogText();
+  ASSERT_TRUE(h->RunUntil([&] { return !h->events.finished.empty(); }, 120000)) << h->LogText();
+  EXPECT_EQ(h->events.LastOutcome(), Outcome::Completed) << h->LogText();
   EXPECT_EQ(FramesOf(0xEE), 1u) << "no erase while the sends were owed";
+  const std::vector<uint8_t> bytes = h->ReadFile(image);
+  const std::vector<uint8_t> after = h->Flash(0, kFlashSize);
+  EXPECT_TRUE(std::equal(bytes.begin() + kStart, bytes.end(), after.begin() + kStart));
+}
+
+TEST_F(EngineBusyHandsetTest, ALineThatNeverFallsQuietEndsTheDownloadOnceItsSendsRunOut) {
+  Start("start=download; silent=block:3-100");
+  image = h->MakeImage(kStart + 8 * 4096, kStart, 1);
+  h->OpenImage(image);
+  h->Select(IDC_TYPE, TYPE_EMERGENCY);
+  h->Click(IDC_RUN);
+  ASSERT_TRUE(h->RunUntil([&] { return FramesOf(0xDD) == 5; }, 60000)) << h->LogText();
+  for (int i = 0; i < 400 && h->events.finished.empty(); ++i) {
+    h->RunFor(2000);
+    const std::vector<uint8_t> noise = {0x02, 0x11, 0x22, 0x7E};
+    h->dlg->Comm().ParseRxData(noise.data(), static_cast<int>(noise.size()), h->win.Now());
+  }
+  ASSERT_FALSE(h->events.finished.empty()) << "still waiting after 800 s\n" << h->LogText();
+  EXPECT_EQ(h->events.LastOutcome(), Outcome::NoReply) << h->LogText();
+  EXPECT_EQ(FramesOf(0xEE), 1u) << "no erase while the sends were owed";
+  EXPECT_EQ(FramesOf(0xDD), 2u + CReplyWait::kMaxSends) << "the block's sends are bounded";
   EXPECT_TRUE(IdleButtons());
 }
 
