@@ -5,6 +5,7 @@
 
 #include "HistoryDb.h"
 #include "IsoTime.h"
+#include "SetupOutcome.h"
 
 std::optional<TodayCounts> TodayInRecord(const std::string& historyPath, std::chrono::system_clock::time_point now) {
   std::error_code ec;
@@ -24,6 +25,10 @@ std::optional<TodayCounts> TodayInRecord(const std::string& historyPath, std::ch
   if (!rows) return std::nullopt;
   TodayCounts c;
   for (const auto& r : *rows) {
+    if (IsSetupOutcome(r.outcome)) {
+      ++c.setup;
+      continue;
+    }
     ++c.downloads;
     if (r.outcome == "completed") ++c.completed;
   }
@@ -32,5 +37,6 @@ std::optional<TodayCounts> TodayInRecord(const std::string& historyPath, std::ch
 
 std::string TodayText(const TodayCounts& c) {
   return "today in the record: " + std::to_string(c.downloads) + (c.downloads == 1 ? " download, " : " downloads, ") +
-         std::to_string(c.completed) + " completed, " + std::to_string(c.downloads - c.completed) + " failed";
+         std::to_string(c.completed) + " completed, " + std::to_string(c.downloads - c.completed) + " failed" +
+         (c.setup ? "; " + std::to_string(c.setup) + " not started (port, image or version question)" : "");
 }
