@@ -386,6 +386,11 @@ void CStationWindow::ShowToday() {
   m_today->setText(today ? Q(TodayText(*today)) : QString());
 }
 
+QPushButton* CStationWindow::RunAgainButton(QTreeWidgetItem* item) const {
+  QWidget* holder = item ? m_rows->itemWidget(item, kAction) : nullptr;
+  return holder ? holder->findChild<QPushButton*>() : nullptr;
+}
+
 uint64_t CStationWindow::IdOf(QTreeWidgetItem* item) const {
   return item ? item->data(kCheck, Qt::UserRole).toULongLong() : 0;
 }
@@ -420,12 +425,18 @@ void CStationWindow::Show() {
       bar->setFormat(QStringLiteral("%p%"));
       bar->setAlignment(Qt::AlignCenter);
       m_rows->setItemWidget(item, kProgress, bar);
+      // The view shows every cell's widget as it lays the rows out: the button is hidden inside
+      // a holder the view may show.
+      auto* holder = new QWidget;
+      auto* holderLayout = new QHBoxLayout(holder);
+      holderLayout->setContentsMargins(0, 0, 0, 0);
       auto* again = new QPushButton(QStringLiteral("Run again"));
+      holderLayout->addWidget(again);
       const uint64_t id = row.id;
       connect(again, &QPushButton::clicked, this, [this, id] {
         if (m_imageOk && m_runner->Model().RunAgain(id)) Pump();
       });
-      m_rows->setItemWidget(item, kAction, again);
+      m_rows->setItemWidget(item, kAction, holder);
     }
     ShowRow(row, item);
   }
@@ -470,7 +481,7 @@ void CStationWindow::ShowRow(const StationRow& row, QTreeWidgetItem* item) {
                       : QString();
     if (bar->styleSheet() != sheet) bar->setStyleSheet(sheet);
   }
-  if (auto* again = m_rows->itemWidget(item, kAction)) again->setVisible(row.Failed() && row.present);
+  if (auto* again = RunAgainButton(item)) again->setVisible(row.Failed() && row.present);
 }
 
 void CStationWindow::OpenLog(uint64_t id) {

@@ -47,6 +47,8 @@ class CStationWindow : public QWidget {
   CStationRunner& Runner() { return *m_runner; }
   QTreeWidget* Rows() const { return m_rows; }
   QTreeWidgetItem* ItemOf(const std::string& device) const;
+  // The row's "Run again" button, shown on a failed row that is there.
+  QPushButton* RunAgainButton(QTreeWidgetItem* item) const;
   QPushButton* RunButton() const { return m_run; }
   QPushButton* WatchButton() const { return m_watch; }
   QPushButton* StopButton() const { return m_stop; }

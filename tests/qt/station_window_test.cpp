@@ -67,7 +67,7 @@ class StationWindowTest : public ::testing::Test {
   QProgressBar* Bar(QTreeWidgetItem* item) {
     return qobject_cast<QProgressBar*>(window->Rows()->itemWidget(item, CStationWindow::kProgress));
   }
-  QWidget* Again(QTreeWidgetItem* item) { return window->Rows()->itemWidget(item, CStationWindow::kAction); }
+  QPushButton* Again(QTreeWidgetItem* item) { return window->RunAgainButton(item); }
 
   std::unique_ptr<CStationWindow> window;
   std::string dir;
@@ -126,10 +126,10 @@ TEST_F(StationWindowTest, RowsShowProgressAndResultsInColour) {
   window->Pump();
   EXPECT_TRUE(window->LogViewOf(ids[2])->toPlainText().contains(QStringLiteral("later still")));
   // Run again needs an image; then a click starts that row alone.
-  QTest::mouseClick(qobject_cast<QPushButton*>(Again(b)), Qt::LeftButton);
+  QTest::mouseClick(Again(b), Qt::LeftButton);
   EXPECT_FALSE(Model().Find(ids[1])->running);
   ASSERT_TRUE(window->TakeImage(QString::fromStdString(ImagePath())));
-  QTest::mouseClick(qobject_cast<QPushButton*>(Again(b)), Qt::LeftButton);
+  QTest::mouseClick(Again(b), Qt::LeftButton);
   EXPECT_TRUE(Model().Find(ids[1])->running);
   EXPECT_EQ(b->text(CStationWindow::kResult), QStringLiteral("\u25B6 running"));
   EXPECT_EQ(window->CountsLabel()->text(), QStringLiteral("completed 1, failed 1, running 2"));
@@ -222,7 +222,7 @@ TEST_F(StationWindowTest, ARowIsReadableAtAGlance) {
   window->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   window->Pump();
-  QCoreApplication::processEvents();
+  QTest::qWait(50);  // the view lays its rows and their widgets out
 
   struct Want {
     RowTone tone;
@@ -241,6 +241,8 @@ TEST_F(StationWindowTest, ARowIsReadableAtAGlance) {
     const Want& w = wants[i];
     EXPECT_EQ(item->text(CStationWindow::kResult), w.result);
     EXPECT_EQ(item->text(CStationWindow::kPhase), w.phase);
+    // As laid out on the screen: Run again on the failed rows alone.
+    EXPECT_EQ(Again(item)->isVisibleTo(window.get()), w.tone == RowTone::Failed);
     for (int c = 0; c < CStationWindow::kColumns; ++c)
       EXPECT_EQ(item->background(c).color(), RowTint(w.tone)) << "column " << c;
     // The result is never cut: its column holds it whole.

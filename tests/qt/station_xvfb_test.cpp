@@ -127,10 +127,10 @@ TEST(StationXvfb, TheQuestionWaitsWhileAnotherHandsetPrograms) {
   char tmpl[] = "/tmp/tarvisel-stask-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   const std::string dir = tmpl;
-  sim::WriteImage(dir + "/fw.bin", sim::SampleImage(0x10000, kStart, 203, 11));
+  sim::WriteImage(dir + "/fw.bin", sim::SampleImage(0x9000, kStart, 203, 11));
   // DM handsets that go to download mode quickly; "ask" runs a version other than the image's,
-  // "prog" the image's, at the line's pace so that its programming lasts a few seconds.
-  const std::string quick = "erase-ms=100; dload-ms=100; jump-ms=50; reboot-ms=100; pace=on";
+  // "prog" the image's, its blocks slow enough that its programming lasts a second or two.
+  const std::string quick = "erase-ms=100; dload-ms=100; jump-ms=50; reboot-ms=100; write-ms=300";
   std::vector<std::unique_ptr<CChild>> sims;
   for (const auto& [name, scenario] : std::vector<std::pair<std::string, std::string>>{
            {"prog", quick}, {"ask", quick + "; rev=999"}}) {
