@@ -25,6 +25,7 @@
 
 #include "CliOptions.h"
 #include "StationToday.h"
+#include "platform/Translate.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ const QColor kDoneBar(46, 125, 50);
 const QColor kFailedBar(198, 40, 40);
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+// A text of the program's, in the user's language.
+QString T(const char* text) { return QString::fromUtf8(Tr(text)); }
 
 // The main window's log colours: errors red, steps black, the rest blue.
 QString LogColour(const std::string& kind) {
@@ -97,10 +100,10 @@ StationDialogs DefaultStationDialogs() {
 QString RowStateText(const StationRow& row) {
   switch (row.Tone()) {
     case RowTone::Plain: return QString();
-    case RowTone::Running: return QStringLiteral("\u25B6 running");
-    case RowTone::Waiting: return QStringLiteral("? answer needed");
-    case RowTone::Completed: return QStringLiteral("\u2714 completed");
-    case RowTone::Failed: return QStringLiteral("\u2716 ") + Q(row.ResultText());
+    case RowTone::Running: return T("\u25B6 running");
+    case RowTone::Waiting: return T("? answer needed");
+    case RowTone::Completed: return T("\u2714 completed");
+    case RowTone::Failed: return T("\u2716 %1").arg(Q(row.ResultText()));
   }
   return QString();
 }
@@ -185,8 +188,8 @@ void CStationWindow::Build() {
   m_askText = new QLabel;
   m_askText->setWordWrap(true);
   m_askText->setTextFormat(Qt::PlainText);
-  m_askYes = new QPushButton(QStringLiteral("Yes to all"));
-  m_askNo = new QPushButton(QStringLiteral("No to all"));
+  m_askYes = new QPushButton(T("Yes to all"));
+  m_askNo = new QPushButton(T("No to all"));
   ask->addWidget(m_askText, 1);
   ask->addWidget(m_askYes);
   ask->addWidget(m_askNo);
@@ -210,8 +213,8 @@ void CStationWindow::Build() {
   int resultWidth = 0;
   for (const std::string& outcome : KnownOutcomes())
     resultWidth = std::max(resultWidth, m_rows->fontMetrics().horizontalAdvance(
-                                            QStringLiteral("\u2716 failed: ") + Q(OutcomeInWords(outcome))));
-  resultWidth = std::max(resultWidth, m_rows->fontMetrics().horizontalAdvance(QStringLiteral("? answer needed")));
+                                            T("\u2716 %1").arg(T("failed: ") + Q(OutcomeInWords(outcome)))));
+  resultWidth = std::max(resultWidth, m_rows->fontMetrics().horizontalAdvance(T("? answer needed")));
   m_rows->setColumnWidth(kResult, resultWidth + 24);
   m_rows->setColumnWidth(kTime, 50);
   m_rows->setColumnWidth(kAction, 90);
@@ -355,11 +358,11 @@ void CStationWindow::ShowQuestion() {
   QString text = Q(q->text);
   if (!q->device.empty()) {
     const QString handset = q->handsetVersion ? QString::number(*q->handsetVersion) : QStringLiteral("?");
-    text += QStringLiteral("\n%1: handset version %2%3, image version %4")
+    text += T("\n%1: handset version %2%3, image version %4")
                 .arg(Q(q->device), handset,
-                     q->handsetSw.empty() ? QString() : QStringLiteral(" (S/W %1)").arg(Q(q->handsetSw)))
+                     q->handsetSw.empty() ? QString() : T(" (S/W %1)").arg(Q(q->handsetSw)))
                 .arg(m_imageVersion);
-    if (q->waiting > 1) text += QStringLiteral(" (%1 handsets wait for this answer)").arg(q->waiting);
+    if (q->waiting > 1) text += T(" (%1 handsets wait for this answer)").arg(q->waiting);
   }
   if (m_askText->text() != text) m_askText->setText(text);
   m_askBar->show();
@@ -457,7 +460,7 @@ void CStationWindow::ShowRow(const StationRow& row, QTreeWidgetItem* item) {
   item->setText(kFacts, Q(row.facts));
   item->setToolTip(kFacts, Q(row.facts));
   item->setText(kPhase, Q(row.PhaseText()));
-  item->setToolTip(kPhase, tone == RowTone::Failed ? QStringLiteral("failed in this phase") : QString());
+  item->setToolTip(kPhase, tone == RowTone::Failed ? T("failed in this phase") : QString());
   const QString state = RowStateText(row);
   item->setText(kResult, state);
   item->setToolTip(kResult, state);

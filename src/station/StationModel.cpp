@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/Translate.h"
+
 using json = nlohmann::ordered_json;
 
 namespace {
@@ -50,7 +52,7 @@ const std::vector<std::pair<std::string, std::string>>& OutcomeWords() {
 
 std::string OutcomeInWords(const std::string& outcome) {
   for (const auto& [name, words] : OutcomeWords())
-    if (name == outcome) return words;
+    if (name == outcome) return Tr(words.c_str());
   std::string text = outcome;
   std::replace(text.begin(), text.end(), '-', ' ');
   return text;
@@ -86,22 +88,22 @@ int StationRow::Percent() const {
 
 std::string StationRow::PhaseText() const {
   if (!present && !running) return "unplugged";
-  if (awaitingAnswer) return "question";
+  if (awaitingAnswer) return Tr("question");
   if (startPending) return "starting";
   if (running) {
     std::string phase = status.phase.empty() ? "starting" : status.phase;
     return present ? phase : phase + "; unplugged";
   }
   if (!ran) return "ready";
-  if (status.outcome == kCompleted) return "done";
+  if (status.outcome == kCompleted) return Tr("done");
   return status.phase.empty() ? "starting" : status.phase;
 }
 
 std::string StationRow::ResultText() const {
   if (!ran || running || startPending || awaitingAnswer) return "";
-  if (!status.Finished()) return "failed: no result";
+  if (!status.Finished()) return std::string(Tr("failed: ")) + Tr("no result");
   if (*status.outcome == kCompleted) return kCompleted;
-  return "failed: " + OutcomeInWords(*status.outcome);
+  return Tr("failed: ") + OutcomeInWords(*status.outcome);
 }
 
 bool StationRow::Failed() const {

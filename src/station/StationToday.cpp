@@ -6,6 +6,7 @@
 #include "HistoryDb.h"
 #include "IsoTime.h"
 #include "SetupOutcome.h"
+#include "platform/Translate.h"
 
 std::optional<TodayCounts> TodayInRecord(const std::string& historyPath, std::chrono::system_clock::time_point now) {
   std::error_code ec;
@@ -38,5 +39,5 @@ std::optional<TodayCounts> TodayInRecord(const std::string& historyPath, std::ch
 std::string TodayText(const TodayCounts& c) {
   return "today in the record: " + std::to_string(c.downloads) + (c.downloads == 1 ? " download, " : " downloads, ") +
          std::to_string(c.completed) + " completed, " + std::to_string(c.downloads - c.completed) + " failed" +
-         (c.setup ? "; " + std::to_string(c.setup) + " not started (port, image or version question)" : "");
+         (c.setup ? "; " + std::to_string(c.setup) + Tr(" not started (port, image or version question)") : "");
 }
