@@ -258,7 +258,9 @@ void CStationWindow::Build() {
   });
   connect(m_speed, &QComboBox::currentIndexChanged, this, [this](int i) { m_runner->SetSpeedIndex(i); });
   connect(m_answer, &QComboBox::currentIndexChanged, this, [this](int i) {
-    m_runner->Model().SetAnswer(i == 1 ? StationAnswer::Yes : i == 2 ? StationAnswer::No : StationAnswer::Ask);
+    // Yes or No chosen while the question waits answers it: the waiting rows must not stay so.
+    if (i != 0 && m_runner->Model().PendingQuestion()) OnAnswer(i == 1);
+    else m_runner->Model().SetAnswer(i == 1 ? StationAnswer::Yes : i == 2 ? StationAnswer::No : StationAnswer::Ask);
   });
   connect(m_rows, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
     if (column != kCheck) return;

@@ -183,19 +183,34 @@ TEST_F(StationWindowTest, TheQuestionIsAskedInTheWindowWhileTheOtherRowsGoOn) {
   EXPECT_TRUE(window->QuestionBar()->isHidden());
 }
 
-TEST_F(StationWindowTest, NoToAllLeavesTheDeclinedRowsFailed) {
-  Model().AddPath("/dev/pts/95");
-  const auto ids = RunFed();
-  Feed(ids[0], {Ev("/dev/pts/95", "finished", {{"outcome", "declined"}, {"exit", 4}, {"elapsed_s", 1}})});
-  Model().Ended(ids[0]);
-  window->Pump();
-  ASSERT_TRUE(window->QuestionBar()->isVisibleTo(window.get()));
-  EXPECT_TRUE(window->QuestionLabel()->text().contains(QStringLiteral("/dev/pts/95: handset version ?")));
-  QTest::mouseClick(window->NoToAllButton(), Qt::LeftButton);
-  EXPECT_TRUE(window->QuestionBar()->isHidden());
-  EXPECT_EQ(window->AnswerBox()->currentText(), QStringLiteral("No"));
-  EXPECT_EQ(window->ItemOf("/dev/pts/95")->text(CStationWindow::kResult), QStringLiteral("\u2716 failed: declined"));
-  EXPECT_EQ(Model().Counts(), (StationCounts{0, 1, 0}));
+// However it is answered (its buttons, or "Version differs" set while it waits), the question
+// goes and the waiting row either starts again or fails declined.
+TEST_F(StationWindowTest, EachWayOfAnsweringEndsTheWait) {
+  struct Case {
+    const char* how;
+    bool yes;
+  };
+  for (const Case& c : {Case{"Yes to all", true}, Case{"No to all", false}, Case{"box Yes", true}, Case{"box No", false}}) {
+    SCOPED_TRACE(c.how);
+    SetUp();
+    Model().AddPath("/dev/pts/95");
+    const auto ids = RunFed();
+    Feed(ids[0], {Ev("/dev/pts/95", "finished", {{"outcome", "declined"}, {"exit", 4}, {"elapsed_s", 1}})});
+    Model().Ended(ids[0]);
+    window->Pump();
+    ASSERT_TRUE(window->QuestionBar()->isVisibleTo(window.get()));
+    EXPECT_TRUE(window->QuestionLabel()->text().contains(QStringLiteral("/dev/pts/95: handset version ?")));
+    const std::string how = c.how;
+    if (how == "Yes to all") QTest::mouseClick(window->YesToAllButton(), Qt::LeftButton);
+    if (how == "No to all") QTest::mouseClick(window->NoToAllButton(), Qt::LeftButton);
+    if (how == "box Yes") window->AnswerBox()->setCurrentIndex(1);
+    if (how == "box No") window->AnswerBox()->setCurrentIndex(2);
+    EXPECT_TRUE(window->QuestionBar()->isHidden());
+    EXPECT_EQ(window->AnswerBox()->currentText(), c.yes ? QStringLiteral("Yes") : QStringLiteral("No"));
+    EXPECT_EQ(window->ItemOf("/dev/pts/95")->text(CStationWindow::kResult),
+              c.yes ? QStringLiteral("\u25B6 running") : QStringLiteral("\u2716 failed: declined"));
+    EXPECT_EQ(Model().Counts(), c.yes ? (StationCounts{0, 0, 1}) : (StationCounts{0, 1, 0}));
+  }
 }
 
 // A row read from across the room: its whole width tinted by its state and a word saying it, the
