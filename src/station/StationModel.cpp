@@ -303,7 +303,10 @@ void CStationModel::Line(uint64_t id, const std::string& line, const std::string
   }
   if (event != "log") return;
   std::string stamp = wallStamp;
-  if (const auto t = e.find("t"); r->processWall && t != e.end() && t->is_number() && t->get<double>() >= 0)
+  // A "t" no process could have written (negative, or beyond months) is stamped as read.
+  constexpr double kLongestRunS = 1e7;
+  if (const auto t = e.find("t");
+      r->processWall && t != e.end() && t->is_number() && t->get<double>() >= 0 && t->get<double>() < kLongestRunS)
     stamp = StampAt(*r->processWall +
                     std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(t->get<double>())));
   StationLogEntry entry{std::move(stamp), e.value("kind", ""), e.value("text", "")};

@@ -224,12 +224,15 @@ TEST_F(StationModelTest, LogTimesAreTheHandsetsTimes) {
   model.Line(a, line(61.0, "a minute on"), "read at");
   model.Line(a, json({{"v", 1}, {"device", "/dev/pts/5"}, {"event", "log"}, {"kind", "info"}, {"text", "no t"}}).dump(),
              "read at");
+  model.Line(a, line(1e300, "no process ran that long"), "read at");
   const auto& log = Row(a).log;
-  ASSERT_EQ(log.size(), 4u);
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[4].stamp, "read at");
   EXPECT_EQ(log[0].stamp, "read at");
   EXPECT_EQ(log[1].stamp, "2026-12-09 09:15:04.375");
   EXPECT_EQ(log[2].stamp, "2026-12-09 09:16:03.125");
   EXPECT_EQ(log[3].stamp, "read at");
+  EXPECT_EQ(log[3].text, "no t");
   // The next download starts from a start of its own.
   model.Ended(a);
   ASSERT_TRUE(model.RunAgain(a));
