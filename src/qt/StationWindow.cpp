@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFrame>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -24,6 +25,7 @@
 
 #include "CliOptions.h"
 #include "StationToday.h"
+#include "platform/Translate.h"
 
 namespace {
 
@@ -37,14 +39,36 @@ const std::vector<std::pair<QString, int>> kTypes = {
 
 const QColor kGreen(0, 128, 0);
 const QColor kRed(192, 0, 0);
+// Tints light enough for black text, strong enough to tell apart across a room.
+const QColor kDoneTint(200, 236, 200);
+const QColor kFailedTint(255, 205, 205);
+const QColor kRunningTint(222, 235, 252);
+const QColor kWaitingTint(255, 236, 170);
+const QColor kDoneBar(46, 125, 50);
+const QColor kFailedBar(198, 40, 40);
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+// A text of the program's, in the user's language.
+QString T(const char* text) { return QString::fromUtf8(Tr(text)); }
 
 // The main window's log colours: errors red, steps black, the rest blue.
 QString LogColour(const std::string& kind) {
   if (kind == "error" || kind == "alert" || kind == "warning") return QStringLiteral("#ff0000");
   if (kind == "step" || kind == "message" || kind == "result") return QStringLiteral("#000000");
   return QStringLiteral("#0000ff");
+}
+
+// A port as its row names it: a link of the followed folder (or of /dev/serial/by-id) by its
+// own name, every row's folder being the same; another path whole.
+QString PortName(const std::string& device, const std::string& portsDir) {
+  for (const std::string& folder : {portsDir, std::string(kDefaultPortsDir)}) {
+    if (folder.empty()) continue;
+    const std::string prefix = folder.back() == '/' ? folder : folder + "/";
+    if (device.size() > prefix.size() && device.compare(0, prefix.size(), prefix) == 0 &&
+        device.find('/', prefix.size()) == std::string::npos)
+      return Q(device.substr(prefix.size()));
+  }
+  return Q(device);
 }
 
 QString LogLineHtml(const StationLogEntry& e) {
@@ -70,14 +94,35 @@ StationDialogs DefaultStationDialogs() {
     if (!ok || path.trimmed().isEmpty()) return std::nullopt;
     return path.trimmed();
   };
-  d.yesToAll = [](QWidget* parent, const QString& question) {
-    QMessageBox box(QMessageBox::Question, CStationWindow::tr("Tarvisel Station"), question, QMessageBox::NoButton, parent);
-    QPushButton* yes = box.addButton(CStationWindow::tr("Yes to all"), QMessageBox::YesRole);
-    box.addButton(QMessageBox::No);
-    box.exec();
-    return box.clickedButton() == yes;
-  };
   return d;
+}
+
+QString RowStateText(const StationRow& row) {
+  switch (row.Tone()) {
+    case RowTone::Plain: return QString();
+    case RowTone::Running: return T("\u25B6 running");
+    case RowTone::Waiting: return T("? answer needed");
+    case RowTone::Completed: return T("\u2714 completed");
+    case RowTone::Failed: return T("\u2716 %1").arg(Q(row.ResultText()));
+  }
+  return QString();
+}
+
+QColor RowTint(RowTone tone) {
+  switch (tone) {
+    case RowTone::Plain: return QColor();
+    case RowTone::Running: return kRunningTint;
+    case RowTone::Waiting: return kWaitingTint;
+    case RowTone::Completed: return kDoneTint;
+    case RowTone::Failed: return kFailedTint;
+  }
+  return QColor();
+}
+
+QColor BarColour(RowTone tone) {
+  if (tone == RowTone::Completed) return kDoneBar;
+  if (tone == RowTone::Failed) return kFailedBar;
+  return QColor();
 }
 
 std::string FindCliProgram() {
@@ -132,21 +177,45 @@ void CStationWindow::Build() {
   top->addWidget(new QLabel(tr("Version differs")));
   top->addWidget(m_answer);
 
+  // The version question, asked here and not in a box: the rows go on while it waits.
+  m_askBar = new QFrame;
+  m_askBar->setFrameShape(QFrame::StyledPanel);
+  m_askBar->setAutoFillBackground(true);
+  QPalette askPalette = m_askBar->palette();
+  askPalette.setColor(QPalette::Window, kWaitingTint);
+  m_askBar->setPalette(askPalette);
+  auto* ask = new QHBoxLayout(m_askBar);
+  m_askText = new QLabel;
+  m_askText->setWordWrap(true);
+  m_askText->setTextFormat(Qt::PlainText);
+  m_askYes = new QPushButton(T("Yes to all"));
+  m_askNo = new QPushButton(T("No to all"));
+  ask->addWidget(m_askText, 1);
+  ask->addWidget(m_askYes);
+  ask->addWidget(m_askNo);
+  m_askBar->hide();
+
   m_rows = new QTreeWidget;
   m_rows->setColumnCount(kColumns);
   m_rows->setHeaderLabels({QString(), tr("Port"), tr("Adapter"), tr("Progress"),
                            tr("Phase"), tr("Result"), tr("Time"), QString()});
   m_rows->setRootIsDecorated(false);
   m_rows->setUniformRowHeights(true);
-  // The end of a port's name tells adapters apart (the serial number, the port).
-  m_rows->setTextElideMode(Qt::ElideLeft);
+  // A by-id name's start is the maker, its end the serial and port: both tell adapters apart.
+  m_rows->setTextElideMode(Qt::ElideMiddle);
   m_rows->header()->setStretchLastSection(false);
   m_rows->header()->setSectionResizeMode(kPort, QHeaderView::Stretch);
   m_rows->setColumnWidth(kCheck, 28);
-  m_rows->setColumnWidth(kFacts, 160);
+  m_rows->setColumnWidth(kFacts, 200);
   m_rows->setColumnWidth(kProgress, 130);
   m_rows->setColumnWidth(kPhase, 110);
-  m_rows->setColumnWidth(kResult, 170);
+  // The longest result fits whole: the key word is never cut.
+  int resultWidth = 0;
+  for (const std::string& outcome : KnownOutcomes())
+    resultWidth = std::max(resultWidth, m_rows->fontMetrics().horizontalAdvance(
+                                            T("\u2716 %1").arg(T("failed: ") + Q(OutcomeInWords(outcome)))));
+  resultWidth = std::max(resultWidth, m_rows->fontMetrics().horizontalAdvance(T("? answer needed")));
+  m_rows->setColumnWidth(kResult, resultWidth + 24);
   m_rows->setColumnWidth(kTime, 50);
   m_rows->setColumnWidth(kAction, 90);
 
@@ -170,23 +239,28 @@ void CStationWindow::Build() {
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
+  layout->addWidget(m_askBar);
   layout->addWidget(m_rows, 1);
   layout->addLayout(buttons);
   layout->addLayout(foot);
-  resize(900, 360);
+  resize(1100, 400);
 
   connect(m_open, &QPushButton::clicked, this, &CStationWindow::OnOpen);
   connect(m_add, &QPushButton::clicked, this, &CStationWindow::OnAdd);
   connect(m_run, &QPushButton::clicked, this, &CStationWindow::OnRun);
   connect(m_watch, &QPushButton::clicked, this, &CStationWindow::OnWatch);
   connect(m_stop, &QPushButton::clicked, this, &CStationWindow::OnStop);
+  connect(m_askYes, &QPushButton::clicked, this, [this] { OnAnswer(true); });
+  connect(m_askNo, &QPushButton::clicked, this, [this] { OnAnswer(false); });
   connect(m_type, &QComboBox::currentIndexChanged, this, [this] {
     m_runner->SetType(m_type->currentData().toInt());
     if (!m_runner->Image().empty()) TakeImage(Q(m_runner->Image()));
   });
   connect(m_speed, &QComboBox::currentIndexChanged, this, [this](int i) { m_runner->SetSpeedIndex(i); });
   connect(m_answer, &QComboBox::currentIndexChanged, this, [this](int i) {
-    m_runner->Model().SetAnswer(i == 1 ? StationAnswer::Yes : i == 2 ? StationAnswer::No : StationAnswer::Ask);
+    // Yes or No chosen while the question waits answers it: the waiting rows must not stay so.
+    if (i != 0 && m_runner->Model().PendingQuestion()) OnAnswer(i == 1);
+    else m_runner->Model().SetAnswer(i == 1 ? StationAnswer::Yes : i == 2 ? StationAnswer::No : StationAnswer::Ask);
   });
   connect(m_rows, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
     if (column != kCheck) return;
@@ -220,6 +294,7 @@ void CStationWindow::Build() {
 bool CStationWindow::TakeImage(const QString& path) {
   const StationImage image = CheckStationImage(path.toStdString(), m_type->currentData().toInt());
   m_imageOk = image.ok;
+  m_imageVersion = image.version;
   if (!image.ok) {
     m_imageInfo->setText(QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), Q(image.why)));
     Show();
@@ -273,19 +348,35 @@ void CStationWindow::Pump() {
   // A running row's time goes on between its events (a long erase).
   if (m_runner->Model().TakeChanged() || m_runner->AnyRunning()) Show();
   ShowLogs();
-  AskPendingQuestion();
+  ShowQuestion();
 }
 
-void CStationWindow::AskPendingQuestion() {
-  const auto question = m_runner->Model().PendingQuestion();
-  if (!question || m_asking) return;
-  // The timer goes on while the box is open: the other handsets keep being read.
-  m_asking = true;
-  const bool yes = m_dialogs.yesToAll(this, Q(*question));
-  m_asking = false;
-  m_runner->Model().AnswerQuestion(yes);
-  QSignalBlocker block(m_answer);
-  m_answer->setCurrentIndex(yes ? 1 : 2);
+void CStationWindow::ShowQuestion() {
+  const auto q = m_runner->Model().Question();
+  if (!q) {
+    m_askBar->hide();
+    return;
+  }
+  QString text = Q(q->text);
+  if (!q->device.empty()) {
+    const QString handset = q->handsetVersion ? QString::number(*q->handsetVersion) : QStringLiteral("?");
+    text += T("\n%1: handset version %2%3, image version %4")
+                .arg(Q(q->device), handset,
+                     q->handsetSw.empty() ? QString() : T(" (S/W %1)").arg(Q(q->handsetSw)))
+                .arg(m_imageVersion);
+    if (q->waiting > 1) text += T(" (%1 handsets wait for this answer)").arg(q->waiting);
+  }
+  if (m_askText->text() != text) m_askText->setText(text);
+  m_askBar->show();
+}
+
+void CStationWindow::OnAnswer(bool yesToAll) {
+  if (!m_runner->Model().PendingQuestion()) return;
+  m_runner->Model().AnswerQuestion(yesToAll);
+  {
+    QSignalBlocker block(m_answer);
+    m_answer->setCurrentIndex(yesToAll ? 1 : 2);
+  }
   Pump();
 }
 
@@ -298,6 +389,11 @@ void CStationWindow::ShowToday() {
   }());
   const auto today = TodayInRecord(path, std::chrono::system_clock::now());
   m_today->setText(today ? Q(TodayText(*today)) : QString());
+}
+
+QPushButton* CStationWindow::RunAgainButton(QTreeWidgetItem* item) const {
+  QWidget* holder = item ? m_rows->itemWidget(item, kAction) : nullptr;
+  return holder ? holder->findChild<QPushButton*>() : nullptr;
 }
 
 uint64_t CStationWindow::IdOf(QTreeWidgetItem* item) const {
@@ -334,12 +430,18 @@ void CStationWindow::Show() {
       bar->setFormat(QStringLiteral("%p%"));
       bar->setAlignment(Qt::AlignCenter);
       m_rows->setItemWidget(item, kProgress, bar);
+      // The view shows every cell's widget as it lays the rows out: the button is hidden inside
+      // a holder the view may show.
+      auto* holder = new QWidget;
+      auto* holderLayout = new QHBoxLayout(holder);
+      holderLayout->setContentsMargins(0, 0, 0, 0);
       auto* again = new QPushButton(tr("Run again"));
+      holderLayout->addWidget(again);
       const uint64_t id = row.id;
       connect(again, &QPushButton::clicked, this, [this, id] {
         if (m_imageOk && m_runner->Model().RunAgain(id)) Pump();
       });
-      m_rows->setItemWidget(item, kAction, again);
+      m_rows->setItemWidget(item, kAction, holder);
     }
     ShowRow(row, item);
   }
@@ -354,22 +456,38 @@ void CStationWindow::Show() {
 }
 
 void CStationWindow::ShowRow(const StationRow& row, QTreeWidgetItem* item) {
+  const RowTone tone = row.Tone();
   item->setCheckState(kCheck, row.checked ? Qt::Checked : Qt::Unchecked);
-  item->setText(kPort, Q(row.device));
+  item->setText(kPort, PortName(row.device, m_runner->Setup().portsDir));
   item->setToolTip(kPort, Q(row.device));
   item->setText(kFacts, Q(row.facts));
   item->setToolTip(kFacts, Q(row.facts));
   item->setText(kPhase, Q(row.PhaseText()));
-  item->setText(kResult, Q(row.ResultText()));
-  const RowTone tone = row.Tone();
+  item->setToolTip(kPhase, tone == RowTone::Failed ? T("failed in this phase") : QString());
+  const QString state = RowStateText(row);
+  item->setText(kResult, state);
+  item->setToolTip(kResult, state);
   item->setForeground(kResult, tone == RowTone::Completed ? QBrush(kGreen) : tone == RowTone::Failed ? QBrush(kRed) : QBrush());
   QFont bold = item->font(kResult);
-  bold.setBold(tone == RowTone::Completed || tone == RowTone::Failed);
+  bold.setBold(tone == RowTone::Completed || tone == RowTone::Failed || tone == RowTone::Waiting);
   item->setFont(kResult, bold);
+  // The whole row in its state's tint.
+  const QColor tint = RowTint(tone);
+  for (int c = 0; c < kColumns; ++c) item->setBackground(c, tint.isValid() ? QBrush(tint) : QBrush());
   const double elapsed = row.Elapsed(m_runner->Now());
   item->setText(kTime, row.ran && !row.startPending ? Q(MinutesSeconds(elapsed)) : QString());
-  if (auto* bar = qobject_cast<QProgressBar*>(m_rows->itemWidget(item, kProgress))) bar->setValue(row.Percent());
-  if (auto* again = m_rows->itemWidget(item, kAction)) again->setVisible(row.Failed() && row.present);
+  if (auto* bar = qobject_cast<QProgressBar*>(m_rows->itemWidget(item, kProgress))) {
+    bar->setValue(row.Percent());
+    // Ended: green at 100 %, red where it stopped; the style's own colour while it runs.
+    const QColor end = BarColour(tone);
+    const QString sheet =
+        end.isValid() ? QStringLiteral("QProgressBar { border: 1px solid #808080; border-radius: 2px; background: #ffffff; "
+                                       "text-align: center; } QProgressBar::chunk { background-color: %1; }")
+                            .arg(end.name())
+                      : QString();
+    if (bar->styleSheet() != sheet) bar->setStyleSheet(sheet);
+  }
+  if (auto* again = RunAgainButton(item)) again->setVisible(row.Failed() && row.present);
 }
 
 void CStationWindow::OpenLog(uint64_t id) {

@@ -1,6 +1,7 @@
 #pragma once
 // "Tarvisel Station": many handsets from the window. It only shows the station's rows
 // (src/station) and hands the user's clicks to them; a timer pumps the handset processes.
+#include <QColor>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -17,12 +18,13 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QTextEdit;
 class QDialog;
+class QFrame;
 
-// The dialogs the window opens, replaceable by tests.
+// The dialogs the window opens, replaceable by tests. The version question is no dialog: it is
+// asked in the window itself, and the rows go on while it waits.
 struct StationDialogs {
   std::function<std::optional<QString>(QWidget*)> openImage;  // a *.bin file
   std::function<std::optional<QString>(QWidget*)> portPath;   // a port not in the folder
-  std::function<bool(QWidget*, const QString&)> yesToAll;     // the question once for all
 };
 StationDialogs DefaultStationDialogs();
 
@@ -45,6 +47,8 @@ class CStationWindow : public QWidget {
   CStationRunner& Runner() { return *m_runner; }
   QTreeWidget* Rows() const { return m_rows; }
   QTreeWidgetItem* ItemOf(const std::string& device) const;
+  // The row's "Run again" button, shown on a failed row that is there.
+  QPushButton* RunAgainButton(QTreeWidgetItem* item) const;
   QPushButton* RunButton() const { return m_run; }
   QPushButton* WatchButton() const { return m_watch; }
   QPushButton* StopButton() const { return m_stop; }
@@ -56,6 +60,11 @@ class CStationWindow : public QWidget {
   QLabel* ImageLabel() const { return m_imageInfo; }
   QLabel* CountsLabel() const { return m_counts; }
   QLabel* TodayLabel() const { return m_today; }
+  // The version question in the window: hidden while none waits.
+  QFrame* QuestionBar() const { return m_askBar; }
+  QLabel* QuestionLabel() const { return m_askText; }
+  QPushButton* YesToAllButton() const { return m_askYes; }
+  QPushButton* NoToAllButton() const { return m_askNo; }
   // The open log window of a row, if any.
   QTextEdit* LogViewOf(uint64_t id) const;
   void OpenLog(uint64_t id);
@@ -68,7 +77,8 @@ class CStationWindow : public QWidget {
   void Show();
   void ShowRow(const StationRow& row, QTreeWidgetItem* item);
   void ShowLogs();
-  void AskPendingQuestion();
+  void ShowQuestion();
+  void OnAnswer(bool yesToAll);
   void ShowToday();
   void OnOpen();
   void OnAdd();
@@ -83,6 +93,9 @@ class CStationWindow : public QWidget {
   QPushButton *m_open = nullptr, *m_add = nullptr, *m_run = nullptr, *m_watch = nullptr, *m_stop = nullptr;
   QComboBox *m_type = nullptr, *m_speed = nullptr, *m_answer = nullptr;
   QLabel *m_imageInfo = nullptr, *m_counts = nullptr, *m_today = nullptr, *m_note = nullptr;
+  QFrame* m_askBar = nullptr;
+  QLabel* m_askText = nullptr;
+  QPushButton *m_askYes = nullptr, *m_askNo = nullptr;
   QTreeWidget* m_rows = nullptr;
   QTimer* m_timer = nullptr;
   std::map<uint64_t, QTreeWidgetItem*> m_items;
@@ -94,9 +107,15 @@ class CStationWindow : public QWidget {
   };
   std::map<uint64_t, LogWindow> m_logs;
   bool m_imageOk = false;
-  bool m_asking = false;
+  int32_t m_imageVersion = 0;
   int m_todayEvery = 0;
 };
+
+// What a row shows of its state besides its colour: a symbol and words ("✖ failed: no reply").
+QString RowStateText(const StationRow& row);
+// The row's tint, and the colour its bar ends in (none while it runs or has not run).
+QColor RowTint(RowTone tone);
+QColor BarColour(RowTone tone);
 
 // Where tarvisel-cli is: $TARVISEL_CLI, else next to this program (installed), else in the
 // build tree's src/cli, else on the PATH.

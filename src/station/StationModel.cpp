@@ -1,6 +1,8 @@
 #include "StationModel.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <map>
 
 #include <nlohmann/json.hpp>
@@ -23,51 +25,83 @@ std::optional<std::string> DeclinedQuestion(const std::string& text) {
 
 }  // namespace
 
-std::string OutcomeInWords(const std::string& outcome) {
-  static const std::map<std::string, const char*> words = {
+namespace {
+
+// Short enough for a row: the key word first, nothing a narrow column would cut.
+const std::vector<std::pair<std::string, const char*>>& OutcomeWords() {
+  static const std::vector<std::pair<std::string, const char*>> words = {
       {"completed", TrLater("completed")},
       {"no-reply", TrLater("no reply")},
-      {"handset-refused", TrLater("refused by the handset")},
-      {"out-of-step", TrLater("replies out of step")},
+      {"handset-refused", TrLater("handset refused")},
+      {"out-of-step", TrLater("out of step")},
       {"timeout", TrLater("timed out")},
-      {"refused", TrLater("image or range refused")},
-      {"read-error", TrLater("image could not be read")},
+      {"refused", TrLater("image refused")},
+      {"read-error", TrLater("image unreadable")},
       {"declined", TrLater("declined")},
-      {"port", TrLater("port could not be opened")},
+      {"port", TrLater("port not opened")},
       {"line-broke", TrLater("line broke")},
       {"stopped", TrLater("stopped")},
       {"interrupted", TrLater("interrupted")},
       {"usage", TrLater("usage error")},
       {"crashed", TrLater("crashed")},
   };
-  const auto it = words.find(outcome);
-  if (it != words.end()) return Tr(it->second);
+  return words;
+}
+
+}  // namespace
+
+std::string OutcomeInWords(const std::string& outcome) {
+  for (const auto& [name, words] : OutcomeWords())
+    if (name == outcome) return Tr(words);
   std::string text = outcome;
   std::replace(text.begin(), text.end(), '-', ' ');
   return text;
 }
 
+const std::vector<std::string>& KnownOutcomes() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> v;
+    for (const auto& [name, words] : OutcomeWords()) v.push_back(name);
+    return v;
+  }();
+  return names;
+}
+
+std::string StampAt(std::chrono::system_clock::time_point at) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(at);
+  long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
+  if (ms < 0) ms += 1000;
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
+  return text;
+}
+
 int StationRow::Percent() const {
   if (status.outcome == kCompleted) return 100;
-  if (status.phase != "programming" || !status.progress || status.progress->blocks <= 0) return 0;
+  // Progress comes only while programming; after it (or a failure) the bar stays where it got.
+  if (!status.progress || status.progress->blocks <= 0) return 0;
   return static_cast<int>(static_cast<long long>(status.progress->block) * 100 / status.progress->blocks);
 }
 
 std::string StationRow::PhaseText() const {
   if (!present && !running) return Tr("unplugged");
-  if (awaitingAnswer) return Tr("waiting for the answer");
+  if (awaitingAnswer) return Tr("question");
   if (startPending) return Tr("starting");
   if (running) {
     std::string phase = status.phase.empty() ? Tr("starting") : status.phase;
     return present ? phase : phase + Tr("; unplugged");
   }
   if (!ran) return Tr("ready");
-  return status.phase.empty() ? "-" : status.phase;
+  if (status.outcome == kCompleted) return Tr("done");
+  return status.phase.empty() ? Tr("starting") : status.phase;
 }
 
 std::string StationRow::ResultText() const {
   if (!ran || running || startPending || awaitingAnswer) return "";
-  if (!status.Finished()) return Tr("failed: no result");
+  if (!status.Finished()) return TrFormat("failed: %s", Tr("no result"));
   if (*status.outcome == kCompleted) return Tr("completed");
   return TrFormat("failed: %s", OutcomeInWords(*status.outcome).c_str());
 }
@@ -78,7 +112,8 @@ bool StationRow::Failed() const {
 
 RowTone StationRow::Tone() const {
   if (running || startPending) return RowTone::Running;
-  if (!ran || awaitingAnswer) return RowTone::Plain;
+  if (awaitingAnswer) return RowTone::Waiting;
+  if (!ran) return RowTone::Plain;
   return status.outcome == kCompleted ? RowTone::Completed : RowTone::Failed;
 }
 
@@ -236,6 +271,8 @@ std::vector<uint64_t> CStationModel::TakeStarts(double now) {
     r.startT = now;
     ++r.downloads;
     r.question.clear();
+    r.processWall.reset();
+    r.revision.reset();
     r.status = HandsetStatus{};
     r.status.device = r.device;
     r.log.clear();
@@ -243,6 +280,10 @@ std::vector<uint64_t> CStationModel::TakeStarts(double now) {
   }
   if (!ids.empty()) m_changed = true;
   return ids;
+}
+
+void CStationModel::SetProcessWall(uint64_t id, std::chrono::system_clock::time_point at) {
+  if (StationRow* r = Get(id)) r->processWall = at;
 }
 
 void CStationModel::Line(uint64_t id, const std::string& line, const std::string& wallStamp) {
@@ -255,8 +296,20 @@ void CStationModel::Line(uint64_t id, const std::string& line, const std::string
     return;
   }
   m_changed = true;
-  if (e.value("event", "") != "log") return;
-  StationLogEntry entry{wallStamp, e.value("kind", ""), e.value("text", "")};
+  const std::string event = e.value("event", "");
+  if (event == "phone") {
+    if (const auto rev = e.find("revision"); rev != e.end() && rev->is_number_integer()) r->revision = rev->get<int64_t>();
+    return;
+  }
+  if (event != "log") return;
+  std::string stamp = wallStamp;
+  // A "t" no process could have written (negative, or beyond months) is stamped as read.
+  constexpr double kLongestRunS = 1e7;
+  if (const auto t = e.find("t");
+      r->processWall && t != e.end() && t->is_number() && t->get<double>() >= 0 && t->get<double>() < kLongestRunS)
+    stamp = StampAt(*r->processWall +
+                    std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(t->get<double>())));
+  StationLogEntry entry{std::move(stamp), e.value("kind", ""), e.value("text", "")};
   if (entry.kind == "message" || entry.kind == "alert")
     if (const auto q = DeclinedQuestion(entry.text)) r->question = *q;
   r->log.push_back(std::move(entry));
@@ -296,6 +349,23 @@ void CStationModel::Finished(StationRow& r) {
 std::optional<std::string> CStationModel::PendingQuestion() const {
   if (m_answer != StationAnswer::Ask) return std::nullopt;
   return m_question;
+}
+
+std::optional<StationQuestion> CStationModel::Question() const {
+  const auto text = PendingQuestion();
+  if (!text) return std::nullopt;
+  StationQuestion q;
+  q.text = *text;
+  for (const auto& r : m_rows) {
+    if (!r.awaitingAnswer) continue;
+    if (q.waiting++ == 0) {
+      q.id = r.id;
+      q.device = r.device;
+      q.handsetSw = r.status.sw;
+      q.handsetVersion = r.revision;
+    }
+  }
+  return q;
 }
 
 void CStationModel::AnswerQuestion(bool yesToAll) {

@@ -4,6 +4,7 @@
 // handset process's events taken into its row, the version question asked once for all, and
 // the counts of the session. The driver (StationRunner) starts the processes the model asks
 // for and feeds it their lines and ends; a test feeds them itself.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,10 +16,10 @@
 // handset first needs it, or answered beforehand.
 enum class StationAnswer { Ask, Yes, No };
 
-enum class RowTone { Plain, Running, Completed, Failed };
+enum class RowTone { Plain, Running, Waiting, Completed, Failed };
 
 struct StationLogEntry {
-  std::string stamp;  // local wall-clock time, "09:15:02.125"
+  std::string stamp;  // local wall-clock time when it happened, "2026-12-09 09:15:02.125"
   std::string kind;   // the "log" event's kind: info, step, error, message, alert, note, warning, result
   std::string text;
 };
@@ -37,14 +38,20 @@ struct StationRow {
   bool nextWaiting = false;     // watch: plugged in again while its last download still ran
   bool unpluggedDuring = false;
   double startT = 0;          // on the driver's clock, when its process started
+  // The wall clock at its process's start: an event's "t" counts from there (the log's times are
+  // the handset's, not when the window got round to reading them). Unset: stamped as read.
+  std::optional<std::chrono::system_clock::time_point> processWall;
   int downloads = 0;          // started on this row: a new one has a new log
   std::string question;       // the question its handset answered No to, when it declined
+  std::optional<int64_t> revision;  // the handset's software version (what the image's is compared with)
   HandsetStatus status;
   std::vector<StationLogEntry> log;
 
-  // 0 to 100: the blocks acknowledged of the programming phase (100 once completed).
+  // 0 to 100: the blocks acknowledged of the programming phase (100 once completed; where it
+  // stopped when it failed).
   int Percent() const;
-  // The phase, or what the port is doing: "waiting", "unplugged", "programming" ...
+  // The phase, or what the port is doing: "ready", "unplugged", "programming" ...; "done" after a
+  // completed download, the phase it failed in after a failed one.
   std::string PhaseText() const;
   // "completed", "failed: no reply", "" while nothing has ended.
   std::string ResultText() const;
@@ -54,8 +61,22 @@ struct StationRow {
   double Elapsed(double now) const;
 };
 
-// An outcome name of "finished" in words: "no-reply" -> "no reply".
+// An outcome name of "finished" in a few words that fit a row: "no-reply" -> "no reply".
 std::string OutcomeInWords(const std::string& outcome);
+// The outcome names a handset's process may end with (the longest words a row must fit).
+const std::vector<std::string>& KnownOutcomes();
+// "2026-12-09 09:15:02.125", local time.
+std::string StampAt(std::chrono::system_clock::time_point at);
+
+// The version question while it waits for the user: its text and the handset that asked first.
+struct StationQuestion {
+  std::string text;
+  uint64_t id = 0;
+  std::string device;
+  std::string handsetSw;  // the handset's S/W text, as it told
+  std::optional<int64_t> handsetVersion;  // its software version, compared with the image's
+  int waiting = 0;        // handsets waiting for the answer, that one included
+};
 
 struct StationCounts {
   int completed = 0;
@@ -88,8 +109,10 @@ class CStationModel {
   std::vector<uint64_t> TakeStarts(double now);
   StationAnswer AnswerToPass() const { return m_answer == StationAnswer::Yes ? StationAnswer::Yes : StationAnswer::No; }
 
-  // One line of the handset's standard output. wallStamp: the local time for its log.
+  // One line of the handset's standard output. wallStamp: the local time for its log when the
+  // row knows no start of its process (processWall), or the line carries no "t".
   void Line(uint64_t id, const std::string& line, const std::string& wallStamp);
+  void SetProcessWall(uint64_t id, std::chrono::system_clock::time_point at);
   // A line of the driver's own for the row's log (a process that could not start, its last words).
   void Note(uint64_t id, const std::string& kind, const std::string& text, const std::string& wallStamp);
   // The process has ended and its pipes are read; without a "finished" of its own, the driver
@@ -101,6 +124,8 @@ class CStationModel {
   StationAnswer Answer() const { return m_answer; }
   // The text of the question to ask now (once for all), if one waits.
   std::optional<std::string> PendingQuestion() const;
+  // The same with the handset that asked it.
+  std::optional<StationQuestion> Question() const;
   // Yes to all: every handset that declined waiting for it downloads again with Yes, and so do
   // the rest of the session's; No: they stay declined (failed), and so do the rest.
   void AnswerQuestion(bool yesToAll);

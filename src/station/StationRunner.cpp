@@ -135,6 +135,8 @@ void CStationRunner::StartPending() {
   for (const uint64_t id : m_model.TakeStarts(Now())) {
     const StationRow* row = m_model.Find(id);
     auto process = std::make_unique<CHandsetProcess>();
+    // Its events' "t" count from about now: the log shows when things happened at the handset.
+    m_model.SetProcessWall(id, std::chrono::system_clock::now());
     if (!process->Start(CommandFor(row->device)))
       m_model.Note(id, "error", std::string(Tr("cannot start the handset's process: ")) + std::strerror(errno), LogTimeStamp());
     m_processes[id] = std::move(process);
@@ -152,6 +154,8 @@ void CStationRunner::Conclude(uint64_t id, const CHandsetProcess& process) {
   HandsetStatus status = row->status;
   CHandsetLog noLog;
   const auto stopped = m_stopped.find(id);
-  ConcludeHandset(status, 0, noLog, process, Now(), false, stopped != m_stopped.end(), m_options, out);
+  // Its events' "t" count from its process's start, as the process's own do.
+  const double t = std::chrono::duration<double>(CHandsetProcess::Clock::now() - process.Started()).count();
+  ConcludeHandset(status, 0, noLog, process, t, false, stopped != m_stopped.end(), m_options, out);
   for (const auto& line : process.ErrTail(12)) m_model.Note(id, "error", line, LogTimeStamp());
 }

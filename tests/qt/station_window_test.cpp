@@ -1,6 +1,7 @@
 // The station window over events fed into its rows (no handset processes): what each row shows
-// (phase, bar, result in colour, time), Run again only on a failed row that is there, the counts,
-// a row's log with its colours and time stamps, and the version question asked once for all.
+// (its state by tint and by a word, phase, bar, time, long names), Run again only on a failed row
+// that is there, the counts, a row's log with its colours and time stamps, and the version
+// question asked once for all in the window while the other rows go on.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <QLabel>
 #include <QProgressBar>
+#include <QStyle>
 #include <QPushButton>
 #include <QTest>
 #include <QTextEdit>
@@ -38,10 +40,6 @@ class StationWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     StationDialogs dialogs = DefaultStationDialogs();
-    dialogs.yesToAll = [this](QWidget*, const QString& q) {
-      questions.push_back(q.toStdString());
-      return true;
-    };
     // No folder, no record, and no program: these rows get their events from the test.
     window = std::make_unique<CStationWindow>(StationRunnerSetup{"/nonexistent/tarvisel-cli", "", "", true}, dialogs);
   }
@@ -69,10 +67,9 @@ class StationWindowTest : public ::testing::Test {
   QProgressBar* Bar(QTreeWidgetItem* item) {
     return qobject_cast<QProgressBar*>(window->Rows()->itemWidget(item, CStationWindow::kProgress));
   }
-  QWidget* Again(QTreeWidgetItem* item) { return window->Rows()->itemWidget(item, CStationWindow::kAction); }
+  QPushButton* Again(QTreeWidgetItem* item) { return window->RunAgainButton(item); }
 
   std::unique_ptr<CStationWindow> window;
-  std::vector<std::string> questions;
   std::string dir;
 };
 
@@ -101,11 +98,11 @@ TEST_F(StationWindowTest, RowsShowProgressAndResultsInColour) {
   Model().Ended(ids[1]);
   window->Pump();
   QTreeWidgetItem* b = window->ItemOf(devs[1]);
-  EXPECT_EQ(a->text(CStationWindow::kResult), QStringLiteral("completed"));
+  EXPECT_EQ(a->text(CStationWindow::kResult), QStringLiteral("\u2714 completed"));
   EXPECT_EQ(a->foreground(CStationWindow::kResult).color(), QColor(0, 128, 0));
   EXPECT_EQ(a->text(CStationWindow::kTime), QStringLiteral("1:05"));
   EXPECT_EQ(Bar(a)->value(), 100);
-  EXPECT_EQ(b->text(CStationWindow::kResult), QStringLiteral("failed: no reply"));
+  EXPECT_EQ(b->text(CStationWindow::kResult), QStringLiteral("\u2716 failed: no reply"));
   EXPECT_EQ(b->foreground(CStationWindow::kResult).color(), QColor(192, 0, 0));
   // Run again: on the failed row only.
   EXPECT_FALSE(Again(a)->isVisibleTo(window.get()));
@@ -129,35 +126,173 @@ TEST_F(StationWindowTest, RowsShowProgressAndResultsInColour) {
   window->Pump();
   EXPECT_TRUE(window->LogViewOf(ids[2])->toPlainText().contains(QStringLiteral("later still")));
   // Run again needs an image; then a click starts that row alone.
-  QTest::mouseClick(qobject_cast<QPushButton*>(Again(b)), Qt::LeftButton);
+  QTest::mouseClick(Again(b), Qt::LeftButton);
   EXPECT_FALSE(Model().Find(ids[1])->running);
   ASSERT_TRUE(window->TakeImage(QString::fromStdString(ImagePath())));
-  QTest::mouseClick(qobject_cast<QPushButton*>(Again(b)), Qt::LeftButton);
+  QTest::mouseClick(Again(b), Qt::LeftButton);
   EXPECT_TRUE(Model().Find(ids[1])->running);
-  EXPECT_EQ(b->text(CStationWindow::kResult), QString());
+  EXPECT_EQ(b->text(CStationWindow::kResult), QStringLiteral("\u25B6 running"));
   EXPECT_EQ(window->CountsLabel()->text(), QStringLiteral("completed 1, failed 1, running 2"));
   // Its open log starts again with the new download.
   EXPECT_TRUE(log->toPlainText().isEmpty()) << log->toPlainText().toStdString();
 }
 
-TEST_F(StationWindowTest, TheQuestionIsAskedOnceForAllAndRemembered) {
-  const std::vector<std::string> devs = {"/dev/pts/91", "/dev/pts/92"};
+// The question waits in the window, naming the first handset's port and both versions, while a
+// third handset's row goes on; Yes to all starts both declined rows again, once.
+TEST_F(StationWindowTest, TheQuestionIsAskedInTheWindowWhileTheOtherRowsGoOn) {
+  ASSERT_TRUE(window->TakeImage(QString::fromStdString(ImagePath())));
+  const std::vector<std::string> devs = {"/dev/pts/91", "/dev/pts/92", "/dev/pts/93"};
   for (const auto& d : devs) Model().AddPath(d);
   const auto ids = RunFed();
-  for (size_t i = 0; i < ids.size(); ++i) {
-    Feed(ids[i], {Ev(devs[i], "log", {{"kind", "message"}, {"text", "S/W version is different. Downloading continue? -> No (--no)"}}),
+  ASSERT_EQ(ids.size(), 3u);
+  EXPECT_TRUE(window->QuestionBar()->isHidden());
+  for (size_t i = 0; i < 2; ++i) {
+    Feed(ids[i], {Ev(devs[i], "phone", {{"sw", "SWTEXT"}, {"compiled", ""}, {"pcb", ""}, {"revision", 999 + i}}),
+                  Ev(devs[i], "log", {{"kind", "message"}, {"text", "S/W version is different. Downloading continue? -> No (--no)"}}),
                   Ev(devs[i], "finished", {{"outcome", "declined"}, {"exit", 4}, {"elapsed_s", 1}})});
     Model().Ended(ids[i]);
   }
-  window->Pump();
-  ASSERT_EQ(questions, (std::vector<std::string>{"S/W version is different. Downloading continue?"}));
+  const auto progress = [&](int block) {
+    Feed(ids[2], {Ev(devs[2], "phase", {{"name", "programming"}}),
+                  Ev(devs[2], "progress", {{"block", block}, {"blocks", 100}, {"address", 0}, {"bytes", 0},
+                                           {"bytes_per_s", 11000}, {"eta_s", 5}})});
+    window->Pump();
+    return Bar(window->ItemOf(devs[2]))->value();
+  };
+  EXPECT_EQ(progress(10), 10);
+  ASSERT_TRUE(window->QuestionBar()->isVisibleTo(window.get()));
+  EXPECT_EQ(window->QuestionLabel()->text(),
+            QStringLiteral("S/W version is different. Downloading continue?\n"
+                           "/dev/pts/91: handset version 999 (S/W SWTEXT), image version 203 (2 handsets wait for this answer)"));
+  EXPECT_EQ(window->ItemOf(devs[0])->text(CStationWindow::kResult), QStringLiteral("? answer needed"));
+  EXPECT_EQ(window->ItemOf(devs[0])->background(CStationWindow::kPort).color(), RowTint(RowTone::Waiting));
+  // No box holds the window: the third row moves while the question waits.
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(progress(40), 40);
+  EXPECT_EQ(progress(70), 70);
+  EXPECT_TRUE(window->QuestionBar()->isVisibleTo(window.get()));
+
+  QTest::mouseClick(window->YesToAllButton(), Qt::LeftButton);
+  EXPECT_TRUE(window->QuestionBar()->isHidden());
   EXPECT_EQ(window->AnswerBox()->currentText(), QStringLiteral("Yes"));
   const auto args = window->Runner().CommandFor("/dev/pts/91");
   EXPECT_NE(std::find(args.begin(), args.end(), "--yes"), args.end()) << "the rest of the session's handsets: Yes";
-  // Both declined rows start again.
-  EXPECT_EQ(Model().Counts(), (StationCounts{0, 0, 2}));
+  // Both declined rows start again; the question is not asked again.
+  EXPECT_EQ(Model().Counts(), (StationCounts{0, 0, 3}));
   window->Pump();
-  EXPECT_EQ(questions.size(), 1u);
+  EXPECT_TRUE(window->QuestionBar()->isHidden());
+}
+
+// However it is answered (its buttons, or "Version differs" set while it waits), the question
+// goes and the waiting row either starts again or fails declined.
+TEST_F(StationWindowTest, EachWayOfAnsweringEndsTheWait) {
+  struct Case {
+    const char* how;
+    bool yes;
+  };
+  for (const Case& c : {Case{"Yes to all", true}, Case{"No to all", false}, Case{"box Yes", true}, Case{"box No", false}}) {
+    SCOPED_TRACE(c.how);
+    SetUp();
+    Model().AddPath("/dev/pts/95");
+    const auto ids = RunFed();
+    Feed(ids[0], {Ev("/dev/pts/95", "finished", {{"outcome", "declined"}, {"exit", 4}, {"elapsed_s", 1}})});
+    Model().Ended(ids[0]);
+    window->Pump();
+    ASSERT_TRUE(window->QuestionBar()->isVisibleTo(window.get()));
+    EXPECT_TRUE(window->QuestionLabel()->text().contains(QStringLiteral("/dev/pts/95: handset version ?")));
+    const std::string how = c.how;
+    if (how == "Yes to all") QTest::mouseClick(window->YesToAllButton(), Qt::LeftButton);
+    if (how == "No to all") QTest::mouseClick(window->NoToAllButton(), Qt::LeftButton);
+    if (how == "box Yes") window->AnswerBox()->setCurrentIndex(1);
+    if (how == "box No") window->AnswerBox()->setCurrentIndex(2);
+    EXPECT_TRUE(window->QuestionBar()->isHidden());
+    EXPECT_EQ(window->AnswerBox()->currentText(), c.yes ? QStringLiteral("Yes") : QStringLiteral("No"));
+    EXPECT_EQ(window->ItemOf("/dev/pts/95")->text(CStationWindow::kResult),
+              c.yes ? QStringLiteral("\u25B6 running") : QStringLiteral("\u2716 failed: declined"));
+    EXPECT_EQ(Model().Counts(), c.yes ? (StationCounts{0, 0, 1}) : (StationCounts{0, 1, 0}));
+  }
+}
+
+// A row read from across the room: its whole width tinted by its state and a word saying it, the
+// bar green at 100 % or red where it stopped, the phase "done" or where it failed, a long port
+// name elided in its middle with the whole name in its tooltip, and a result never cut.
+TEST_F(StationWindowTest, ARowIsReadableAtAGlance) {
+  const std::string longName =
+      "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_Quad_Channel_Adapter_With_A_Long_Name_A50285BI-if00-port0";
+  const std::vector<std::string> devs = {longName, "/dev/pts/71", "/dev/pts/72", "/dev/pts/73"};
+  for (const auto& d : devs) Model().AddPath(d);
+  const auto ids = RunFed();
+  ASSERT_EQ(ids.size(), 4u);
+  const auto programTo = [&](size_t i, int block) {
+    Feed(ids[i], {Ev(devs[i], "phase", {{"name", "erase"}}), Ev(devs[i], "phase", {{"name", "programming"}}),
+                  Ev(devs[i], "progress", {{"block", block}, {"blocks", 100}, {"address", 0}, {"bytes", 0},
+                                           {"bytes_per_s", 11000}, {"eta_s", 5}})});
+  };
+  for (size_t i : {0, 1, 3}) programTo(i, 50);
+  Feed(ids[0], {Ev(devs[0], "phase", {{"name", "jump"}}),
+                Ev(devs[0], "finished", {{"outcome", "completed"}, {"exit", 0}, {"elapsed_s", 12}})});
+  Feed(ids[1], {Ev(devs[1], "finished", {{"outcome", "handset-refused"}, {"exit", 1}, {"elapsed_s", 12}})});
+  Feed(ids[2], {Ev(devs[2], "finished", {{"outcome", "port"}, {"exit", 3}, {"elapsed_s", 0}})});
+  for (size_t i = 0; i < 3; ++i) Model().Ended(ids[i]);
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  window->Pump();
+  QTest::qWait(50);  // the view lays its rows and their widgets out
+
+  struct Want {
+    RowTone tone;
+    QString result, phase;
+    int percent;
+  };
+  const std::vector<Want> wants = {
+      {RowTone::Completed, QStringLiteral("\u2714 completed"), QStringLiteral("done"), 100},
+      {RowTone::Failed, QStringLiteral("\u2716 failed: handset refused"), QStringLiteral("programming"), 50},
+      {RowTone::Failed, QStringLiteral("\u2716 failed: port not opened"), QStringLiteral("starting"), 0},
+      {RowTone::Running, QStringLiteral("\u25B6 running"), QStringLiteral("programming"), 50}};
+  QTreeWidget* rows = window->Rows();
+  for (size_t i = 0; i < wants.size(); ++i) {
+    SCOPED_TRACE(devs[i]);
+    QTreeWidgetItem* item = window->ItemOf(devs[i]);
+    const Want& w = wants[i];
+    EXPECT_EQ(item->text(CStationWindow::kResult), w.result);
+    EXPECT_EQ(item->text(CStationWindow::kPhase), w.phase);
+    // As laid out on the screen: Run again on the failed rows alone.
+    EXPECT_EQ(Again(item)->isVisibleTo(window.get()), w.tone == RowTone::Failed);
+    for (int c = 0; c < CStationWindow::kColumns; ++c)
+      EXPECT_EQ(item->background(c).color(), RowTint(w.tone)) << "column " << c;
+    // The result is never cut: its column holds it whole.
+    const int room = rows->columnWidth(CStationWindow::kResult) - 2 * rows->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) - 4;
+    QFont font = item->font(CStationWindow::kResult);
+    EXPECT_LE(QFontMetrics(font).horizontalAdvance(w.result), room);
+    // The bar as drawn: its filled part in the end's colour, or the style's own while it runs.
+    QProgressBar* bar = Bar(item);
+    EXPECT_EQ(bar->value(), w.percent);
+    const QImage drawn = bar->grab().toImage();
+    const QColor filled = drawn.pixelColor(4, drawn.height() - 4);
+    if (w.percent == 0) continue;
+    if (BarColour(w.tone).isValid()) EXPECT_EQ(filled, BarColour(w.tone));
+    else EXPECT_NE(filled, BarColour(RowTone::Failed));
+    if (w.percent == 50) {
+      // Past where it stopped the bar is empty, not filled.
+      EXPECT_NE(drawn.pixelColor(drawn.width() - 4, drawn.height() - 4), filled);
+    }
+  }
+  // Tinted and worded differently: no two states look alike.
+  EXPECT_NE(RowTint(RowTone::Completed), RowTint(RowTone::Failed));
+  EXPECT_NE(RowTint(RowTone::Running), RowTint(RowTone::Waiting));
+
+  // The long name: elided in its middle (the maker and the serial both stay), whole in its tooltip.
+  QTreeWidgetItem* longItem = window->ItemOf(longName);
+  EXPECT_EQ(rows->textElideMode(), Qt::ElideMiddle);
+  EXPECT_EQ(longItem->toolTip(CStationWindow::kPort), QString::fromStdString(longName));
+  const QString shown = rows->fontMetrics().elidedText(longItem->text(CStationWindow::kPort), rows->textElideMode(),
+                                                       rows->columnWidth(CStationWindow::kPort));
+  // A link of /dev/serial/by-id goes by its own name: the folder is every such row's.
+  EXPECT_TRUE(longItem->text(CStationWindow::kPort).startsWith(QStringLiteral("usb-FTDI_FT232R")));
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("usb-FTDI"))) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(QStringLiteral("A50285BI-if00-port0"))) << shown.toStdString();
+  EXPECT_LT(shown.size(), longItem->text(CStationWindow::kPort).size()) << "the column is narrower than the name";
+  EXPECT_EQ(window->ItemOf("/dev/pts/71")->text(CStationWindow::kPort), QStringLiteral("/dev/pts/71"));
 }
 
 TEST_F(StationWindowTest, RunNeedsAnImageAndTheImageIsShownAsTheMainWindowShowsIt) {

@@ -1,6 +1,6 @@
 // tarvisel-screenshots OUTDIR: renders the main window (idle, during programming, after the
-// handset stopped answering), the font dialog and the About box to PNG files, against an
-// in-process simulated handset, so that the look can be reviewed by eye.
+// handset stopped answering), the station window, the font dialog and the About box to PNG
+// files, against in-process simulated handsets, so that the look can be reviewed by eye.
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
@@ -15,6 +15,8 @@
 #include <fstream>
 #include <memory>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "AboutDialog.h"
 #include "ControlIds.h"
@@ -208,6 +210,57 @@ int ShootStation(const QString& dir) {
   return failures;
 }
 
+// The station window with a row in every state, fed with the events a line's handsets give: a
+// completed one, one refused at 62 %, a port that would not open, one programming, and two
+// waiting for the version question, which waits above the rows.
+int ShootStationResults(const QString& dir) {
+  const std::string image = dir.toStdString() + "/station.bin";
+  sim::WriteImage(image, sim::SampleImage(0x40000, 0x4000, 203, 98));
+  CStationWindow station(StationRunnerSetup{TARVISEL_CLI_PATH, "", "", true});
+  station.resize(1100, 330);
+  station.TakeImage(QString::fromStdString(image));
+  const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_";
+  const std::vector<std::string> devs = {byId + "A50285BI-if00-port0", byId + "A50286C3-if00-port0",
+                                         byId + "A5028F1D-if00-port0", byId + "A50291E7-if00-port0",
+                                         "/dev/ttyS0", "/dev/pts/7"};
+  CStationModel& model = station.Runner().Model();
+  for (const auto& d : devs) model.AddPath(d, "USB 0403:6001, FTDI, FT232R USB UART -> /dev/ttyUSB");
+  model.Run();
+  const auto ids = model.TakeStarts(station.Runner().Now());
+  const auto feed = [&](size_t i, const char* event, nlohmann::ordered_json body) {
+    nlohmann::ordered_json e = {{"v", 1}, {"t", 1.0}, {"device", devs[i]}, {"event", event}};
+    e.update(body);
+    model.Line(ids[i], e.dump(), "");
+  };
+  const auto program = [&](size_t i, int block) {
+    feed(i, "phase", {{"name", "erase"}});
+    feed(i, "phase", {{"name", "programming"}});
+    feed(i, "progress", {{"block", block}, {"blocks", 100}, {"address", 0}, {"bytes", 0}, {"bytes_per_s", 11000},
+                         {"eta_s", 9}});
+  };
+  const auto finish = [&](size_t i, const char* outcome, double elapsed) {
+    feed(i, "finished", {{"outcome", outcome}, {"exit", 1}, {"elapsed_s", elapsed}});
+    model.Ended(ids[i]);
+  };
+  program(0, 100);
+  feed(0, "phase", {{"name", "jump"}});
+  finish(0, "completed", 41.5);
+  program(1, 62);
+  finish(1, "handset-refused", 27.2);
+  finish(2, "port", 0.1);
+  program(3, 37);
+  for (size_t i : {size_t{4}, size_t{5}}) {
+    feed(i, "phone", {{"sw", "EXT1.02"}, {"compiled", ""}, {"pcb", ""}, {"revision", 198}});
+    feed(i, "log", {{"kind", "message"}, {"text", "S/W version is different. Downloading continue? -> No (--no)"}});
+    finish(i, "declined", 1.2);
+  }
+  station.show();
+  Settle(200);
+  station.Pump();
+  Settle(100);
+  return Save(station, dir, QStringLiteral("station-results")) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,6 +276,7 @@ int main(int argc, char** argv) {
   try {
     failures += ShootMainWindow(dir, MakeImage(dir));
     failures += ShootStation(dir);
+    failures += ShootStationResults(dir);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "simulated handset: %s\n", e.what());
     return 1;

@@ -3,6 +3,8 @@
 // and the session's counts.
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <nlohmann/json.hpp>
 
 #include "StationModel.h"
@@ -42,8 +44,13 @@ class StationModelTest : public ::testing::Test {
 TEST(StationWords, OutcomesInWords) {
   const std::vector<std::pair<std::string, std::string>> table = {
       {"completed", "completed"}, {"no-reply", "no reply"}, {"line-broke", "line broke"},
-      {"port", "port could not be opened"}, {"crashed", "crashed"}, {"some-new-end", "some new end"}};
+      {"port", "port not opened"}, {"crashed", "crashed"}, {"some-new-end", "some new end"}};
   for (const auto& [outcome, words] : table) EXPECT_EQ(OutcomeInWords(outcome), words) << outcome;
+  // Every outcome a process may end with has words of its own, short enough for a row.
+  for (const auto& outcome : KnownOutcomes()) {
+    EXPECT_EQ(OutcomeInWords(outcome).find('-'), std::string::npos) << outcome;
+    EXPECT_LE(OutcomeInWords(outcome).size(), 16u) << outcome;
+  }
 }
 
 // Four handsets: three complete, one fails and is run again, one is unplugged mid-download.
@@ -77,11 +84,15 @@ TEST_F(StationModelTest, FourHandsetsOneFailingOneUnpluggedRunAgain) {
   Finish(ids[3], devs[3], "completed", 0);
 
   EXPECT_EQ(Row(ids[0]).ResultText(), "completed");
+  EXPECT_EQ(Row(ids[0]).PhaseText(), "done");
   EXPECT_EQ(Row(ids[0]).Tone(), RowTone::Completed);
   EXPECT_EQ(Row(ids[0]).Percent(), 100);
   EXPECT_DOUBLE_EQ(Row(ids[0]).Elapsed(99), 9.25);
   EXPECT_EQ(Row(ids[1]).ResultText(), "failed: no reply");
   EXPECT_EQ(Row(ids[1]).Tone(), RowTone::Failed);
+  // A failed row keeps where it stopped: its phase and its bar.
+  EXPECT_EQ(Row(ids[1]).PhaseText(), "programming");
+  EXPECT_EQ(Row(ids[1]).Percent(), 25);
   ASSERT_EQ(Row(ids[1]).log.size(), 1u);
   EXPECT_EQ(Row(ids[1]).log[0].kind, "error");
   EXPECT_EQ(Row(ids[2]).ResultText(), "failed: line broke");
@@ -170,7 +181,13 @@ TEST_F(StationModelTest, TheVersionQuestionIsAskedOnceForAll) {
       m.Ended(id);
     }
     EXPECT_EQ(m.PendingQuestion(), q);
-    EXPECT_EQ(m.Find(a)->PhaseText(), "waiting for the answer");
+    const auto asked = m.Question();
+    ASSERT_TRUE(asked);
+    EXPECT_EQ(asked->id, a) << "the first handset that asked is named";
+    EXPECT_EQ(asked->device, "/p/a");
+    EXPECT_EQ(asked->waiting, 2);
+    EXPECT_EQ(m.Find(a)->PhaseText(), "question");
+    EXPECT_EQ(m.Find(a)->Tone(), RowTone::Waiting);
     EXPECT_EQ(m.Counts(), (StationCounts{0, 0, 0})) << "not a failure before the answer";
     m.AnswerQuestion(c.yes);
     EXPECT_FALSE(m.PendingQuestion());
@@ -181,6 +198,46 @@ TEST_F(StationModelTest, TheVersionQuestionIsAskedOnceForAll) {
       EXPECT_EQ(m.Find(b)->ResultText(), "failed: declined");
     }
   }
+}
+
+// A log line's time is the handset's: its process's start plus the line's "t", however late it
+// is read; without a known start (or a "t") the time it was read.
+TEST_F(StationModelTest, LogTimesAreTheHandsetsTimes) {
+  const uint64_t a = model.AddPath("/dev/pts/5");
+  model.Run();
+  Started();
+  std::tm tm{};
+  tm.tm_year = 126;
+  tm.tm_mon = 11;
+  tm.tm_mday = 9;
+  tm.tm_hour = 9;
+  tm.tm_min = 15;
+  tm.tm_sec = 2;
+  tm.tm_isdst = -1;
+  const auto start = std::chrono::system_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(125);
+  const auto line = [](double t, const char* text) {
+    return json({{"v", 1}, {"t", t}, {"device", "/dev/pts/5"}, {"event", "log"}, {"kind", "info"}, {"text", text}}).dump();
+  };
+  model.Line(a, line(0.5, "before the start is known"), "read at");
+  model.SetProcessWall(a, start);
+  model.Line(a, line(2.25, "erase"), "read at");
+  model.Line(a, line(61.0, "a minute on"), "read at");
+  model.Line(a, json({{"v", 1}, {"device", "/dev/pts/5"}, {"event", "log"}, {"kind", "info"}, {"text", "no t"}}).dump(),
+             "read at");
+  model.Line(a, line(1e300, "no process ran that long"), "read at");
+  const auto& log = Row(a).log;
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[4].stamp, "read at");
+  EXPECT_EQ(log[0].stamp, "read at");
+  EXPECT_EQ(log[1].stamp, "2026-12-09 09:15:04.375");
+  EXPECT_EQ(log[2].stamp, "2026-12-09 09:16:03.125");
+  EXPECT_EQ(log[3].stamp, "read at");
+  EXPECT_EQ(log[3].text, "no t");
+  // The next download starts from a start of its own.
+  model.Ended(a);
+  ASSERT_TRUE(model.RunAgain(a));
+  Started();
+  EXPECT_FALSE(Row(a).processWall);
 }
 
 TEST_F(StationModelTest, AnAnswerGivenBeforehandAsksNothing) {
