@@ -18,8 +18,8 @@ struct DownloadStart {
   std::string type;    // DownloadTypeName
   std::optional<int> speed;
   bool countsResends = true;  // false: the engine's resends are not seen (a station's crashed handset)
-  std::string unit;           // the handset's identity; empty: none
-  std::string station;        // the station's name; empty: the host name
+  std::string unit = {};      // the handset's identity; empty: none
+  std::string station = {};   // the station's name; empty: the host name
 };
 
 class CDownloadRecorder {

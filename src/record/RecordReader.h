@@ -11,8 +11,8 @@ struct HistoryFilter {
   std::string since;    // ISO 8601 UTC: rows that started at or after it; empty: all
   std::string outcome;  // empty: any
   std::string device;   // the device as given, its tty or its by-id name; empty: any
-  std::string unit;     // empty: any
-  std::string station;  // empty: any
+  std::string unit = {};     // empty: any
+  std::string station = {};  // empty: any
 };
 
 class IRecordReader {
