@@ -28,9 +28,8 @@ bool CPgConnection::WaitSocket(bool forWrite, Clock::time_point deadline, const 
   const int fd = PQsocket(m_conn.get());
   if (fd < 0) return error = "no connection to the server", false;
   while (true) {
-    if (giveUp && giveUp()) return error = "given up", false;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return error = "the server did not answer in time", false;
+    if (left <= 0 || (giveUp && giveUp())) return error = "the server did not answer in time", false;
     pollfd p{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
     const int n = poll(&p, 1, static_cast<int>(std::min<long long>(left, kSliceMs)));
     if (n > 0) return true;
