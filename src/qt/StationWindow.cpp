@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -24,6 +25,7 @@
 
 #include "CliOptions.h"
 #include "StationToday.h"
+#include "platform/Translate.h"
 
 namespace {
 
@@ -92,6 +94,7 @@ StationRunnerSetup DefaultStationSetup() {
   StationRunnerSetup s;
   s.cliProgram = FindCliProgram();
   if (const char* dir = std::getenv("TARVISEL_PORTS_DIR"); dir && *dir) s.portsDir = dir;
+  if (const char* url = std::getenv("TARVISEL_RECORD"); url && *url) s.recordUrl = url;
   return s;
 }
 
@@ -135,7 +138,8 @@ void CStationWindow::Build() {
   m_rows = new QTreeWidget;
   m_rows->setColumnCount(kColumns);
   m_rows->setHeaderLabels({QString(), QStringLiteral("Port"), QStringLiteral("Adapter"), QStringLiteral("Progress"),
-                           QStringLiteral("Phase"), QStringLiteral("Result"), QStringLiteral("Time"), QString()});
+                           QStringLiteral("Phase"), QStringLiteral("Result"), QStringLiteral("Time"), QString(),
+                           QString::fromUtf8(Tr("Unit"))});
   m_rows->setRootIsDecorated(false);
   m_rows->setUniformRowHeights(true);
   // The end of a port's name tells adapters apart (the serial number, the port).
@@ -149,6 +153,7 @@ void CStationWindow::Build() {
   m_rows->setColumnWidth(kResult, 170);
   m_rows->setColumnWidth(kTime, 50);
   m_rows->setColumnWidth(kAction, 90);
+  m_rows->setColumnWidth(kUnit, 130);
 
   auto* buttons = new QHBoxLayout;
   m_add = new QPushButton(QStringLiteral("Add port..."));
@@ -157,6 +162,12 @@ void CStationWindow::Build() {
   m_stop = new QPushButton(QStringLiteral("Stop"));
   m_note = new QLabel;
   buttons->addWidget(m_add);
+  // A barcode scanner types the unit here and ends it with Enter.
+  m_scan = new QLineEdit;
+  m_scan->setPlaceholderText(QString::fromUtf8(Tr("Unit: scan or type, Enter")));
+  m_scan->setToolTip(QString::fromUtf8(Tr("The unit goes to the selected row, else to the next row waiting for one")));
+  m_scan->setMaximumWidth(220);
+  buttons->addWidget(m_scan);
   buttons->addWidget(m_note, 1);
   buttons->addWidget(m_run);
   buttons->addWidget(m_watch);
@@ -180,6 +191,7 @@ void CStationWindow::Build() {
   connect(m_run, &QPushButton::clicked, this, &CStationWindow::OnRun);
   connect(m_watch, &QPushButton::clicked, this, &CStationWindow::OnWatch);
   connect(m_stop, &QPushButton::clicked, this, &CStationWindow::OnStop);
+  connect(m_scan, &QLineEdit::returnPressed, this, &CStationWindow::OnScan);
   connect(m_type, &QComboBox::currentIndexChanged, this, [this] {
     m_runner->SetType(m_type->currentData().toInt());
     if (!m_runner->Image().empty()) TakeImage(Q(m_runner->Image()));
@@ -369,6 +381,21 @@ void CStationWindow::ShowRow(const StationRow& row, QTreeWidgetItem* item) {
   item->setText(kTime, row.ran && !row.startPending ? Q(MinutesSeconds(elapsed)) : QString());
   if (auto* bar = qobject_cast<QProgressBar*>(m_rows->itemWidget(item, kProgress))) bar->setValue(row.Percent());
   if (auto* again = m_rows->itemWidget(item, kAction)) again->setVisible(row.Failed() && row.present);
+  item->setText(kUnit, Q(m_runner->UnitOf(row.id)));
+}
+
+void CStationWindow::OnScan() {
+  const std::string unit = m_scan->text().trimmed().toStdString();
+  m_scan->clear();
+  if (unit.empty()) return;
+  std::optional<uint64_t> selected;
+  if (QTreeWidgetItem* item = m_rows->currentItem(); item && item->isSelected()) selected = IdOf(item);
+  const auto row = m_runner->GiveUnit(unit, selected);
+  const StationRow* r = row ? m_runner->Model().Find(*row) : nullptr;
+  m_note->setText(r ? QString::fromUtf8(Tr("unit %1: %2")).arg(Q(unit), Q(r->device))
+                    : QString::fromUtf8(Tr("unit %1: for the next handset that starts")).arg(Q(unit)));
+  m_rows->clearSelection();
+  Show();
 }
 
 void CStationWindow::OpenLog(uint64_t id) {

@@ -11,6 +11,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
@@ -31,7 +32,7 @@ class CStationWindow : public QWidget {
 
  public:
   // The columns of the rows.
-  enum Column { kCheck, kPort, kFacts, kProgress, kPhase, kResult, kTime, kAction, kColumns };
+  enum Column { kCheck, kPort, kFacts, kProgress, kPhase, kResult, kTime, kAction, kUnit, kColumns };
 
   CStationWindow(StationRunnerSetup setup, StationDialogs dialogs = DefaultStationDialogs(), QWidget* parent = nullptr);
   ~CStationWindow() override;
@@ -56,6 +57,8 @@ class CStationWindow : public QWidget {
   QLabel* ImageLabel() const { return m_imageInfo; }
   QLabel* CountsLabel() const { return m_counts; }
   QLabel* TodayLabel() const { return m_today; }
+  // Where a barcode scanner types a unit (Enter gives it to a row).
+  QLineEdit* ScanBox() const { return m_scan; }
   // The open log window of a row, if any.
   QTextEdit* LogViewOf(uint64_t id) const;
   void OpenLog(uint64_t id);
@@ -75,6 +78,7 @@ class CStationWindow : public QWidget {
   void OnRun();
   void OnWatch();
   void OnStop();
+  void OnScan();
   uint64_t IdOf(QTreeWidgetItem* item) const;
 
   StationDialogs m_dialogs;
@@ -84,6 +88,7 @@ class CStationWindow : public QWidget {
   QComboBox *m_type = nullptr, *m_speed = nullptr, *m_answer = nullptr;
   QLabel *m_imageInfo = nullptr, *m_counts = nullptr, *m_today = nullptr, *m_note = nullptr;
   QTreeWidget* m_rows = nullptr;
+  QLineEdit* m_scan = nullptr;
   QTimer* m_timer = nullptr;
   std::map<uint64_t, QTreeWidgetItem*> m_items;
   struct LogWindow {
@@ -102,5 +107,5 @@ class CStationWindow : public QWidget {
 // build tree's src/cli, else on the PATH.
 std::string FindCliProgram();
 // The window's setup: that program, the folder of $TARVISEL_PORTS_DIR (default
-// /dev/serial/by-id), the record in its default place.
+// /dev/serial/by-id), the record in its default place, the shared record of $TARVISEL_RECORD.
 StationRunnerSetup DefaultStationSetup();
