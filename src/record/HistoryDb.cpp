@@ -155,7 +155,7 @@ std::optional<std::vector<DownloadRecord>> CHistoryDb::Rows(const HistoryFilter&
 
 std::optional<std::vector<DownloadRecord>> CHistoryDb::Pending(size_t limit, std::string& error) {
   sqlite3* db = m_handle->db.get();
-  const std::string sql = std::string("SELECT ") + kColumns + " FROM downloads WHERE sent IS NULL ORDER BY id LIMIT ?";
+  const std::string sql = std::string("SELECT ") + kColumns + " FROM downloads WHERE sent IS NULL AND uuid IS NOT NULL ORDER BY id LIMIT ?";
   SqliteStatement query = SqlitePrepare(db, sql.c_str(), error);
   if (!query) return std::nullopt;
   BindInt(query.get(), 1, static_cast<int64_t>(limit));
@@ -163,7 +163,7 @@ std::optional<std::vector<DownloadRecord>> CHistoryDb::Pending(size_t limit, std
 }
 
 std::optional<int64_t> CHistoryDb::PendingCount(std::string& error) {
-  return SqliteInt(m_handle->db.get(), "SELECT count(*) FROM downloads WHERE sent IS NULL", error);
+  return SqliteInt(m_handle->db.get(), "SELECT count(*) FROM downloads WHERE sent IS NULL AND uuid IS NOT NULL", error);
 }
 
 bool CHistoryDb::MarkSent(const std::vector<std::string>& uuids, const std::string& at, std::string& error) {

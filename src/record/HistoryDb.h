@@ -32,7 +32,8 @@ class CHistoryDb final : public IRecordReader {
   // The rows that pass the filter, newest first; nullopt with why.
   std::optional<std::vector<DownloadRecord>> Rows(const HistoryFilter& filter, std::string& error) override;
 
-  // The outbox of the shared record: every row is pending until the server has committed it.
+  // The outbox of the shared record: every row with a UUID is pending until the server has
+  // committed it (every row a download leaves has one).
   // The oldest pending rows first, at most limit of them.
   std::optional<std::vector<DownloadRecord>> Pending(size_t limit, std::string& error);
   std::optional<int64_t> PendingCount(std::string& error);

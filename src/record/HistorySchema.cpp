@@ -43,7 +43,7 @@ constexpr const char* kSteps[] = {
          substr(hex(randomblob(2)), 2) || '-' || substr('89ab', 1 + abs(random() % 4), 1) ||
          substr(hex(randomblob(2)), 2) || '-' || hex(randomblob(6)));
        CREATE UNIQUE INDEX downloads_by_uuid ON downloads (uuid);
-       CREATE INDEX downloads_pending ON downloads (id) WHERE sent IS NULL;
+       CREATE INDEX downloads_pending ON downloads (id) WHERE sent IS NULL AND uuid IS NOT NULL;
        CREATE TABLE outbox_state (key TEXT PRIMARY KEY, value TEXT);)",
 };
 static_assert(std::size(kSteps) == kHistorySchemaVersion, "one step for each version");

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -65,18 +66,27 @@ class CRecordUploader {
   std::string TakeNews();
 
  private:
-  void Loop();
-  bool GiveUp() const;
+  // What the thread shares with its owner: the thread keeps it alive, so that an owner that
+  // cannot wait longer (a name lookup that hangs) may leave the thread to end on its own.
+  struct State {
+    explicit State(Setup s) : setup(std::move(s)) {}
+    const Setup setup;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool work = true;  // drain at the start: rows an earlier run left
+    bool drained = false;
+    bool finishing = false;
+    bool ended = false;  // the thread is done
+    std::atomic<bool> stop{false};
+    std::atomic<int64_t> finishBy{INT64_MAX};  // steady clock, nanoseconds
+    Report report;
+    std::string news;
+    bool GiveUp() const;
+  };
+  static void Loop(const std::shared_ptr<State>& state);
+  // Ends the thread: joined when it ends by the deadline, else left to end by itself.
+  void End(Clock::time_point by);
 
-  const Setup m_setup;
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  bool m_work = true;  // drain at the start: rows an earlier run left
-  bool m_drained = false;
-  bool m_finishing = false;
-  std::atomic<bool> m_stop{false};
-  std::atomic<int64_t> m_finishBy{INT64_MAX};  // steady clock, nanoseconds
-  Report m_report;
-  std::string m_news;
+  std::shared_ptr<State> m_state;
   std::thread m_thread;
 };
