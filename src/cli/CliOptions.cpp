@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstdint>
 #include <iterator>
 #include <sstream>
@@ -77,6 +78,17 @@ void AddHistoryFile(CLI::App& sub, CliOptions& o, bool canTurnOff) {
   sub.add_flag("--no-history", o.noHistory, "keep no record of the downloads")->excludes(file);
 }
 
+void AddRecordUrl(CLI::App& sub, CliOptions& o) {
+  sub.add_option("--record", o.recordUrl,
+                 "the line's shared record (PostgreSQL): a connection string or postgresql:// URI; default "
+                 "$TARVISEL_RECORD");
+}
+
+void AddIdentity(CLI::App& sub, CliOptions& o) {
+  sub.add_option("--station-name", o.stationName, "this station's name in the record (default the host name)");
+  AddRecordUrl(sub, o);
+}
+
 void AddFontOptions(CLI::App& sub, CliOptions& o) {
   sub.add_option("--font-address", o.fontAddress, "FONT: the start address, hex digits");
   sub.add_option("--font-blocks", o.fontBlocks, "FONT: the number of 64 KB blocks, 1..100");
@@ -114,7 +126,12 @@ std::string UnknownWord(CLI::App& app, const std::vector<std::string>& args) {
       command = app.get_subcommand(word);
       continue;
     }
-    if (word.rfind("--", 0) != 0) continue;
+    if (word.rfind("--", 0) != 0) {
+      // A command of a command (record sync).
+      const auto subs = command->get_subcommands([&](const CLI::App* sub) { return sub->get_name() == word; });
+      if (!subs.empty()) command = subs.front();
+      continue;
+    }
     const std::string name = word.substr(0, word.find('='));
     std::vector<std::string> names;
     for (const CLI::Option* option : command->get_options())
@@ -186,6 +203,10 @@ bool Finish(const Raw& raw, CliOptions& o, std::string& message) {
     return message = "--outcome: one of completed, no-reply, handset-refused, out-of-step, timeout, refused, read-error, declined, "
                      "port, line-broke, stopped, interrupted, crashed; not \"" + o.outcomeFilter + "\"", false;
   if (!o.logFile.empty() && !o.logDir.empty()) return message = "--log and --log-dir: one or the other", false;
+  if (!o.recordUrl.empty() && o.noHistory)
+    return message = "--record sends the rows of the station's own record: it goes without --no-history", false;
+  if (o.command == CliCommand::Download && !o.unit.empty() && HandsetCount(o) > 1)
+    return message = "--unit names one handset: with several, run a download for each", false;
   if (HandsetCount(o) > 1) {
     // One terminal cannot take an answer for each of several handsets.
     if (o.command == CliCommand::Download && o.answer == CliAnswer::Ask)
@@ -261,6 +282,12 @@ std::string HistoryPathOf(const CliOptions& o) {
   return o.historyFile.empty() ? DefaultHistoryPath() : o.historyFile;
 }
 
+std::string RecordUrlOf(const CliOptions& o) {
+  if (!o.recordUrl.empty()) return o.recordUrl;
+  const char* url = std::getenv("TARVISEL_RECORD");
+  return url ? url : "";
+}
+
 std::optional<int> ParseSpeedIndex(const std::string& text) {
   if (text == "57600") return 0;
   if (text == "115200") return 1;
@@ -280,6 +307,8 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   AddHandsetOptions(*download, o, raw);
   AddFontOptions(*download, o);
   AddHistoryFile(*download, o, true);
+  download->add_option("--unit", o.unit, "the handset's identity (its serial number or barcode) for the record");
+  AddIdentity(*download, o);
   auto* info = app.add_subcommand("info", "read and print the handset's S/W version, compile date, PCB version");
   AddChoices(*info, o, raw);
   AddHandsetOptions(*info, o, raw);
@@ -302,14 +331,33 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   watch->add_flag("--new-only", o.newOnly, "leave the links present at the start alone");
   AddFontOptions(*watch, o);
   AddHistoryFile(*watch, o, true);
+  watch->add_option("--units-from", o.unitsFrom,
+                    "read the units' identities one a line from FILE (a barcode scanner's terminal, a FIFO): each "
+                    "goes to the next handset that appears");
+  AddIdentity(*watch, o);
 
   auto* history = app.add_subcommand("history", "the record of every download, newest first");
   AddHistoryFile(*history, o, false);
   history->add_option("--since", raw.since, "only downloads that started at or after DATE");
   history->add_option("--outcome", o.outcomeFilter, "only downloads that ended so (completed, no-reply, ...)");
   history->add_option("--device", o.deviceFilter, "only downloads to this device (as given, its tty or by-id name)");
+  history->add_option("--unit", o.unitFilter, "only downloads to this unit");
+  history->add_option("--station", o.stationFilter, "only downloads of this station");
+  AddRecordUrl(*history, o);
   auto* csv = history->add_flag("--csv", o.csv, "comma-separated values with a header line");
   history->add_flag("--json", o.json, "one JSON object a line")->excludes(csv);
+
+  auto* record = app.add_subcommand("record", "the line's shared record (PostgreSQL)");
+  record->require_subcommand(1);
+  auto* recordInit = record->add_subcommand("init", "create or upgrade the shared record's tables at URL, and print the "
+                                                    "SQL of a role for the stations");
+  recordInit->add_option("URL", o.recordUrl, "a connection string or postgresql:// URI")->required();
+  auto* recordSync = record->add_subcommand("sync", "send the rows the shared record does not have yet, once");
+  AddRecordUrl(*recordSync, o);
+  AddHistoryFile(*recordSync, o, false);
+  auto* recordStatus = record->add_subcommand("status", "rows waiting, the last upload, the last error, the clock");
+  AddRecordUrl(*recordStatus, o);
+  AddHistoryFile(*recordStatus, o, false);
 
   std::vector<const char*> argv{"tarvisel-cli"};
   for (const auto& a : args) argv.push_back(a.c_str());
@@ -340,6 +388,9 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   else if (ports->parsed()) o.command = CliCommand::Ports;
   else if (watch->parsed()) o.command = CliCommand::Watch;
   else if (history->parsed()) o.command = CliCommand::History;
+  else if (recordInit->parsed()) o.command = CliCommand::RecordInit;
+  else if (recordSync->parsed()) o.command = CliCommand::RecordSync;
+  else if (recordStatus->parsed()) o.command = CliCommand::RecordStatus;
   if (!Finish(raw, o, message)) return CliParse::Error;
   options = std::move(o);
   return CliParse::Ok;

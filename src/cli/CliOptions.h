@@ -6,7 +6,7 @@
 
 #include "DownloadType.h"
 
-enum class CliCommand { None, Download, Info, ToDm, Ports, Watch, History };
+enum class CliCommand { None, Download, Info, ToDm, Ports, Watch, History, RecordInit, RecordSync, RecordStatus };
 // How the questions the window would ask get their answer.
 enum class CliAnswer { Ask, Yes, No };
 
@@ -39,6 +39,12 @@ struct CliOptions {
   // The record of every download (download, watch) and its reader (history).
   std::string historyFile;  // --history FILE; empty: the default place
   bool noHistory = false;
+  // The shared record of the line (download, watch, history, record): a libpq connection string
+  // or postgresql:// URI; empty: TARVISEL_RECORD, else none.
+  std::string recordUrl;
+  std::string stationName;  // empty: the host name
+  std::string unit;         // download: the handset's identity
+  std::string unitsFrom;    // watch: a FIFO or terminal giving one unit a line
 
   // watch
   std::string portsDir = kDefaultPortsDir;
@@ -50,6 +56,8 @@ struct CliOptions {
   std::string since;  // ISO 8601 UTC
   std::string outcomeFilter;
   std::string deviceFilter;
+  std::string unitFilter;
+  std::string stationFilter;
   bool csv = false;
 
   // ports: where processes are looked for (ModemManager); tests point it elsewhere
@@ -77,6 +85,8 @@ std::optional<UsbId> ParseUsbId(const std::string& text);
 bool IsRecordedOutcome(const std::string& name);
 // Where the record goes: --history FILE, else the default place; empty with --no-history.
 std::string HistoryPathOf(const CliOptions& options);
+// The shared record: --record URL, else TARVISEL_RECORD; empty: none.
+std::string RecordUrlOf(const CliOptions& options);
 // How many handsets the options name: the --device paths, else the --port numbers, else the
 // stored PORT.
 size_t HandsetCount(const CliOptions& options);

@@ -17,6 +17,7 @@
 #include "JsonEvents.h"
 #include "LogDir.h"
 #include "PortList.h"
+#include "RecordUploader.h"
 #include "Registry.h"
 #include "TarviselDlg.h"
 #include "WireTrace.h"
@@ -36,6 +37,8 @@ int StoredPortNumber() { return CRegistry::ReadInt(CRegistry::kPort, CRegistry::
 constexpr uint32_t WM_CLI_INTERRUPT = WM_USER + 0x300;
 constexpr uint32_t WM_CLI_LOG_SHOWN = WM_USER + 0x301;  // every log line queued before it is out
 constexpr uint32_t TM_CLI_TIMEOUT = 0x7100;
+// The longest a download's end waits for its row to reach the shared record.
+constexpr auto kRecordSendBound = std::chrono::milliseconds(1800);
 
 class CRun final : public CEngineEvents {
  public:
@@ -93,6 +96,8 @@ class CRun final : public CEngineEvents {
   void Begin();
   void ShowQueuedLog();
   int Result();
+  // The row to the shared record, within kRecordSendBound.
+  void SendRecord(bool recorded);
   // A file given on the command line cannot be written: nothing was tried.
   int UsageEnd();
 
@@ -114,6 +119,7 @@ class CRun final : public CEngineEvents {
   bool m_logShown = false;  // WM_CLI_LOG_SHOWN came back
   std::atomic<bool> m_aborted{false};
   std::unique_ptr<CTarviselDlg> m_dlg;
+  std::unique_ptr<CRecordUploader> m_uploader;  // to the shared record, when there is one
   // The engine as the interrupt watcher's thread sees it: told of a Stop at once, so that a
   // pause under way sends nothing more.
   std::atomic<CTarviselDlg*> m_engine{nullptr};
@@ -241,7 +247,8 @@ int CRun::Execute() {
     device = std::move(traced);
   }
   if (*command == EngineCommand::Download)
-    m_recorder.Begin({m_device, m_options.image, DownloadTypeName(m_options.type), SelectedSpeed(m_options)});
+    m_recorder.Begin({m_device, m_options.image, DownloadTypeName(m_options.type), SelectedSpeed(m_options), true,
+                      m_options.unit, m_options.stationName});
 
   // Before the engine starts its receive thread, so that the thread inherits the signal mask.
   CInterruptWatcher watcher(
@@ -254,6 +261,12 @@ int CRun::Execute() {
                               m_win.Quit();
                             });
   if (!watcher.Start()) m_view.Note(Tr("Ctrl-C handling is not available"), true);
+  // Started with the download, so that the connection is made (and rows an earlier run left
+  // are sent) while the handset is flashed.
+  const std::string recordUrl = RecordUrlOf(m_options);
+  const std::string outbox = HistoryPathOf(m_options);
+  if (*command == EngineCommand::Download && !recordUrl.empty() && !outbox.empty())
+    m_uploader = std::make_unique<CRecordUploader>(CRecordUploader::Setup{recordUrl, outbox});
 
   m_dlg = std::make_unique<CTarviselDlg>(m_win, this, std::move(device));
   m_engine = m_dlg.get();
@@ -312,11 +325,26 @@ int CRun::Result() {
   const char* what = m_options.command == CliCommand::Download ? "download"
                      : m_options.command == CliCommand::Info   ? "info"
                                                                  : "todm";
-  m_recorder.Finish(EndName(end), status);
+  const bool recorded = m_recorder.Finish(EndName(end), status);
   m_view.Result(TrFormat("result: %s %s (exit %d)", what, DescribeEnd(end).c_str(), status),
                 status != kExitOk);
   if (m_json) m_json->Finished(EndName(end), status);
+  SendRecord(recorded);
   return status;
+}
+
+void CRun::SendRecord(bool recorded) {
+  if (!m_uploader) return;
+  if (recorded) m_uploader->Nudge();
+  // What is not sent within the bound stays in the outbox for the next run or record sync; the
+  // download's outcome is what it was.
+  const CRecordUploader::Report report = m_uploader->Finish(std::chrono::steady_clock::now() + kRecordSendBound);
+  m_uploader.reset();
+  if (report.drained) return;
+  std::string text = "record: not sent to the shared record " + PgUrlShown(RecordUrlOf(m_options));
+  if (!report.error.empty()) text += " (" + report.error + ")";
+  if (report.pending >= 0) text += "; " + std::to_string(report.pending) + " row(s) wait in the outbox";
+  m_view.Note(text, true);
 }
 
 int CRun::UsageEnd() {

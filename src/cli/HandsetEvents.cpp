@@ -65,7 +65,8 @@ void ConcludeHandset(HandsetStatus& s, size_t index, CHandsetLog& log, const CHa
     CUdevFacts facts;
     CDownloadRecorder recorder(
         HistoryPathOf(options), [&](const std::string& text) { out.view.HandsetLine(s, text, true); }, &facts);
-    recorder.Begin({s.device, options.image, *type, SelectedSpeed(options), false}, p.Started());
+    recorder.Begin({s.device, options.image, *type, SelectedSpeed(options), false, s.unit, options.stationName},
+                   p.Started());
     if (!s.sw.empty()) recorder.Phone({s.sw, "", "", 0});
     recorder.Finish(end.outcome, end.exit);
   }

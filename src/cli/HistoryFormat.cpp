@@ -17,7 +17,8 @@ using json = nlohmann::ordered_json;
 
 const std::vector<std::string> kHistoryKeys = {
     "start",    "end",  "host",  "device",   "tty",           "serial",  "by_id", "image",     "size",    "sha256",
-    "type",     "speed", "phone_sw", "image_version", "outcome", "exit",  "elapsed_s", "resends", "tool_version"};
+    "type",     "speed", "phone_sw", "image_version", "outcome", "exit",  "elapsed_s", "resends", "tool_version",
+    "uuid",     "station", "unit", "received", "clock_skew_s"};
 
 namespace {
 
@@ -40,8 +41,9 @@ json RecordJson(const DownloadRecord& r) {
                          Text(r.tty),     Text(r.serial),      Text(r.byId),        Text(r.image),
                          Number(r.size),  Text(r.sha256),      Text(r.type),        Number(r.speed),
                          Text(r.phoneSw), Text(r.imageVersion), Text(r.outcome),    Number(r.exit),
-                         Number(r.elapsedS), Number(r.resends), Text(r.toolVersion)};
-  static_assert(std::size(values) == 19);
+                         Number(r.elapsedS), Number(r.resends), Text(r.toolVersion), Text(r.uuid),
+                         Text(r.station), Text(r.unit), Text(r.received), Number(r.clockSkewS)};
+  static_assert(std::size(values) == 24);
   json object = json::object();
   for (size_t i = 0; i < kHistoryKeys.size(); ++i) object[kHistoryKeys[i]] = values[i];
   return object;
@@ -83,25 +85,32 @@ std::string CsvLine(const std::vector<std::string>& fields) {
 
 void PrintHistoryTable(std::ostream& out, const std::vector<DownloadRecord>& rows) {
   struct Line {
-    std::string start, device, result, time, sw, image;
+    std::string start, station, device, unit, result, time, sw, image;
   };
-  std::vector<Line> lines = {{"start (local time)", "device", "result", "time", "S/W version", "image"}};
+  // The station's column when the rows are of more than one (the shared record's).
+  bool stations = false;
+  for (const auto& r : rows) stations |= r.station != rows.front().station;
+  std::vector<Line> lines = {{"start (local time)", "station", "device", "unit", "result", "time", "S/W version", "image"}};
   for (const auto& r : rows) {
     std::string result = r.outcome;
     if (r.exit && *r.exit != 0) result += " (exit " + std::to_string(*r.exit) + ")";
     // What came from a handset or a device is shown, never obeyed, by the terminal.
-    lines.push_back({LocalTimeText(r.start), TerminalText(r.device), TerminalText(result),
+    lines.push_back({LocalTimeText(r.start), TerminalText(r.station), TerminalText(r.device),
+                     r.unit.empty() ? "-" : TerminalText(r.unit), TerminalText(result),
                      r.elapsedS ? MinutesSeconds(*r.elapsedS) : "-", r.phoneSw.empty() ? "-" : TerminalText(r.phoneSw),
                      TerminalText(r.image)});
   }
-  size_t w[5] = {};
+  size_t w[7] = {};
   for (const auto& l : lines) {
-    const std::string* cells[] = {&l.start, &l.device, &l.result, &l.time, &l.sw};
-    for (size_t i = 0; i < 5; ++i) w[i] = std::max(w[i], TextWidth(*cells[i]));
+    const std::string* cells[] = {&l.start, &l.station, &l.device, &l.unit, &l.result, &l.time, &l.sw};
+    for (size_t i = 0; i < 7; ++i) w[i] = std::max(w[i], TextWidth(*cells[i]));
   }
-  for (const auto& l : lines)
-    out << PadText(l.start, w[0]) << "  " << PadText(l.device, w[1]) << "  " << PadText(l.result, w[2]) << "  "
-        << PadText(l.time, w[3]) << "  " << PadText(l.sw, w[4]) << "  " << l.image << '\n';
+  for (const auto& l : lines) {
+    out << PadText(l.start, w[0]) << "  ";
+    if (stations) out << PadText(l.station, w[1]) << "  ";
+    out << PadText(l.device, w[2]) << "  " << PadText(l.unit, w[3]) << "  " << PadText(l.result, w[4]) << "  "
+        << PadText(l.time, w[5]) << "  " << PadText(l.sw, w[6]) << "  " << l.image << '\n';
+  }
 }
 
 namespace {

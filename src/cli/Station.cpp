@@ -247,6 +247,10 @@ std::vector<std::string> HandsetCommand(const std::string& program, const CliOpt
   }
   if (download && o.noHistory) args.push_back("--no-history");
   if (download && !o.historyFile.empty()) args.insert(args.end(), {"--history", o.historyFile});
+  // The URL from the environment reaches the handset's process by its environment, not by a
+  // command line that ps shows.
+  if (download && !o.recordUrl.empty()) args.insert(args.end(), {"--record", o.recordUrl});
+  if (download && !o.stationName.empty()) args.insert(args.end(), {"--station-name", o.stationName});
   return args;
 }
 

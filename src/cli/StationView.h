@@ -24,6 +24,7 @@ struct HandsetStatus {
   std::optional<std::string> outcome;  // from "finished"
   int exit = 0;
   double elapsedS = 0;
+  std::string unit;  // the unit it was given; empty: none
 
   bool Finished() const { return outcome.has_value(); }
 };

@@ -1,12 +1,16 @@
 #include "Watch.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -23,9 +27,11 @@
 #include "JsonEvents.h"
 #include "LogDir.h"
 #include "PortFolder.h"
+#include "RecordUploader.h"
 #include "RunSignals.h"
 #include "WatchView.h"
 #include "platform/Translate.h"
+#include "platform/UniqueFd.h"
 
 using json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
@@ -55,6 +61,7 @@ struct Port {
   std::optional<Clock::time_point> retryAt;
   bool unpluggedDuring = false;  // its link went while its download ran
   bool nextWaiting = false;      // plugged in again while its last download still ran
+  std::string unit;              // of the handset in hand; empty: none
 
   bool Running() const { return process != nullptr; }
 };
@@ -90,6 +97,9 @@ class CWatch {
   void PortEvent(const std::string& link, const char* state);
   WatchCounts Counts() const;
   void Draw(bool force = false);
+  bool OpenUnits();
+  void ReadUnits();
+  void TellRecordNews();
   size_t Running() const {
     return static_cast<size_t>(std::count_if(m_ports.begin(), m_ports.end(), [](const auto& p) { return p->Running(); }));
   }
@@ -111,7 +121,61 @@ class CWatch {
   bool m_ended = false;
   Clock::time_point m_killAt;
   Clock::time_point m_lastDraw{};
+  // --units-from: the units scanned and not yet given to a handset, in order.
+  CUniqueFd m_unitsFd;
+  std::string m_unitsBuf;
+  std::deque<std::string> m_units;
+  std::unique_ptr<CRecordUploader> m_uploader;
 };
+
+bool CWatch::OpenUnits() {
+  if (m_options.unitsFrom.empty()) return true;
+  struct stat st {};
+  // A FIFO is opened for writing too, so that a scanner's program that ends and starts again
+  // is no end of the units.
+  const bool fifo = ::stat(m_options.unitsFrom.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+  m_unitsFd.Reset(::open(m_options.unitsFrom.c_str(), (fifo ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC));
+  if (!m_unitsFd.Valid()) {
+    m_view.Handsets().Note("tarvisel-cli: --units-from " + m_options.unitsFrom + ": " + std::strerror(errno), true);
+    return false;
+  }
+  ReadUnits();
+  return true;
+}
+
+void CWatch::ReadUnits() {
+  char buf[4096];
+  while (m_unitsFd.Valid()) {
+    const ssize_t n = ::read(m_unitsFd.Get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    if (n <= 0) {
+      // The end of a file (or a terminal closed): the units it gave are all there will be.
+      m_unitsFd.Reset();
+      break;
+    }
+    m_unitsBuf.append(buf, static_cast<size_t>(n));
+  }
+  size_t end;
+  while ((end = m_unitsBuf.find('\n')) != std::string::npos || (!m_unitsFd.Valid() && !m_unitsBuf.empty())) {
+    if (end == std::string::npos) end = m_unitsBuf.size();
+    std::string unit = m_unitsBuf.substr(0, end);
+    m_unitsBuf.erase(0, std::min(end + 1, m_unitsBuf.size()));
+    // A scanner's line ends with CR LF, or with spaces.
+    while (!unit.empty() && (unit.back() == '\r' || unit.back() == ' ' || unit.back() == '\t')) unit.pop_back();
+    while (!unit.empty() && (unit.front() == ' ' || unit.front() == '\t')) unit.erase(0, 1);
+    if (unit.empty()) continue;
+    m_units.push_back(unit);
+    m_view.Handsets().Note("unit " + unit + " scanned: for the next handset plugged in (" +
+                           std::to_string(m_units.size()) + " waiting)");
+  }
+}
+
+void CWatch::TellRecordNews() {
+  if (!m_uploader) return;
+  const std::string news = m_uploader->TakeNews();
+  if (!news.empty()) m_view.Handsets().Note(news, news.find("cannot") != std::string::npos);
+}
 
 void CWatch::Emit(const json& object) {
   if (m_options.json) m_json.Emit(object);
@@ -159,6 +223,10 @@ int CWatch::Prepare() {
   const std::string history = HistoryPathOf(m_options);
   if (!history.empty() && !CHistoryDb::Open(history, CHistoryDb::Access::Append, error))
     m_view.Handsets().Note("history: the downloads will not be recorded in " + history + ": " + error, true);
+  if (!OpenUnits()) return kExitUsage;
+  // Each handset's process sends its own row at its end; this one sends what they could not.
+  const std::string url = RecordUrlOf(m_options);
+  if (!url.empty() && !history.empty()) m_uploader = std::make_unique<CRecordUploader>(CRecordUploader::Setup{url, history});
   return kExitOk;
 }
 
@@ -219,6 +287,14 @@ void CWatch::StartHandset(size_t i, bool newHandset) {
   if (newHandset) {
     p.tries = 0;
     p.log.Close();
+    p.unit.clear();
+    if (!m_units.empty()) {
+      p.unit = m_units.front();
+      m_units.pop_front();
+      m_view.PortLine(p.link, "gets unit " + p.unit);
+    } else if (!m_options.unitsFrom.empty()) {
+      m_view.PortLine(p.link, "no unit scanned: recorded without one", true);
+    }
     std::string error;
     if (!m_options.logDir.empty() && !p.log.Create(m_options.logDir, p.link, std::time(nullptr), error))
       m_view.PortLine(p.link, error + ": flashed without a log", true);
@@ -227,9 +303,12 @@ void CWatch::StartHandset(size_t i, bool newHandset) {
   p.unpluggedDuring = false;
   p.download = HandsetStatus{};
   p.download.device = p.link;
+  p.download.unit = p.unit;
   p.hasDownload = true;
   p.process = std::make_unique<CHandsetProcess>();
-  if (!p.process->Start(m_setup.command(p.link)))
+  std::vector<std::string> command = m_setup.command(p.link);
+  if (!p.unit.empty()) command.insert(command.end(), {"--unit", p.unit});
+  if (!p.process->Start(command))
     p.log.Line(std::string("cannot start the handset's process: ") + std::strerror(errno));
 }
 
@@ -240,6 +319,7 @@ void CWatch::Concluded(size_t i) {
   const bool again = !ok && Retryable(p.download.outcome.value_or("")) && p.tries <= m_options.retries &&
                      p.present && !p.unpluggedDuring && !p.nextWaiting && !m_draining && !m_aborted;
   p.process.reset();
+  if (m_uploader) m_uploader->Nudge();
   if (ok) {
     ++m_completed;
     m_view.Counts(Counts());
@@ -349,7 +429,10 @@ int CWatch::Run() {
     fds.push_back({m_folder.Fd(), POLLIN, 0});
     const size_t folderAt = fds.size() - 1;
     // The reader of --json, polled with the rest: the loop never waits on it.
-    if (m_json.WaitingFd() >= 0) fds.push_back({m_json.WaitingFd(), POLLOUT, 0});
+    const int jsonAt = m_json.WaitingFd() >= 0 ? static_cast<int>(fds.size()) : -1;
+    if (jsonAt >= 0) fds.push_back({m_json.WaitingFd(), POLLOUT, 0});
+    const int unitsAt = m_unitsFd.Valid() ? static_cast<int>(fds.size()) : -1;
+    if (unitsAt >= 0) fds.push_back({m_unitsFd.Get(), POLLIN, 0});
     const size_t fixed = fds.size();
     bool closing = false;
     const auto now = Clock::now();
@@ -370,12 +453,16 @@ int CWatch::Run() {
     if (m_console.errIsTerminal && m_view.Handsets().NeedsDraw()) within(m_lastDraw + kDrawEvery);
     if (m_aborted) within(m_killAt);
     if (closing || m_signals.Fd() < 0) within(now + std::chrono::milliseconds(kReapPollMs));
+    if (m_uploader) within(now + std::chrono::seconds(1));  // its news
 
     if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
     if (m_signals.Fd() >= 0 && (fds[0].revents & POLLIN)) HandleSignals();
+    // The units first: a scan and its handset's link may come in the same turn.
+    if (unitsAt >= 0 && fds[static_cast<size_t>(unitsAt)].revents) ReadUnits();
     if (fds[folderAt].revents & POLLIN)
       for (const auto& change : m_folder.TakeChanges()) OnChange(change, false);
-    if (fixed > folderAt + 1 && fds[folderAt + 1].revents) m_json.Write();
+    if (jsonAt >= 0 && fds[static_cast<size_t>(jsonAt)].revents) m_json.Write();
+    TellRecordNews();
     for (size_t j = 0; j < owners.size(); ++j) {
       if (!fds[fixed + j].revents) continue;
       const size_t i = owners[j].first;
@@ -403,6 +490,13 @@ int CWatch::Run() {
   m_view.Handsets().MarkChanged();
   Draw(true);
   m_ports.clear();  // each process goes with its port
+  if (m_uploader) {
+    const auto report = m_uploader->Finish(Clock::now() + std::chrono::seconds(2));
+    if (!report.drained)
+      m_view.Handsets().Note("record: " + std::to_string(report.pending) + " row(s) wait in the outbox for the shared record" +
+                                 (report.error.empty() ? std::string() : " (" + report.error + ")"),
+                             true);
+  }
   const WatchCounts c{m_completed, m_failed, 0};
   const int status = m_aborted ? kExitInterrupted : m_failed == 0 ? kExitOk : kExitNoReply;
   m_view.Handsets().Note("watch: " + CountsText(c) + "; exit " + std::to_string(status));

@@ -11,6 +11,7 @@
 #include "CommandRunner.h"
 #include "ExitStatus.h"
 #include "HistoryCommand.h"
+#include "RecordCommand.h"
 #include "Station.h"
 #include "Watch.h"
 #include "platform/Translate.h"
@@ -36,6 +37,9 @@ int main(int argc, char** argv) {
                          ColourWanted(std::getenv("NO_COLOR")), STDOUT_FILENO};
   if (options.command == CliCommand::Ports) return RunPortsCommand(options, console);
   if (options.command == CliCommand::History) return RunHistoryCommand(options, console);
+  if (options.command == CliCommand::RecordInit || options.command == CliCommand::RecordSync ||
+      options.command == CliCommand::RecordStatus)
+    return RunRecordCommand(options, console);
 
   // Each handset runs in this very program, started again for it alone.
   std::error_code ec;

@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -137,6 +138,7 @@ StationRunnerSetup DefaultStationSetup() {
   StationRunnerSetup s;
   s.cliProgram = FindCliProgram();
   if (const char* dir = std::getenv("TARVISEL_PORTS_DIR"); dir && *dir) s.portsDir = dir;
+  if (const char* url = std::getenv("TARVISEL_RECORD"); url && *url) s.recordUrl = url;
   return s;
 }
 
@@ -197,8 +199,8 @@ void CStationWindow::Build() {
 
   m_rows = new QTreeWidget;
   m_rows->setColumnCount(kColumns);
-  m_rows->setHeaderLabels({QString(), tr("Port"), tr("Adapter"), tr("Progress"),
-                           tr("Phase"), tr("Result"), tr("Time"), QString()});
+  m_rows->setHeaderLabels({QString(), tr("Port"), tr("Adapter"), tr("Progress"), tr("Phase"), tr("Result"), tr("Time"),
+                           QString(), tr("Unit")});
   m_rows->setRootIsDecorated(false);
   m_rows->setUniformRowHeights(true);
   // A by-id name's start is the maker, its end the serial and port: both tell adapters apart.
@@ -218,6 +220,7 @@ void CStationWindow::Build() {
   m_rows->setColumnWidth(kResult, resultWidth + 24);
   m_rows->setColumnWidth(kTime, 50);
   m_rows->setColumnWidth(kAction, 90);
+  m_rows->setColumnWidth(kUnit, 130);
 
   auto* buttons = new QHBoxLayout;
   m_add = new QPushButton(tr("Add port..."));
@@ -226,6 +229,12 @@ void CStationWindow::Build() {
   m_stop = new QPushButton(tr("Stop"));
   m_note = new QLabel;
   buttons->addWidget(m_add);
+  // A barcode scanner types the unit here and ends it with Enter.
+  m_scan = new QLineEdit;
+  m_scan->setPlaceholderText(QString::fromUtf8(Tr("Unit: scan or type, Enter")));
+  m_scan->setToolTip(QString::fromUtf8(Tr("The unit goes to the selected row, else to the next row waiting for one")));
+  m_scan->setMaximumWidth(220);
+  buttons->addWidget(m_scan);
   buttons->addWidget(m_note, 1);
   buttons->addWidget(m_run);
   buttons->addWidget(m_watch);
@@ -252,6 +261,7 @@ void CStationWindow::Build() {
   connect(m_stop, &QPushButton::clicked, this, &CStationWindow::OnStop);
   connect(m_askYes, &QPushButton::clicked, this, [this] { OnAnswer(true); });
   connect(m_askNo, &QPushButton::clicked, this, [this] { OnAnswer(false); });
+  connect(m_scan, &QLineEdit::returnPressed, this, &CStationWindow::OnScan);
   connect(m_type, &QComboBox::currentIndexChanged, this, [this] {
     m_runner->SetType(m_type->currentData().toInt());
     if (!m_runner->Image().empty()) TakeImage(Q(m_runner->Image()));
@@ -488,6 +498,21 @@ void CStationWindow::ShowRow(const StationRow& row, QTreeWidgetItem* item) {
     if (bar->styleSheet() != sheet) bar->setStyleSheet(sheet);
   }
   if (auto* again = RunAgainButton(item)) again->setVisible(row.Failed() && row.present);
+  item->setText(kUnit, Q(m_runner->UnitOf(row.id)));
+}
+
+void CStationWindow::OnScan() {
+  const std::string unit = m_scan->text().trimmed().toStdString();
+  m_scan->clear();
+  if (unit.empty()) return;
+  std::optional<uint64_t> selected;
+  if (QTreeWidgetItem* item = m_rows->currentItem(); item && item->isSelected()) selected = IdOf(item);
+  const auto row = m_runner->GiveUnit(unit, selected);
+  const StationRow* r = row ? m_runner->Model().Find(*row) : nullptr;
+  m_note->setText(r ? QString::fromUtf8(Tr("unit %1: %2")).arg(Q(unit), Q(r->device))
+                    : QString::fromUtf8(Tr("unit %1: for the next handset that starts")).arg(Q(unit)));
+  m_rows->clearSelection();
+  Show();
 }
 
 void CStationWindow::OpenLog(uint64_t id) {

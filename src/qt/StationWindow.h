@@ -12,6 +12,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
@@ -33,7 +34,7 @@ class CStationWindow : public QWidget {
 
  public:
   // The columns of the rows.
-  enum Column { kCheck, kPort, kFacts, kProgress, kPhase, kResult, kTime, kAction, kColumns };
+  enum Column { kCheck, kPort, kFacts, kProgress, kPhase, kResult, kTime, kAction, kUnit, kColumns };
 
   CStationWindow(StationRunnerSetup setup, StationDialogs dialogs = DefaultStationDialogs(), QWidget* parent = nullptr);
   ~CStationWindow() override;
@@ -65,6 +66,8 @@ class CStationWindow : public QWidget {
   QLabel* QuestionLabel() const { return m_askText; }
   QPushButton* YesToAllButton() const { return m_askYes; }
   QPushButton* NoToAllButton() const { return m_askNo; }
+  // Where a barcode scanner types a unit (Enter gives it to a row).
+  QLineEdit* ScanBox() const { return m_scan; }
   // The open log window of a row, if any.
   QTextEdit* LogViewOf(uint64_t id) const;
   void OpenLog(uint64_t id);
@@ -85,6 +88,7 @@ class CStationWindow : public QWidget {
   void OnRun();
   void OnWatch();
   void OnStop();
+  void OnScan();
   uint64_t IdOf(QTreeWidgetItem* item) const;
 
   StationDialogs m_dialogs;
@@ -97,6 +101,7 @@ class CStationWindow : public QWidget {
   QLabel* m_askText = nullptr;
   QPushButton *m_askYes = nullptr, *m_askNo = nullptr;
   QTreeWidget* m_rows = nullptr;
+  QLineEdit* m_scan = nullptr;
   QTimer* m_timer = nullptr;
   std::map<uint64_t, QTreeWidgetItem*> m_items;
   struct LogWindow {
@@ -121,5 +126,5 @@ QColor BarColour(RowTone tone);
 // build tree's src/cli, else on the PATH.
 std::string FindCliProgram();
 // The window's setup: that program, the folder of $TARVISEL_PORTS_DIR (default
-// /dev/serial/by-id), the record in its default place.
+// /dev/serial/by-id), the record in its default place, the shared record of $TARVISEL_RECORD.
 StationRunnerSetup DefaultStationSetup();

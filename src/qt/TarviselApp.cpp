@@ -21,9 +21,19 @@ bool AskedForStation(int argc, char** argv) {
   return false;
 }
 
+// The station's setup with --record URL and --station-name NAME of the command line.
+StationRunnerSetup StationSetupOf(int argc, char** argv) {
+  StationRunnerSetup setup = DefaultStationSetup();
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "--record") == 0) setup.recordUrl = argv[++i];
+    else if (std::strcmp(argv[i], "--station-name") == 0) setup.stationName = argv[++i];
+  }
+  return setup;
+}
+
 // tarvisel --station: the station window alone.
-int RunStationAlone() {
-  CStationWindow station(DefaultStationSetup());
+int RunStationAlone(int argc, char** argv) {
+  CStationWindow station(StationSetupOf(argc, argv));
   CSignalCloser closer([&] { station.close(); });
   station.show();
   return QApplication::exec();
@@ -38,13 +48,13 @@ int CTarviselApp::Run(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
   QTranslator translator;
   LoadWindowTranslation(translator);
-  if (AskedForStation(argc, argv)) return RunStationAlone();
+  if (AskedForStation(argc, argv)) return RunStationAlone(argc, argv);
   // Message boxes carry the program's name, as the executable is called.
   CTarviselSession session;
   session.SetOnClosed([] { QApplication::quit(); });
   std::unique_ptr<CStationWindow> station;
   session.Window().SetStationOpener([&] {
-    if (!station) station = std::make_unique<CStationWindow>(DefaultStationSetup());
+    if (!station) station = std::make_unique<CStationWindow>(StationSetupOf(argc, argv));
     station->show();
     station->raise();
   });

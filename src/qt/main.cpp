@@ -15,6 +15,10 @@ type, and run the download to the handset on that port. The port, the speed and 
 the last image are kept in $XDG_CONFIG_HOME/tarvisel/settings.
   --station     open the station window (a row per serial port, many handsets at once)
                 instead of the main window
+  --record URL  the station's rows also go to the line's shared record (PostgreSQL: a
+                connection string or postgresql:// URI; default $TARVISEL_RECORD)
+  --station-name NAME
+                the station's name in the record (default the host name)
   --help        print this text and exit
   --version     print the version and exit
 Qt's own options (for example -platform offscreen) are taken as well.

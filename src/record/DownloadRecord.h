@@ -6,6 +6,9 @@
 #include <string>
 
 struct DownloadRecord {
+  std::string uuid;     // made when the download starts: its key in every record
+  std::string station;  // the station's name (--station-name, the host name by default)
+  std::string unit;     // the handset's identity as scanned or given; empty: none
   std::string start;  // ISO 8601 UTC, to the millisecond: 2026-12-08T09:15:02.125Z
   std::string end;
   std::string host;
@@ -25,6 +28,10 @@ struct DownloadRecord {
   std::optional<double> elapsedS;
   std::optional<int64_t> resends;  // block and request resends the engine made
   std::string toolVersion;
+  // Read from the shared record only: when its server received the row, and by how much the
+  // station's clock differed from the server's when it sent it (seconds, station minus server).
+  std::string received;
+  std::optional<double> clockSkewS;
 
   bool operator==(const DownloadRecord&) const = default;
 };

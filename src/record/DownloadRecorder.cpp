@@ -5,19 +5,39 @@
 #include <climits>
 #include <cmath>
 #include <filesystem>
+#include <random>
 
 #include "HistoryDb.h"
 #include "ImageDigest.h"
 #include "IsoTime.h"
 #include "platform/Translate.h"
 
-namespace {
-
 std::string HostName() {
   char name[HOST_NAME_MAX + 1] = {};
   if (gethostname(name, sizeof name - 1) != 0) return {};
   return name;
 }
+
+std::string NewUuid() {
+  std::random_device random;
+  uint8_t bytes[16];
+  for (size_t i = 0; i < sizeof bytes; i += 4) {
+    const uint32_t word = random();
+    for (size_t j = 0; j < 4; ++j) bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
+  }
+  bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0f) | 0x40);
+  bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3f) | 0x80);
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (size_t i = 0; i < sizeof bytes; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+    text += kHex[bytes[i] >> 4];
+    text += kHex[bytes[i] & 0xf];
+  }
+  return text;
+}
+
+namespace {
 
 std::string TrimmedRight(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
@@ -40,7 +60,10 @@ void CDownloadRecorder::Begin(const DownloadStart& start, SteadyTime began) {
   const auto ago = std::chrono::steady_clock::now() - began;
   m_row.start = IsoUtc(std::chrono::system_clock::now() -
                        std::chrono::duration_cast<std::chrono::system_clock::duration>(ago));
+  m_row.uuid = NewUuid();
   m_row.host = HostName();
+  m_row.station = start.station.empty() ? m_row.host : start.station;
+  m_row.unit = start.unit;
   m_row.device = start.device;
   const DeviceIdentity id = IdentifyDevice(start.device, m_facts);
   m_row.tty = id.tty;

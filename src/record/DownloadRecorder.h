@@ -18,6 +18,8 @@ struct DownloadStart {
   std::string type;    // DownloadTypeName
   std::optional<int> speed;
   bool countsResends = true;  // false: the engine's resends are not seen (a station's crashed handset)
+  std::string unit = {};      // the handset's identity; empty: none
+  std::string station = {};   // the station's name; empty: the host name
 };
 
 class CDownloadRecorder {
@@ -57,3 +59,7 @@ class CDownloadRecorder {
 
 // This program's version, for the record.
 const char* ToolVersion();
+// A random (version 4) UUID, lower-case: the key of a download in every record.
+std::string NewUuid();
+// This machine's name, the station's name unless another is given.
+std::string HostName();

@@ -18,7 +18,7 @@ namespace {
 // The columns in the order of DownloadRecord, for the insert and the query alike.
 constexpr const char* kColumns =
     "start, \"end\", host, device, tty, serial, by_id, image, size, sha256, type, speed, phone_sw, "
-    "image_version, outcome, exit, elapsed_s, resends, tool_version";
+    "image_version, outcome, exit, elapsed_s, resends, tool_version, uuid, station, unit";
 
 SqliteDb OpenFile(const std::string& path, int flags, std::string& error) {
   sqlite3* raw = nullptr;
@@ -192,7 +192,7 @@ std::unique_ptr<CHistoryDb> CHistoryDb::Open(const std::string& path, Access acc
 bool CHistoryDb::Append(const DownloadRecord& r, std::string& error) {
   sqlite3* db = m_handle->db.get();
   const std::string sql = std::string("INSERT INTO downloads (") + kColumns +
-                          ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+                          ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
   SqliteStatement insert = SqlitePrepare(db, sql.c_str(), error);
   if (!insert) return false;
   sqlite3_stmt* s = insert.get();
@@ -210,6 +210,7 @@ bool CHistoryDb::Append(const DownloadRecord& r, std::string& error) {
   BindReal(s, ++i, r.elapsedS);
   BindInt(s, ++i, r.resends);
   BindText(s, ++i, r.toolVersion);
+  for (const std::string* text : {&r.uuid, &r.station, &r.unit}) BindText(s, ++i, *text);
   // The write lock is taken at the start, where the busy time-out applies, not half-way.
   if (!SqliteExec(db, "BEGIN IMMEDIATE", error)) return false;
   if (sqlite3_step(s) != SQLITE_DONE) {
@@ -230,6 +231,7 @@ std::optional<std::vector<DownloadRecord>> CHistoryDb::Rows(const HistoryFilter&
   const std::string sql = std::string("SELECT ") + kColumns +
                           " FROM downloads WHERE (?1 IS NULL OR start >= ?1) AND (?2 IS NULL OR outcome = ?2)"
                           " AND (?3 IS NULL OR device = ?3 OR tty = ?3 OR by_id = ?3)"
+                          " AND (?4 IS NULL OR unit = ?4) AND (?5 IS NULL OR station = ?5)"
                           " ORDER BY start DESC, id DESC";
   SqliteStatement query = SqlitePrepare(db, sql.c_str(), error);
   if (!query) return std::nullopt;
@@ -237,6 +239,67 @@ std::optional<std::vector<DownloadRecord>> CHistoryDb::Rows(const HistoryFilter&
   BindText(s, 1, f.since);
   BindText(s, 2, f.outcome);
   BindText(s, 3, f.device);
+  BindText(s, 4, f.unit);
+  BindText(s, 5, f.station);
+  return ReadRows(db, s, error);
+}
+
+std::optional<std::vector<DownloadRecord>> CHistoryDb::Pending(size_t limit, std::string& error) {
+  sqlite3* db = m_handle->db.get();
+  const std::string sql = std::string("SELECT ") + kColumns + " FROM downloads WHERE sent IS NULL AND uuid IS NOT NULL ORDER BY id LIMIT ?";
+  SqliteStatement query = SqlitePrepare(db, sql.c_str(), error);
+  if (!query) return std::nullopt;
+  BindInt(query.get(), 1, static_cast<int64_t>(limit));
+  return ReadRows(db, query.get(), error);
+}
+
+std::optional<int64_t> CHistoryDb::PendingCount(std::string& error) {
+  return SqliteInt(m_handle->db.get(), "SELECT count(*) FROM downloads WHERE sent IS NULL AND uuid IS NOT NULL", error);
+}
+
+bool CHistoryDb::MarkSent(const std::vector<std::string>& uuids, const std::string& at, std::string& error) {
+  sqlite3* db = m_handle->db.get();
+  SqliteStatement update = SqlitePrepare(db, "UPDATE downloads SET sent = ?1 WHERE uuid = ?2 AND sent IS NULL", error);
+  if (!update) return false;
+  if (!SqliteExec(db, "BEGIN IMMEDIATE", error)) return false;
+  for (const std::string& uuid : uuids) {
+    sqlite3_reset(update.get());
+    BindText(update.get(), 1, at);
+    BindText(update.get(), 2, uuid);
+    if (sqlite3_step(update.get()) != SQLITE_DONE) {
+      error = SqliteError(db);
+      std::string ignored;
+      SqliteExec(db, "ROLLBACK", ignored);
+      return false;
+    }
+  }
+  if (SqliteExec(db, "COMMIT", error)) return true;
+  std::string ignored;
+  SqliteExec(db, "ROLLBACK", ignored);
+  return false;
+}
+
+std::string CHistoryDb::State(const std::string& key, std::string& error) {
+  sqlite3* db = m_handle->db.get();
+  SqliteStatement query = SqlitePrepare(db, "SELECT value FROM outbox_state WHERE key = ?", error);
+  if (!query) return {};
+  BindText(query.get(), 1, key);
+  return sqlite3_step(query.get()) == SQLITE_ROW ? ColumnText(query.get(), 0) : std::string();
+}
+
+bool CHistoryDb::SetState(const std::string& key, const std::string& value, std::string& error) {
+  sqlite3* db = m_handle->db.get();
+  SqliteStatement upsert = SqlitePrepare(db, "INSERT INTO outbox_state (key, value) VALUES (?1, ?2) "
+                                             "ON CONFLICT (key) DO UPDATE SET value = excluded.value", error);
+  if (!upsert) return false;
+  BindText(upsert.get(), 1, key);
+  BindText(upsert.get(), 2, value);
+  if (sqlite3_step(upsert.get()) == SQLITE_DONE) return true;
+  error = SqliteError(db);
+  return false;
+}
+
+std::optional<std::vector<DownloadRecord>> CHistoryDb::ReadRows(sqlite3* db, sqlite3_stmt* s, std::string& error) {
   std::vector<DownloadRecord> rows;
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
@@ -255,6 +318,7 @@ std::optional<std::vector<DownloadRecord>> CHistoryDb::Rows(const HistoryFilter&
     r.elapsedS = ColumnReal(s, i++);
     r.resends = ColumnInt(s, i++);
     r.toolVersion = ColumnText(s, i++);
+    for (std::string* text : {&r.uuid, &r.station, &r.unit}) *text = ColumnText(s, i++);
     rows.push_back(std::move(r));
   }
   if (rc != SQLITE_DONE) {

@@ -33,6 +33,18 @@ constexpr const char* kSteps[] = {
          tool_version TEXT);)",
     // 2
     "CREATE INDEX downloads_by_start ON downloads (start);",
+    // 3: rows written before get a random (version 4) UUID of their own, so that they too may go
+    // to the shared record once.
+    R"(ALTER TABLE downloads ADD COLUMN uuid TEXT;
+       ALTER TABLE downloads ADD COLUMN station TEXT;
+       ALTER TABLE downloads ADD COLUMN unit TEXT;
+       ALTER TABLE downloads ADD COLUMN sent TEXT;
+       UPDATE downloads SET station = host, uuid = lower(hex(randomblob(4)) || '-' || hex(randomblob(2)) || '-4' ||
+         substr(hex(randomblob(2)), 2) || '-' || substr('89ab', 1 + abs(random() % 4), 1) ||
+         substr(hex(randomblob(2)), 2) || '-' || hex(randomblob(6)));
+       CREATE UNIQUE INDEX downloads_by_uuid ON downloads (uuid);
+       CREATE INDEX downloads_pending ON downloads (id) WHERE sent IS NULL AND uuid IS NOT NULL;
+       CREATE TABLE outbox_state (key TEXT PRIMARY KEY, value TEXT);)",
 };
 static_assert(std::size(kSteps) == kHistorySchemaVersion, "one step for each version");
 

@@ -6,8 +6,9 @@ struct sqlite3;
 
 #include <string>
 
-// 1: the table of downloads. 2: an index by start time (newest first, --since).
-inline constexpr int kHistorySchemaVersion = 2;
+// 1: the table of downloads. 2: an index by start time (newest first, --since). 3: the
+// download's UUID, station and unit, and the outbox of the shared record (sent, state).
+inline constexpr int kHistorySchemaVersion = 3;
 // Marks the file as ours (PRAGMA application_id): "TRVS".
 inline constexpr int kHistoryApplicationId = 0x54525653;
 

@@ -49,6 +49,28 @@ CStationRunner::CStationRunner(StationRunnerSetup setup, CDeviceFacts* facts)
   m_options.speedIdx = 1;
   m_options.historyFile = m_setup.historyFile;
   m_options.noHistory = m_setup.noHistory;
+  m_options.recordUrl = m_setup.recordUrl;
+  m_options.stationName = m_setup.stationName;
+}
+
+std::optional<uint64_t> CStationRunner::GiveUnit(const std::string& unit, std::optional<uint64_t> row) {
+  if (unit.empty()) return std::nullopt;
+  if (row && m_model.Find(*row)) {
+    m_units[*row] = unit;
+    return row;
+  }
+  for (const StationRow& r : m_model.Rows()) {
+    if (!r.present || r.running || r.ran || r.startPending || !UnitOf(r.id).empty()) continue;
+    m_units[r.id] = unit;
+    return r.id;
+  }
+  m_unitQueue.push_back(unit);
+  return std::nullopt;
+}
+
+std::string CStationRunner::UnitOf(uint64_t id) const {
+  const auto it = m_units.find(id);
+  return it == m_units.end() ? std::string() : it->second;
 }
 
 CStationRunner::~CStationRunner() {
@@ -109,8 +131,13 @@ std::vector<int> CStationRunner::Fds() const {
 void CStationRunner::Pump() {
   if (m_folder) {
     for (const auto& change : m_folder->TakeChanges()) {
-      if (change.kind == PortChange::Kind::Appeared) m_model.PortAppeared(change.path, PortFactsText(change.path, m_facts));
-      else m_model.PortGone(change.path);
+      if (change.kind == PortChange::Kind::Appeared) {
+        m_model.PortAppeared(change.path, PortFactsText(change.path, m_facts));
+        continue;
+      }
+      // The handset goes, and its unit with it.
+      if (const StationRow* row = m_model.FindDevice(change.path)) m_units.erase(row->id);
+      m_model.PortGone(change.path);
     }
   }
   for (auto it = m_processes.begin(); it != m_processes.end();) {
@@ -134,10 +161,16 @@ void CStationRunner::Pump() {
 void CStationRunner::StartPending() {
   for (const uint64_t id : m_model.TakeStarts(Now())) {
     const StationRow* row = m_model.Find(id);
+    if (UnitOf(id).empty() && !m_unitQueue.empty()) {
+      m_units[id] = m_unitQueue.front();
+      m_unitQueue.pop_front();
+    }
+    std::vector<std::string> command = CommandFor(row->device);
+    if (!UnitOf(id).empty()) command.insert(command.end(), {"--unit", UnitOf(id)});
     auto process = std::make_unique<CHandsetProcess>();
     // Its events' "t" count from about now: the log shows when things happened at the handset.
     m_model.SetProcessWall(id, std::chrono::system_clock::now());
-    if (!process->Start(CommandFor(row->device)))
+    if (!process->Start(command))
       m_model.Note(id, "error", std::string(Tr("cannot start the handset's process: ")) + std::strerror(errno), LogTimeStamp());
     m_processes[id] = std::move(process);
   }
@@ -152,6 +185,7 @@ void CStationRunner::Conclude(uint64_t id, const CHandsetProcess& process) {
   CStationView view(sink, ConsoleStyle{false, false}, 1);
   HandsetOutlets out{view, [&](const nlohmann::ordered_json& e) { m_model.Line(id, e.dump(), LogTimeStamp()); }, true};
   HandsetStatus status = row->status;
+  status.unit = UnitOf(id);
   CHandsetLog noLog;
   const auto stopped = m_stopped.find(id);
   // Its events' "t" count from its process's start, as the process's own do.

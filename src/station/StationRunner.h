@@ -5,6 +5,7 @@
 // and the folder of port links followed as a watch follows it. The caller calls Pump often
 // (the window from a timer); nothing here blocks.
 #include <chrono>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -22,6 +23,8 @@ struct StationRunnerSetup {
   std::string portsDir = kDefaultPortsDir;  // empty: no folder is followed
   std::string historyFile;  // empty: the default place
   bool noHistory = false;
+  std::string recordUrl = {};    // the line's shared record; empty: none
+  std::string stationName = {};  // empty: the host name
 };
 
 // What the image offers, as the main window shows it.
@@ -61,6 +64,13 @@ class CStationRunner {
   std::vector<std::string> CommandFor(const std::string& device) const;
 
   uint64_t AddPath(const std::string& device);
+
+  // A unit scanned: to the row given (the selected one), else to the first row whose handset
+  // is there, waits and has none, else to the next row that starts without one. The row it
+  // went to; nullopt when it waits for one. A row keeps its unit until its handset is unplugged.
+  std::optional<uint64_t> GiveUnit(const std::string& unit, std::optional<uint64_t> row);
+  std::string UnitOf(uint64_t id) const;
+  size_t UnitsWaiting() const { return m_unitQueue.size(); }
   // Stop: no new downloads, and each running handset is told to stop as the Stop button would.
   void Stop();
   // Ends every running handset as Ctrl-C twice would (the window closes).
@@ -85,5 +95,7 @@ class CStationRunner {
   std::unique_ptr<CPortFolder> m_folder;
   std::map<uint64_t, std::unique_ptr<CHandsetProcess>> m_processes;
   std::map<uint64_t, bool> m_stopped;  // told to stop
+  std::map<uint64_t, std::string> m_units;
+  std::deque<std::string> m_unitQueue;  // scanned before any row waited for them
   const std::chrono::steady_clock::time_point m_start;
 };

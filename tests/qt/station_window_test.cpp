@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QStyle>
 #include <QPushButton>
@@ -328,6 +329,34 @@ TEST(StationMenu, TheMainWindowsContextMenuOpensTheStation) {
   QApplication::sendEvent(&window, &event);
   EXPECT_EQ(entries, (std::vector<std::string>{"Tarvisel 정보(&A)...", "Tarvisel Station..."}));
   EXPECT_EQ(opened, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A scan (typed into the scan box, ended with Enter) fills the Unit cell of the selected row,
+// else of the next row waiting for one.
+TEST_F(StationWindowTest, AScanFillsTheUnitOfTheSelectedRowElseTheNextWaiting) {
+  const uint64_t a = window->Runner().AddPath("/dev/ttyUSB0");
+  const uint64_t b = window->Runner().AddPath("/dev/ttyUSB1");
+  window->Pump();
+  auto scan = [&](const QString& unit) {
+    window->ScanBox()->setText(unit);
+    emit window->ScanBox()->returnPressed();
+  };
+  auto unitOf = [&](uint64_t id) {
+    return window->ItemOf(window->Runner().Model().Find(id)->device)->text(CStationWindow::kUnit).toStdString();
+  };
+  window->Rows()->setCurrentItem(window->ItemOf("/dev/ttyUSB1"));
+  scan(QStringLiteral("SN-2"));
+  EXPECT_EQ(unitOf(b), "SN-2");
+  EXPECT_EQ(unitOf(a), "");
+  scan(QStringLiteral("  SN-1 "));
+  EXPECT_EQ(unitOf(a), "SN-1") << "nothing selected: the next row waiting";
+  EXPECT_TRUE(window->ScanBox()->text().isEmpty()) << "ready for the next scan";
+  scan(QStringLiteral("SN-3"));
+  EXPECT_EQ(window->Runner().UnitsWaiting(), 1u) << "no row waits: the next that starts gets it";
 }
 
 }  // namespace

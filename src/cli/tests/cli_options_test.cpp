@@ -186,6 +186,8 @@ TEST(CliOptions, AHandsetsProcessGetsTheStationsChoices) {
       {"download", "fw.bin", "--device", "A", "--device", "B", "--no", "--no-history"},
       {"watch", "fw.bin", "--type", "emergency", "--speed", "57600", "--yes", "--retry", "2", "--new-only", "--json",
        "--log-dir", "logs", "--history", "h.sqlite", "--match", "0403:6001"},
+      {"watch", "fw.bin", "--yes", "--record", "postgresql://line/db", "--station-name", "line 4", "--units-from", "scan"},
+      {"download", "fw.bin", "--device", "A", "--device", "B", "--yes", "--record", "host=db", "--station-name", "s"},
   };
   for (const auto& args : stations) {
     CliOptions station;
@@ -202,6 +204,9 @@ TEST(CliOptions, AHandsetsProcessGetsTheStationsChoices) {
     EXPECT_EQ(o.command, station.command == CliCommand::Watch ? CliCommand::Download : station.command) << what;
     EXPECT_EQ(o.historyFile, station.historyFile) << what;
     EXPECT_EQ(o.noHistory, station.noHistory) << what;
+    EXPECT_EQ(o.recordUrl, station.recordUrl) << what;
+    EXPECT_EQ(o.stationName, station.stationName) << what;
+    EXPECT_TRUE(o.unit.empty() && o.unitsFrom.empty()) << what << ": a watch gives each handset its own unit";
     EXPECT_EQ(o.retries, 0) << what;
     EXPECT_EQ(o.image, station.image) << what;
     if (station.command != CliCommand::Info && station.command != CliCommand::ToDm) {
@@ -253,6 +258,31 @@ TEST(CliOptions, AWatchAndTheHistoryWithEveryOption) {
   EXPECT_TRUE(h.csv);
   EXPECT_TRUE(h.devices.empty()) << "history's --device filters; it names no handset";
 
+  CliOptions shared;
+  ASSERT_EQ(Parse({"history", "--record", "postgresql://db/line", "--unit", "SN 1", "--station", "line-2", "--json"},
+                  shared),
+            CliParse::Ok);
+  EXPECT_EQ(shared.recordUrl, "postgresql://db/line");
+  EXPECT_EQ(shared.unitFilter, "SN 1");
+  EXPECT_EQ(shared.stationFilter, "line-2");
+  CliOptions unit;
+  ASSERT_EQ(Parse({"download", "fw.bin", "--unit", "SN 1", "--station-name", "line-2", "--record", "host=db"}, unit),
+            CliParse::Ok);
+  EXPECT_EQ(unit.unit, "SN 1");
+  EXPECT_EQ(unit.stationName, "line-2");
+  EXPECT_EQ(unit.recordUrl, "host=db");
+  const struct {
+    std::vector<std::string> args;
+    CliCommand command;
+  } records[] = {{{"record", "init", "host=db"}, CliCommand::RecordInit},
+                 {{"record", "sync", "--record", "host=db", "--history", "h.sqlite"}, CliCommand::RecordSync},
+                 {{"record", "status"}, CliCommand::RecordStatus}};
+  for (const auto& r : records) {
+    CliOptions o;
+    ASSERT_EQ(Parse(r.args, o), CliParse::Ok) << ::testing::PrintToString(r.args);
+    EXPECT_EQ(o.command, r.command);
+  }
+
   const std::vector<std::vector<std::string>> wrong = {
       {"watch", "fw.bin"},  // the questions of every handset need an answer
       {"watch", "--yes"},
@@ -267,6 +297,11 @@ TEST(CliOptions, AWatchAndTheHistoryWithEveryOption) {
       {"history", "--since", "2026-02-30"},
       {"history", "--outcome", "usage"},  // nothing was tried: no row has it
       {"history", "fw.bin"},
+      {"download", "fw.bin", "--device", "A", "--device", "B", "--yes", "--unit", "one"},  // one unit, two handsets
+      {"download", "fw.bin", "--record", "host=db", "--no-history"},  // no outbox to send from
+      {"record"},
+      {"record", "init"},
+      {"record", "sync", "extra"},
   };
   for (const auto& args : wrong) {
     CliOptions o;
@@ -287,6 +322,7 @@ TEST(CliOptions, AMistypedCommandOrOptionIsNamedWithTheNearestValidOne) {
       {{"download", "fw.bin", "--speed=115200", "--tpye", "font"}, "unknown option --tpye for download; did you mean --type?"},
       {{"watch", "fw.bin", "--yes", "--port-dir=/tmp"}, "did you mean --ports-dir?"},
       {{"history", "--jsno"}, "did you mean --json?"},
+      {{"record", "sync", "--recrod", "host=db"}, "unknown option --recrod for sync; did you mean --record?"},
   };
   for (const auto& c : cases) {
     CliOptions o;

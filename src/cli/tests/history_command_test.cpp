@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -77,7 +78,11 @@ class HistoryCommand : public ::testing::Test {
     a.elapsedS = 100.5;
     a.resends = 0;
     a.toolVersion = "2.3";
+    a.unit = "SN-A\x1b[2J";  // what a terminal would take for a command
+    a.station = "line-3";
     DownloadRecord b;
+    b.unit = "SN-B";  // flashed twice (b and c)
+    b.station = "line-4";
     b.start = "2026-12-08T09:30:00.000Z";
     b.end = "2026-12-08T09:30:12.000Z";
     b.device = "/links/usb-B";
@@ -93,6 +98,7 @@ class HistoryCommand : public ::testing::Test {
     d.device = "/links/usb-A2";
     d.outcome = "completed";
     d.exit = 0;
+    d.unit.clear();
     rows = {c, b, a, d};  // newest first
     std::string error;
     auto h = CHistoryDb::Open(db, CHistoryDb::Access::Append, error);
@@ -121,7 +127,8 @@ TEST_F(HistoryCommand, JsonLinesWithTheKeysListedAndNullForTheUnknown) {
   ASSERT_EQ(objects.size(), rows.size());
   const std::vector<std::string> keys = {"start", "end", "host", "device", "tty", "serial", "by_id", "image", "size",
                                          "sha256", "type", "speed", "phone_sw", "image_version", "outcome", "exit",
-                                         "elapsed_s", "resends", "tool_version"};
+                                         "elapsed_s", "resends", "tool_version", "uuid", "station", "unit",
+                                         "received", "clock_skew_s"};
   for (size_t i = 0; i < objects.size(); ++i) {
     std::vector<std::string> got;
     for (const auto& [key, value] : objects[i].items()) got.push_back(key);
@@ -164,6 +171,9 @@ TEST_F(HistoryCommand, FiltersChooseTheRowsAndTheSummaryCountsThem) {
       {{"--since", "2026-12-08T09:00Z"}, {"/links/usb-C", "/links/usb-B"}, "2 downloads: 0 completed, 2 failed (1 line-broke, 1 no-reply)"},
       {{"--device", "/dev/ttyUSB0"}, {"/links/usb-A,\"quoted\"\nport"}, "1 download: 1 completed, 0 failed"},
       {{"--device", "/links/usb-B", "--outcome", "completed"}, {}, "0 downloads: 0 completed, 0 failed"},
+      {{"--unit", "SN-B"}, {"/links/usb-C", "/links/usb-B"}, "2 downloads: 0 completed, 2 failed (1 line-broke, 1 no-reply)"},
+      {{"--station", "line-3"}, {"/links/usb-A,\"quoted\"\nport"}, "1 download: 1 completed, 0 failed"},
+      {{"--station", "line-4", "--unit", "SN-A\x1b[2J"}, {}, "0 downloads: 0 completed, 0 failed"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
@@ -189,6 +199,12 @@ TEST_F(HistoryCommand, TheTableForPeopleNewestFirst) {
   EXPECT_LT(c, b);
   EXPECT_NE(r.out.find("line-broke (exit 5)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("1:41  Ver02.03    KVH100A  /srv/fw/펌웨어.bin"), std::string::npos) << r.out;
+  // A unit's and a device's control characters are shown, never sent to the terminal; a unit
+  // flashed twice is on both rows, and a row without one says so.
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("SN-A\\x1b[2J"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("/links/usb-A,\"quoted\"\\x0aport"), std::string::npos) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("/links/usb-A2 +- +completed"))) << r.out;
 }
 
 TEST_F(HistoryCommand, NoRecordYetACorruptOneAndWrongFilters) {

@@ -243,7 +243,7 @@ TEST_F(HistorySim, AReadOnlyRecordIsAWarningAndTheDownloadGoesOnPermissionDenied
   const std::string history = dir + "/record/ro.sqlite";
   // A record written before, then made read-only by its owner.
   CDownloadRecorder first(history, nullptr);
-  first.Begin({"/dev/ttyUSB0", image, "emergency", 115200, true});
+  first.Begin({"/dev/ttyUSB0", image, "emergency", 115200, true, "", ""});
   ASSERT_TRUE(first.Finish("completed", 0));
   fs::permissions(history, fs::perms::owner_read | fs::perms::group_read);
   fs::permissions(dir + "/record", fs::perms::owner_read | fs::perms::owner_exec);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "HistoryDb.h"
@@ -193,6 +194,61 @@ TEST(StationToday, SetUpErrorsAndStopsAreCountedApartFromFailedDownloads) {
   ASSERT_TRUE(today);
   EXPECT_EQ(*today, (TodayCounts{4, 2, 1, 2}));
   EXPECT_EQ(TodayText(*today), "today in the record: 4 downloads, 2 completed, 1 failed, 1 stopped; 2 set-up errors");
+}
+
+}  // namespace
+
+namespace {
+
+// The units scanned at the window: to the row chosen, else the first one waiting, else the
+// next that starts; each goes on its download's command line, and leaves with its handset.
+TEST_F(StationRunnerTest, ScannedUnitsGoToTheRowChosenOrTheNextWaitingAndLeaveWithTheHandset) {
+  CStationRunner runner({cli, dir + "/by-id", "", true, "host=db.line", "line-5"}, nullptr);
+  std::string error;
+  ASSERT_TRUE(runner.Start(error)) << error;
+  runner.SetImage(dir + "/fw.bin");
+  const uint64_t a = runner.AddPath(dir + "/ok-a");
+  const uint64_t b = runner.AddPath(dir + "/ok-b");
+  const uint64_t c = runner.AddPath(dir + "/ok-c");
+  EXPECT_EQ(runner.GiveUnit("SN-1", std::nullopt), a) << "the first row waiting";
+  EXPECT_EQ(runner.GiveUnit("SN-3", c), c) << "the row chosen";
+  EXPECT_EQ(runner.GiveUnit("SN-2", std::nullopt), b) << "the next waiting, past those that have one";
+  EXPECT_EQ(runner.GiveUnit("SN-9", std::nullopt), std::nullopt) << "none waits: it waits for the next start";
+  EXPECT_EQ(runner.UnitsWaiting(), 1u);
+  EXPECT_EQ(runner.GiveUnit("", std::nullopt), std::nullopt);
+  const std::string d = dir + "/by-id/ok-d";
+  fs::create_symlink("/dev/null", d);
+  for (int i = 0; i < 100 && !runner.Model().FindDevice(d); ++i) {
+    runner.Pump();
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_TRUE(runner.Model().FindDevice(d));
+  ASSERT_TRUE(runner.Model().Run());
+  runner.Pump();
+  Settle(runner);
+  const uint64_t dId = runner.Model().FindDevice(d)->id;
+  EXPECT_EQ(runner.UnitOf(dId), "SN-9");
+  EXPECT_EQ(runner.UnitsWaiting(), 0u);
+  // Each process's command line: its unit, the record and the station's name.
+  std::ifstream args(dir + "/args");
+  std::map<std::string, std::string> unitOf;
+  for (std::string line; std::getline(args, line);) {
+    EXPECT_NE(line.find("--record host=db.line"), std::string::npos) << line;
+    EXPECT_NE(line.find("--station-name line-5"), std::string::npos) << line;
+    const size_t at = line.find("--unit ");
+    const std::string device = line.substr(line.find("--device ") + 9, line.find(' ', line.find("--device ") + 9) - line.find("--device ") - 9);
+    unitOf[fs::path(device).filename().string()] = at == std::string::npos ? "" : line.substr(at + 7);
+  }
+  const std::map<std::string, std::string> expected = {{"ok-a", "SN-1"}, {"ok-b", "SN-2"}, {"ok-c", "SN-3"}, {"ok-d", "SN-9"}};
+  EXPECT_EQ(unitOf, expected);
+  // Unplugged: the unit goes with the handset; the next one needs a scan of its own.
+  fs::remove(d);
+  for (int i = 0; i < 100 && !runner.UnitOf(dId).empty(); ++i) {
+    runner.Pump();
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(runner.UnitOf(dId), "");
+  EXPECT_EQ(runner.UnitOf(a), "SN-1");
 }
 
 }  // namespace
