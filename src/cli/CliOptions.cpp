@@ -306,6 +306,13 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   auto* csv = history->add_flag("--csv", o.csv, "comma-separated values with a header line");
   history->add_flag("--json", o.json, "one JSON object a line")->excludes(csv);
 
+  auto* serve = app.add_subcommand("serve", "the line at a glance: a web page, its data as JSON and /metrics, read from the record");
+  auto* record = serve->add_option("--record", o.recordUrl, "the line's shared record: a PostgreSQL URL");
+  serve->add_option("--history", o.historyFile,
+                    "one station's record: FILE instead of $XDG_DATA_HOME/tarvisel/history.sqlite")
+      ->excludes(record);
+  serve->add_option("--listen", o.listen, "ADDRESS:PORT to answer on (default 127.0.0.1:8330; port 0: any free one)");
+
   std::vector<const char*> argv{"tarvisel-cli"};
   for (const auto& a : args) argv.push_back(a.c_str());
   try {
@@ -335,6 +342,7 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   else if (ports->parsed()) o.command = CliCommand::Ports;
   else if (watch->parsed()) o.command = CliCommand::Watch;
   else if (history->parsed()) o.command = CliCommand::History;
+  else if (serve->parsed()) o.command = CliCommand::Serve;
   if (!Finish(raw, o, message)) return CliParse::Error;
   options = std::move(o);
   return CliParse::Ok;

@@ -17,6 +17,7 @@
 #include "ExitStatus.h"
 #include "HandsetEvents.h"
 #include "JsonEvents.h"
+#include "LivePorts.h"
 #include "RunSignals.h"
 
 using json = nlohmann::ordered_json;
@@ -76,6 +77,7 @@ class CStation {
   HandsetOutlets m_out;
   std::vector<HandsetStatus> m_status;
   std::vector<std::unique_ptr<Handset>> m_handsets;
+  CLivePorts m_live{m_options};
   bool m_outBroken = false;
   bool m_stopped = false;  // Ctrl-C once: every handset was asked to stop
   bool m_aborted = false;  // Ctrl-C twice or SIGTERM: every handset was told to end
@@ -171,6 +173,7 @@ int CStation::Run() {
     if (m_console.errIsTerminal && m_view.NeedsDraw()) within(m_lastDraw + kDrawEvery);
     if (m_aborted) within(m_killAt);
     if (closing || m_signals.Fd() < 0) within(now + std::chrono::milliseconds(kReapPollMs));
+    if (m_live.Active()) within(m_live.Due());
 
     if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
     size_t k = 0;
@@ -197,6 +200,7 @@ int CStation::Run() {
       h.done = true;
       ConcludeHandset(m_status[i], i, h.log, h.process, Seconds(), m_aborted, m_stopped, m_options, m_out);
     }
+    for (const auto& s : m_status) m_live.Update(s, true);
     if (m_console.errIsTerminal && Clock::now() - m_lastDraw >= kDrawEvery) {
       m_view.Draw(m_status);
       m_lastDraw = Clock::now();

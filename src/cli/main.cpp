@@ -11,6 +11,7 @@
 #include "CommandRunner.h"
 #include "ExitStatus.h"
 #include "HistoryCommand.h"
+#include "ServeCommand.h"
 #include "Station.h"
 #include "Watch.h"
 
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
                          ColourWanted(std::getenv("NO_COLOR"))};
   if (options.command == CliCommand::Ports) return RunPortsCommand(options, console);
   if (options.command == CliCommand::History) return RunHistoryCommand(options, console);
+  if (options.command == CliCommand::Serve) return RunServeCommand(options, console);
 
   // Each handset runs in this very program, started again for it alone.
   std::error_code ec;
