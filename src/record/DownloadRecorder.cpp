@@ -9,14 +9,9 @@
 #include "HistoryDb.h"
 #include "ImageDigest.h"
 #include "IsoTime.h"
+#include "LiveState.h"
 
 namespace {
-
-std::string HostName() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
-}
 
 std::string TrimmedRight(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
@@ -39,7 +34,7 @@ void CDownloadRecorder::Begin(const DownloadStart& start, SteadyTime began) {
   const auto ago = std::chrono::steady_clock::now() - began;
   m_row.start = IsoUtc(std::chrono::system_clock::now() -
                        std::chrono::duration_cast<std::chrono::system_clock::duration>(ago));
-  m_row.host = HostName();
+  m_row.host = StationName();  // the host's name unless the machine runs more stations than one
   m_row.device = start.device;
   const DeviceIdentity id = IdentifyDevice(start.device, m_facts);
   m_row.tty = id.tty;

@@ -177,6 +177,7 @@ json CLineFacts::Stations(SystemTime now, SystemTime todayStart) const {
                        {"percent", p.percent ? json(*p.percent) : json(nullptr)},
                        {"unit", p.unit.empty() ? json(nullptr) : json(p.unit)},
                        {"last_outcome", p.lastOutcome.empty() ? json(nullptr) : json(p.lastOutcome)},
+                       {"last_outcome_words", p.lastOutcome.empty() ? json(nullptr) : json(OutcomeWords(p.lastOutcome))},
                        {"updated", p.updated},
                        {"state", state},
                        {"state_words", words},

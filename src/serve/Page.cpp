@@ -92,6 +92,7 @@ th { text-align: left; color: var(--dim); font-weight: 600; border-bottom: 1px s
 td { padding: .25rem .4rem; border-bottom: 1px solid var(--line); overflow-wrap: anywhere; }
 td.num { text-align: right; font-variant-numeric: tabular-nums; }
 .outcome-ok { color: #7fe0a0; font-weight: 600; }
+td.time { white-space: nowrap; font-variant-numeric: tabular-nums; }
 .outcome-bad { color: #ff9d94; font-weight: 600; }
 .none { color: var(--dim); font-style: italic; }
 .chart svg { width: 100%; height: auto; display: block; }
@@ -125,7 +126,7 @@ const char* const kPageJs = R"js('use strict';
   function clock(iso) {
     if (!iso) return '';
     const d = new Date(iso);
-    return isNaN(d) ? String(iso) : d.toLocaleTimeString([], { hour: '2-digit', minute: '2-digit', second: '2-digit' });
+    return isNaN(d) ? String(iso) : d.toLocaleTimeString([], { hour: '2-digit', minute: '2-digit', second: '2-digit', hour12: false });
   }
   function portName(port) {
     const parts = String(port).split('/');
@@ -152,6 +153,7 @@ const char* const kPageJs = R"js('use strict';
       bar.appendChild(fill);
       t.appendChild(bar);
     }
+    if (p.state === 'offline' && p.last_outcome) t.appendChild(el('div', 'tile-unit', 'last: ' + p.last_outcome_words));
     t.appendChild(el('div', 'tile-unit', p.unit ? 'unit ' + p.unit : ''));
     t.appendChild(el('div', 'tile-time', clock(p.updated)));
     return t;
@@ -182,7 +184,7 @@ const char* const kPageJs = R"js('use strict';
     const body = $(id).tBodies[0];
     const lines = rows.map((r) => {
       const tr = el('tr');
-      tr.appendChild(el('td', null, clock(r.end)));
+      tr.appendChild(el('td', 'time', clock(r.end)));
       tr.appendChild(el('td', null, r.station));
       tr.appendChild(el('td', null, portName(r.port)));
       tr.appendChild(el('td', r.unit ? null : 'none', r.unit || 'none'));
@@ -316,7 +318,7 @@ const char* const kPageJs = R"js('use strict';
     } catch (e) {
       $('status').textContent = 'serve does not answer (' + e.message + ')';
     }
-    $('clock').textContent = new Date().toLocaleTimeString();
+    $('clock').textContent = clock(new Date().toISOString());
     setTimeout(poll, POLL_MS);
   }
   poll();
