@@ -69,6 +69,10 @@ std::string LabelValue(const std::string& text) {
   return out;
 }
 
+std::string Label(const char* name, const std::string& value) {
+  return std::string(name) + "=\"" + LabelValue(value) + "\"";
+}
+
 std::string Number(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.17g", value);
@@ -91,10 +95,17 @@ system_clock::time_point LocalMidnight(system_clock::time_point now) {
   return system_clock::from_time_t(std::mktime(&local));
 }
 
-void CLineFacts::Take(const LineRow& r, SystemTime now) {
+void CLineFacts::Take(const LineRow& r, const Cutoffs& cutoffs) {
   const std::string image = ImageName(r.image);
-  ++m_downloads[{r.station, r.port, image, r.outcome}];
-  m_resends[{r.station, r.port}] += r.resends;
+  Counter& downloads = m_downloads[{r.station, r.port, image, r.outcome}];
+  if (downloads.series.empty())
+    downloads.series = "tarvisel_downloads_total{" + Label("station", r.station) + "," + Label("port", r.port) + "," +
+                       Label("image", image) + "," + Label("outcome", r.outcome) + "} ";
+  ++downloads.n;
+  Counter& resends = m_resends[{r.station, r.port}];
+  if (resends.series.empty())
+    resends.series = "tarvisel_resends_total{" + Label("station", r.station) + "," + Label("port", r.port) + "} ";
+  resends.n += r.resends;
   if (r.elapsedS) {
     Duration& d = m_durations[r.station];
     const auto bound = std::lower_bound(std::begin(kDurationBounds), std::end(kDurationBounds), *r.elapsedS);
@@ -102,24 +113,24 @@ void CLineFacts::Take(const LineRow& r, SystemTime now) {
     d.sum += *r.elapsedS;
     ++d.count;
   }
-  const std::string oldest = HourOf(IsoUtc(now - kHoursKept));
   const std::string hour = HourOf(r.end);
-  if (hour >= oldest) ++m_hours[hour][{r.station, r.port, image, r.outcome}];
+  if (hour >= cutoffs.oldestHour) ++m_hours[hour][{r.station, r.port, image, r.outcome}];
+  // Kept sorted and cut now and then, not at every row: the first read takes every row there is.
   m_latest.push_front(r);
-  if (m_latest.size() > kLatestKept) m_latest.pop_back();
-  if (!Completed(r.outcome) && r.end >= IsoUtc(now - hours(2))) m_failures.push_back(r);
+  if (m_latest.size() >= 2 * kLatestKept) TrimLatest();
+  if (!Completed(r.outcome) && r.end >= cutoffs.failuresSince) m_failures.push_back(r);
 }
 
 bool CLineFacts::Refresh(SystemTime now, std::string& error) {
   std::vector<LineRow> rows;
+  const Cutoffs cutoffs{HourOf(IsoUtc(now - kHoursKept)), IsoUtc(now - hours(2))};
   do {
     rows.clear();
     if (!m_record.RowsAfter(m_lastId, kReadBatch, rows, error)) return false;
-    for (const auto& r : rows) Take(r, now);
+    for (const auto& r : rows) Take(r, cutoffs);
     if (!rows.empty()) m_lastId = rows.back().id;
   } while (rows.size() == kReadBatch);
-  // The latest are by the time they ended, whatever order the stations stored them in.
-  std::stable_sort(m_latest.begin(), m_latest.end(), [](const LineRow& a, const LineRow& b) { return a.end > b.end; });
+  TrimLatest();
   std::stable_sort(m_failures.begin(), m_failures.end(), [](const LineRow& a, const LineRow& b) { return a.end < b.end; });
   const std::string twoHours = IsoUtc(now - hours(2));
   while (!m_failures.empty() && m_failures.front().end < twoHours) m_failures.pop_front();
@@ -134,36 +145,60 @@ bool CLineFacts::Refresh(SystemTime now, std::string& error) {
   return true;
 }
 
+void CLineFacts::TrimLatest() {
+  // The latest are by the time they ended, whatever order the stations stored them in.
+  std::stable_sort(m_latest.begin(), m_latest.end(), [](const LineRow& a, const LineRow& b) { return a.end > b.end; });
+  if (m_latest.size() > kLatestKept) m_latest.resize(kLatestKept);
+}
+
 bool CLineFacts::Online(const StationBeat& beat, SystemTime now) const {
   return !beat.ended && beat.seen >= IsoUtc(now - kLiveOfflineAfter);
 }
 
-json CLineFacts::Stations(SystemTime now, SystemTime todayStart) const {
-  // Today's counts of each station and port, from the hours since midnight.
+const CLineFacts::Tally& CLineFacts::TodayTally(SystemTime todayStart) const {
   const std::string since = HourOf(IsoUtc(todayStart));
-  std::map<std::string, std::pair<int64_t, int64_t>> byStation;
-  std::map<std::pair<std::string, std::string>, std::pair<int64_t, int64_t>> byPort;
+  if (m_tally.lastId == m_lastId && m_tally.since == since) return m_tally;
+  Tally t;
+  t.lastId = m_lastId;
+  t.since = since;
   for (auto h = m_hours.lower_bound(since); h != m_hours.end(); ++h)
     for (const auto& [key, n] : h->second) {
       const auto& [station, port, image, outcome] = key;
-      auto& s = byStation[station];
-      auto& p = byPort[{station, port}];
-      s.first += n, p.first += n;
-      if (Completed(outcome)) s.second += n, p.second += n;
+      const int64_t ok = Completed(outcome) ? n : 0;
+      for (auto* c : {&t.all, &t.stations[station], &t.images[image], &t.ports[{station, port}]})
+        c->first += n, c->second += ok;
+      t.outcomes[outcome] += n;
     }
+  m_tally = std::move(t);
+  return m_tally;
+}
+
+json CLineFacts::Stations(SystemTime now, SystemTime todayStart) const {
+  const Tally& tally = TodayTally(todayStart);
+  const auto& byStation = tally.stations;
+  const auto& byPort = tally.ports;
   std::set<std::string> names;
   for (const auto& b : m_stations) names.insert(b.station);
   for (const auto& p : m_ports) names.insert(p.station);
   for (const auto& [name, counts] : byStation) names.insert(name);
 
+  std::map<std::string, std::vector<const LivePortRow*>> portsOf;
+  for (const auto& p : m_ports) portsOf[p.station].push_back(&p);
+  std::map<std::string, const StationBeat*> beats;
+  for (const auto& b : m_stations) beats[b.station] = &b;
+  const std::vector<const LivePortRow*> none;
+
   json out = json::array();
   for (const auto& name : names) {
-    const auto beat = std::find_if(m_stations.begin(), m_stations.end(), [&](const auto& b) { return b.station == name; });
-    const bool online = beat != m_stations.end() && Online(*beat, now);
+    const auto found = beats.find(name);
+    const StationBeat* beat = found == beats.end() ? nullptr : found->second;
+    const bool online = beat && Online(*beat, now);
     json ports = json::array();
-    for (const auto& p : m_ports) {
-      if (p.station != name) continue;
-      const auto counts = byPort.count({name, p.port}) ? byPort.at({name, p.port}) : std::pair<int64_t, int64_t>{};
+    const auto mine = portsOf.find(name);
+    for (const LivePortRow* row : mine == portsOf.end() ? none : mine->second) {
+      const LivePortRow& p = *row;
+      const auto c = byPort.find({name, p.port});
+      const auto counts = c == byPort.end() ? std::pair<int64_t, int64_t>{} : c->second;
       std::string state, words;
       if (!online) state = "offline", words = Tr("offline");
       else if (!p.present) state = "empty", words = Tr("no handset");
@@ -181,13 +216,15 @@ json CLineFacts::Stations(SystemTime now, SystemTime todayStart) const {
                        {"updated", p.updated},
                        {"state", state},
                        {"state_words", words},
-                       {"today", Counted(counts.first, counts.second)}});
+                       {"today_total", counts.first},
+                       {"today_completed", counts.second}});
     }
-    const auto counts = byStation.count(name) ? byStation.at(name) : std::pair<int64_t, int64_t>{};
+    const auto c = byStation.find(name);
+    const auto counts = c == byStation.end() ? std::pair<int64_t, int64_t>{} : c->second;
     out.push_back({{"station", name},
                    {"online", online},
-                   {"seen", beat != m_stations.end() ? json(beat->seen) : json(nullptr)},
-                   {"ended", beat != m_stations.end() && beat->ended},
+                   {"seen", beat ? json(beat->seen) : json(nullptr)},
+                   {"ended", beat && beat->ended},
                    {"ports", std::move(ports)},
                    {"today", Counted(counts.first, counts.second)}});
   }
@@ -208,20 +245,8 @@ json CLineFacts::Failures(SystemTime now) const {
   return out;
 }
 
-json CLineFacts::Today(SystemTime todayStart) const {
-  const std::string since = HourOf(IsoUtc(todayStart));
-  std::map<std::string, std::pair<int64_t, int64_t>> stations, images;
-  std::map<std::pair<std::string, std::string>, std::pair<int64_t, int64_t>> ports;
-  std::map<std::string, int64_t> outcomes;
-  int64_t total = 0, completed = 0;
-  for (auto h = m_hours.lower_bound(since); h != m_hours.end(); ++h)
-    for (const auto& [key, n] : h->second) {
-      const auto& [station, port, image, outcome] = key;
-      const int64_t ok = Completed(outcome) ? n : 0;
-      for (auto* c : {&stations[station], &images[image], &ports[{station, port}]}) c->first += n, c->second += ok;
-      outcomes[outcome] += n;
-      total += n, completed += ok;
-    }
+json CLineFacts::Today(SystemTime todayStart, size_t ports) const {
+  const Tally& t = TodayTally(todayStart);
   auto list = [](const auto& counts, auto name) {
     json out = json::array();
     for (const auto& [key, c] : counts) {
@@ -231,15 +256,23 @@ json CLineFacts::Today(SystemTime todayStart) const {
     }
     return out;
   };
-  json out = Counted(total, completed);
+  json out = Counted(t.all.first, t.all.second);
   out["since"] = IsoUtc(todayStart);
-  out["outcomes"] = outcomes;
-  out["by_station"] = list(stations, [](json& j, const std::string& k) { j["station"] = k; });
-  out["by_port"] = list(ports, [](json& j, const std::pair<std::string, std::string>& k) {
+  out["outcomes"] = t.outcomes;
+  out["by_station"] = list(t.stations, [](json& j, const std::string& k) { j["station"] = k; });
+  // All ports, or those that failed most (a worn cable shows there before it costs a shift).
+  std::vector<std::pair<std::pair<std::string, std::string>, std::pair<int64_t, int64_t>>> byPort(t.ports.begin(), t.ports.end());
+  if (ports < byPort.size()) {
+    const auto failed = [](const auto& p) { return p.second.first - p.second.second; };
+    std::stable_sort(byPort.begin(), byPort.end(), [&](const auto& a, const auto& b) { return failed(a) > failed(b); });
+    byPort.resize(ports);
+    byPort.erase(std::remove_if(byPort.begin(), byPort.end(), [&](const auto& p) { return failed(p) == 0; }), byPort.end());
+  }
+  out["by_port"] = list(byPort, [](json& j, const std::pair<std::string, std::string>& k) {
     j["station"] = k.first;
     j["port"] = k.second;
   });
-  out["by_image"] = list(images, [](json& j, const std::string& k) { j["image"] = k; });
+  out["by_image"] = list(t.images, [](json& j, const std::string& k) { j["image"] = k; });
   return out;
 }
 
@@ -262,7 +295,7 @@ json CLineFacts::Line(SystemTime now, SystemTime todayStart) const {
           {"stations", Stations(now, todayStart)},
           {"latest", Latest()},
           {"failures", Failures(now)},
-          {"today", Today(todayStart)},
+          {"today", Today(todayStart, kWorstPorts)},
           {"hours", Hours(now)}};
 }
 
@@ -271,18 +304,13 @@ std::string CLineFacts::Metrics(SystemTime now) const {
   auto family = [&](const char* name, const char* type, const char* help) {
     out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
   };
-  auto label = [](const char* name, const std::string& value) { return std::string(name) + "=\"" + LabelValue(value) + "\""; };
+  out.reserve(64 * (m_downloads.size() + m_resends.size()) + 4096);
+  const auto& label = Label;
 
   family("tarvisel_downloads_total", "counter", "Downloads recorded, by station, port, image and outcome.");
-  for (const auto& [key, n] : m_downloads) {
-    const auto& [station, port, image, outcome] = key;
-    out += "tarvisel_downloads_total{" + label("station", station) + "," + label("port", port) + "," +
-           label("image", image) + "," + label("outcome", outcome) + "} " + std::to_string(n) + "\n";
-  }
+  for (const auto& [key, c] : m_downloads) out.append(c.series).append(std::to_string(c.n)).append("\n");
   family("tarvisel_resends_total", "counter", "Block and request resends of the recorded downloads, by station and port.");
-  for (const auto& [key, n] : m_resends)
-    out += "tarvisel_resends_total{" + label("station", key.first) + "," + label("port", key.second) + "} " +
-           std::to_string(n) + "\n";
+  for (const auto& [key, c] : m_resends) out.append(c.series).append(std::to_string(c.n)).append("\n");
   family("tarvisel_download_duration_seconds", "histogram", "Time a download took from start to end, by station.");
   for (const auto& [station, d] : m_durations) {
     const std::string s = label("station", station);

@@ -5,6 +5,7 @@
 // they arrive (a record only grows), so a request costs what arrived since the last one.
 #include <chrono>
 #include <cstdint>
+#include <cstddef>
 #include <deque>
 #include <map>
 #include <string>
@@ -18,6 +19,8 @@
 // The upper bounds of the download-time histogram, in seconds.
 inline constexpr double kDurationBounds[] = {15, 30, 60, 90, 120, 180, 300, 600, 1200};
 inline constexpr size_t kLatestKept = 20;
+// The page's data names the ports that failed most today, not all of them.
+inline constexpr size_t kWorstPorts = 12;
 
 class CLineFacts {
  public:
@@ -33,7 +36,8 @@ class CLineFacts {
   nlohmann::json Stations(SystemTime now, SystemTime todayStart) const;
   nlohmann::json Latest() const;
   nlohmann::json Failures(SystemTime now) const;
-  nlohmann::json Today(SystemTime todayStart) const;
+  // ports: how many of by_port, the ports that failed most first; all of them by default.
+  nlohmann::json Today(SystemTime todayStart, size_t ports = SIZE_MAX) const;
   nlohmann::json Hours(SystemTime now) const;
   // Prometheus's text format.
   std::string Metrics(SystemTime now) const;
@@ -47,13 +51,32 @@ class CLineFacts {
     double sum = 0;
     int64_t count = 0;
   };
-  void Take(const LineRow& row, SystemTime now);
+  struct Cutoffs {
+    std::string oldestHour, failuresSince;
+  };
+  void Take(const LineRow& row, const Cutoffs& cutoffs);
+  void TrimLatest();
   bool Online(const StationBeat& beat, SystemTime now) const;
+  // Today's counts (total, completed) by station, port, image and outcome, summed from the
+  // hours once for each set of rows.
+  struct Tally {
+    int64_t lastId = -1;
+    std::string since;
+    std::pair<int64_t, int64_t> all;
+    std::map<std::string, std::pair<int64_t, int64_t>> stations, images;
+    std::map<std::pair<std::string, std::string>, std::pair<int64_t, int64_t>> ports;
+    std::map<std::string, int64_t> outcomes;
+  };
+  const Tally& TodayTally(SystemTime todayStart) const;
+  struct Counter {
+    int64_t n = 0;
+    std::string series;  // the name and labels, rendered once
+  };
 
   ILineRecord& m_record;
   int64_t m_lastId = 0;
-  std::map<Key, int64_t> m_downloads;
-  std::map<std::pair<std::string, std::string>, int64_t> m_resends;  // station, port
+  std::map<Key, Counter> m_downloads;
+  std::map<std::pair<std::string, std::string>, Counter> m_resends;  // station, port
   std::map<std::string, Duration> m_durations;                       // by station
   // Counts by the hour a download ended ("2026-12-09T10", UTC), for the last two days.
   std::map<std::string, std::map<Key, int64_t>> m_hours;
@@ -61,6 +84,7 @@ class CLineFacts {
   std::deque<LineRow> m_failures;  // of the last two hours, oldest first
   std::vector<LivePortRow> m_ports;
   std::vector<StationBeat> m_stations;
+  mutable Tally m_tally;
 };
 
 // The file name of an image's path: what the line calls the image.

@@ -282,7 +282,7 @@ const char* const kPageJs = R"js('use strict';
   function drawToday(today) {
     // The ports that fail most first: a worn cable shows before it costs a shift.
     const ports = today.by_port.filter((p) => p.failed > 0)
-      .sort((a, b) => b.failed - a.failed || a.yield - b.yield).slice(0, 8);
+      .sort((a, b) => b.failed - a.failed || a.yield - b.yield).slice(0, 12);
     const grid = el('div', 'today-grid');
     grid.appendChild(countTable('By station', today.by_station, (r) => r.station));
     grid.appendChild(countTable('By image', today.by_image, (r) => r.image));
