@@ -63,7 +63,7 @@ h2 { margin: 0 0 .6rem; font-size: 1.25rem; color: var(--dim); font-weight: 600;
 .status { color: #ffb4a8; font-weight: 600; }
 .clock { margin-left: auto; font-size: 1.5rem; font-variant-numeric: tabular-nums; color: var(--dim); }
 main { padding: 1rem 1.4rem; display: grid; gap: 1.2rem; }
-.stations { display: grid; grid-template-columns: repeat(auto-fill, minmax(30rem, 1fr)); gap: 1.2rem; }
+.stations { display: grid; grid-template-columns: repeat(auto-fill, minmax(34rem, 1fr)); gap: 1.2rem; }
 .station { background: var(--panel); border: 1px solid var(--line); border-radius: .5rem; padding: .8rem; }
 .station.offline { border-color: var(--offline); }
 .station-head { display: flex; align-items: baseline; gap: 1rem; margin-bottom: .6rem; flex-wrap: wrap; }
@@ -71,16 +71,18 @@ main { padding: 1rem 1.4rem; display: grid; gap: 1.2rem; }
 .station-online { font-weight: 600; padding: .05rem .5rem; border-radius: .3rem; background: var(--done); }
 .station.offline .station-online { background: var(--offline); }
 .station-today { margin-left: auto; color: var(--dim); font-variant-numeric: tabular-nums; }
-.tiles { display: grid; grid-template-columns: repeat(auto-fill, minmax(9rem, 1fr)); gap: .5rem; }
-.tile { border-radius: .4rem; padding: .45rem .55rem; min-height: 6.4rem; display: flex; flex-direction: column; gap: .15rem; background: var(--empty); border-left: .45rem solid rgba(255,255,255,.35); overflow: hidden; }
+.tiles { display: grid; grid-template-columns: repeat(auto-fill, minmax(10rem, 1fr)); gap: .5rem; }
+.tile { border-radius: .4rem; padding: .4rem .55rem; min-height: 4.9rem; display: flex; flex-direction: column; gap: .12rem; background: var(--empty); border-left: .45rem solid rgba(255,255,255,.35); overflow: hidden; }
+.tile-line { display: flex; align-items: baseline; justify-content: space-between; gap: .4rem; }
 .tile.busy { background: var(--busy); }
 .tile.done { background: var(--done); }
 .tile.failed { background: var(--failed); border-left-color: #ffd2cc; }
 .tile.waiting { background: var(--waiting); }
 .tile.offline { background: var(--offline); opacity: .8; }
 .tile-port { font-size: .85rem; color: rgba(255,255,255,.85); white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }
-.tile-state { font-size: 1.2rem; font-weight: 700; text-transform: capitalize; overflow-wrap: anywhere; }
-.tile-percent { font-size: 1.5rem; font-weight: 700; font-variant-numeric: tabular-nums; }
+.tile-state { font-size: 1.1rem; font-weight: 700; overflow-wrap: break-word; hyphens: manual; }
+.tile-state::first-letter { text-transform: uppercase; }
+.tile-percent { font-size: 1.3rem; font-weight: 700; font-variant-numeric: tabular-nums; white-space: nowrap; }
 .bar { height: .45rem; background: rgba(0,0,0,.35); border-radius: .2rem; overflow: hidden; }
 .bar > div { height: 100%; background: #fff; }
 .tile-unit, .tile-time { font-size: .85rem; color: rgba(255,255,255,.9); white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }
@@ -128,9 +130,13 @@ const char* const kPageJs = R"js('use strict';
     const d = new Date(iso);
     return isNaN(d) ? String(iso) : d.toLocaleTimeString([], { hour: '2-digit', minute: '2-digit', second: '2-digit', hour12: false });
   }
+  // A port as the line knows it: a USB adapter's serial from its by-id name, else the name of
+  // its device.
   function portName(port) {
     const parts = String(port).split('/');
-    return parts[parts.length - 1] || String(port);
+    const name = parts[parts.length - 1] || String(port);
+    const byId = name.match(/^usb-.*_([^_]+?)(-if\d+)?(-port\d+)?$/);
+    return byId ? byId[1] : name;
   }
   function counted(c) {
     if (!c || !c.total) return 'none yet';
@@ -143,10 +149,12 @@ const char* const kPageJs = R"js('use strict';
     t.dataset.port = p.port;
     t.dataset.state = p.state;
     t.title = p.port;
-    t.appendChild(el('div', 'tile-port', portName(p.port)));
+    const line = el('div', 'tile-line');
+    line.appendChild(el('div', 'tile-port', portName(p.port)));
+    t.appendChild(line);
     t.appendChild(el('div', 'tile-state', p.state_words));
     if (p.state === 'busy' && p.percent !== null) {
-      t.appendChild(el('div', 'tile-percent', Math.floor(p.percent) + ' %'));
+      line.appendChild(el('div', 'tile-percent', Math.floor(p.percent) + ' %'));
       const bar = el('div', 'bar');
       const fill = el('div');
       fill.style.width = Math.max(0, Math.min(100, p.percent)) + '%';
@@ -154,8 +162,7 @@ const char* const kPageJs = R"js('use strict';
       t.appendChild(bar);
     }
     if (p.state === 'offline' && p.last_outcome) t.appendChild(el('div', 'tile-unit', 'last: ' + p.last_outcome_words));
-    t.appendChild(el('div', 'tile-unit', p.unit ? 'unit ' + p.unit : ''));
-    t.appendChild(el('div', 'tile-time', clock(p.updated)));
+    t.appendChild(el('div', 'tile-unit', (p.unit ? p.unit + ' · ' : '') + clock(p.updated)));
     return t;
   }
 

@@ -6,6 +6,8 @@ of the last hour with its reason, counts that match the record, each new row wit
 unit and a device named like markup as text.
 
 usage: serve_browser_test.py CLI SIM [--screenshot FILE]   (exit 77: no browser here)
+       serve_browser_test.py CLI --line-screenshot FILE    the page of a line of six stations
+                                                           mid-shift, drawn to FILE (PNG)
 """
 import base64
 import json
@@ -139,7 +141,129 @@ def local_midnight_utc_iso():
     return time.strftime("%Y-%m-%dT%H:00:00.000Z", time.gmtime(midnight))
 
 
+def iso(t):
+    return time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(t)) + ".%03dZ" % int((t % 1) * 1000)
+
+
+def start_serve(cli, record, work, env):
+    out = open(os.path.join(work, "serve.out"), "w")
+    serve = subprocess.Popen([cli, "serve", "--history", record, "--listen", "127.0.0.1:0"], stdout=out,
+                             stderr=subprocess.DEVNULL, env=env)
+    for _ in range(200):
+        with open(os.path.join(work, "serve.out")) as f:
+            line = f.readline()
+        if line.startswith("serving "):
+            return serve, line.split()[1]
+        if serve.poll() is not None:
+            fail("serve ended")
+        time.sleep(0.05)
+    fail("serve did not say where it listens")
+
+
+def start_driver(work):
+    port = free_port()
+    chromedriver = subprocess.Popen([CHROMEDRIVER, "--port=%d" % port], stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+    for _ in range(200):
+        try:
+            urllib.request.urlopen("http://127.0.0.1:%d/status" % port, timeout=1).read()
+            break
+        except Exception:
+            time.sleep(0.05)
+    return chromedriver, WebDriver(port, tempfile.mkdtemp(dir=work, prefix="profile-"))
+
+
+def line_screenshot(cli, shot):
+    """Six stations of eight ports mid-shift: a day of rows and the ports' state now."""
+    import random
+    random.seed(7)
+    work = tempfile.mkdtemp(prefix="tarvisel-line-")
+    env = dict(os.environ, TARVISEL_SETTINGS=work + "/settings", XDG_DATA_HOME=work + "/data")
+    record = work + "/record.sqlite"
+    children = []
+    driver = None
+    try:
+        # A first row, of a port that is not there, makes the record as tarvisel makes it.
+        sample_image(work + "/fw.bin", size=64 * 1024)
+        subprocess.run([cli, "download", work + "/fw.bin", "--device", work + "/none", "--history", record, "--no"],
+                       env=env, capture_output=True)
+        db = sqlite3.connect(record)
+        db.execute("DELETE FROM downloads")
+        now = time.time()
+        stations = ["line-%d" % n for n in range(1, 7)]
+        ports = ["usb-FTDI_FT232R_USB_UART_A%d-if00-port0" % (5028 + p) for p in range(8)]
+        images = ["k7-hub-2.3.1.bin", "k7-hub-2.3.1.bin", "k9-lite-1.0.4.bin"]
+        failures = ["no-reply", "line-broke", "handset-refused", "no-reply"]
+        t = now - 10 * 3600
+        unit = 880000
+        while t < now - 60:
+            for s in stations:
+                for p in ports:
+                    if random.random() < 0.06:
+                        worn = s == "line-4" and p == ports[5]
+                        bad = random.random() < (0.35 if worn else 0.03)
+                        outcome = random.choice(failures) if bad else "completed"
+                        elapsed = random.uniform(70, 110)
+                        unit += 1
+                        db.execute("INSERT INTO downloads (start, \"end\", host, device, image, outcome, elapsed_s, resends,"
+                                   " tool_version) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 'screenshot')",
+                                   (iso(t - elapsed), iso(t), s, "/dev/serial/by-id/" + p, "/srv/images/" +
+                                    random.choice(images), outcome, elapsed, random.choice([0, 0, 0, 1, 3])))
+            t += 60
+        db.executescript("""CREATE TABLE IF NOT EXISTS port_states (
+            station TEXT NOT NULL, port TEXT NOT NULL, present INTEGER NOT NULL, phase TEXT, percent REAL,
+            unit TEXT, last_outcome TEXT, updated TEXT NOT NULL, PRIMARY KEY (station, port));
+            CREATE TABLE IF NOT EXISTS station_heartbeats (
+            station TEXT PRIMARY KEY, host TEXT, seen TEXT NOT NULL, ended INTEGER NOT NULL DEFAULT 0);""")
+        for s in stations:
+            db.execute("INSERT INTO station_heartbeats VALUES (?, ?, ?, 0)",
+                       (s, s, iso(now - (60 if s == "line-6" else 0.5))))
+            for i, p in enumerate(ports):
+                kind = random.choice(["busy", "busy", "busy", "done", "waiting", "empty", "busy"])
+                if s == "line-4" and i == 5:
+                    kind = "failed"
+                phase = {"busy": random.choice(["programming", "programming", "erase", "download-mode"])}.get(kind)
+                percent = random.uniform(3, 97) if phase == "programming" else None
+                last = {"done": "completed", "failed": "line-broke"}.get(kind, "completed")
+                db.execute("INSERT INTO port_states VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+                           (s, "/dev/serial/by-id/" + p, 0 if kind == "empty" else 1, phase, percent,
+                            "SN%07d" % random.randint(1000000, 9999999) if kind != "empty" else None, last,
+                            iso(now - random.uniform(0, 1))))
+        db.commit()
+        db.close()
+        serve, url = start_serve(cli, record, work, env)
+        children.append(serve)
+        chromedriver, driver = start_driver(work)
+        children.append(chromedriver)
+        # The heartbeats of now: all but one station online.
+        db = sqlite3.connect(record)
+        db.execute("UPDATE station_heartbeats SET seen = ? WHERE station != 'line-6'", (iso(time.time()),))
+        db.commit()
+        db.close()
+        driver.go(url)
+        for _ in range(100):
+            if driver.js("return document.querySelectorAll('.tile.busy').length") > 0:
+                break
+            time.sleep(0.1)
+        time.sleep(0.5)
+        driver.screenshot(shot)
+        print("drawn: " + shot)
+        return 0
+    finally:
+        if driver:
+            driver.quit()
+        for p in children:
+            p.terminate()
+            p.wait(timeout=10)
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def main():
+    if len(sys.argv) == 4 and sys.argv[2] == "--line-screenshot":
+        if not (os.access(CHROMIUM, os.X_OK) and os.access(CHROMEDRIVER, os.X_OK)):
+            print("SKIP: no chromium and chromedriver here (scripts/deps --full installs them)")
+            return 77
+        return line_screenshot(sys.argv[1], os.path.abspath(sys.argv[3]))
     if len(sys.argv) < 3:
         print(__doc__, file=sys.stderr)
         return 2
