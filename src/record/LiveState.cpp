@@ -34,7 +34,8 @@ CLiveStatePublisher::CLiveStatePublisher(std::string path, std::string station)
     : m_path(std::move(path)), m_station(std::move(station)) {}
 
 CLiveStatePublisher::~CLiveStatePublisher() {
-  if (!m_path.empty()) Write(Clock::now(), true);
+  // A station that never published (a usage error) leaves the record as it was.
+  if (!m_path.empty() && m_beat) Write(Clock::now(), true);
 }
 
 bool CLiveStatePublisher::Open() {
