@@ -319,7 +319,10 @@ def main():
                       {"TARVISEL_STATION_NAME": "line-a"})
         first.wait(timeout=120)
         db = sqlite3.connect(record, timeout=10)
-        db.executescript("ALTER TABLE downloads ADD COLUMN station TEXT; ALTER TABLE downloads ADD COLUMN unit TEXT;")
+        have = {row[1] for row in db.execute("PRAGMA table_info(downloads)")}
+        for column in ("station", "unit"):
+            if column not in have:
+                db.execute("ALTER TABLE downloads ADD COLUMN %s TEXT" % column)
         db.execute("UPDATE downloads SET unit = ? WHERE id = (SELECT max(id) FROM downloads)", (HOSTILE,))
         db.commit()
         db.close()
