@@ -44,7 +44,7 @@ wants() {
 }
 
 commands=$("$cli" --help | awk 'tolower($0) ~ /^subcommands:/ { on = 1; next } on && NF { print $1 }')
-[ "$(echo $commands)" = "download info todm ports watch history" ] || fail "tarvisel-cli --help lists: $(echo $commands)"
+[ "$(echo $commands)" = "download info todm ports watch history serve" ] || fail "tarvisel-cli --help lists: $(echo $commands)"
 wants $commands -- ""
 wants download -- d
 [ "$(offers w)" = watch ] || fail "'w' completes to $(offers w), not watch"

@@ -358,6 +358,12 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   auto* recordStatus = record->add_subcommand("status", "rows waiting, the last upload, the last error, the clock");
   AddRecordUrl(*recordStatus, o);
   AddHistoryFile(*recordStatus, o, false);
+  auto* serve = app.add_subcommand("serve", "the line at a glance: a web page, its data as JSON and /metrics, read from the record");
+  auto* serveRecord = serve->add_option("--record", o.recordUrl, "the line's shared record: a PostgreSQL URL");
+  serve->add_option("--history", o.historyFile,
+                    "one station's record: FILE instead of $XDG_DATA_HOME/tarvisel/history.sqlite")
+      ->excludes(serveRecord);
+  serve->add_option("--listen", o.listen, "ADDRESS:PORT to answer on (default 127.0.0.1:8330; port 0: any free one)");
 
   std::vector<const char*> argv{"tarvisel-cli"};
   for (const auto& a : args) argv.push_back(a.c_str());
@@ -391,6 +397,7 @@ CliParse ParseCliArgs(const std::vector<std::string>& args, CliOptions& options,
   else if (recordInit->parsed()) o.command = CliCommand::RecordInit;
   else if (recordSync->parsed()) o.command = CliCommand::RecordSync;
   else if (recordStatus->parsed()) o.command = CliCommand::RecordStatus;
+  else if (serve->parsed()) o.command = CliCommand::Serve;
   if (!Finish(raw, o, message)) return CliParse::Error;
   options = std::move(o);
   return CliParse::Ok;

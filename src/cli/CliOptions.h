@@ -6,7 +6,7 @@
 
 #include "DownloadType.h"
 
-enum class CliCommand { None, Download, Info, ToDm, Ports, Watch, History, RecordInit, RecordSync, RecordStatus };
+enum class CliCommand { None, Download, Info, ToDm, Ports, Watch, History, RecordInit, RecordSync, RecordStatus, Serve };
 // How the questions the window would ask get their answer.
 enum class CliAnswer { Ask, Yes, No };
 
@@ -59,6 +59,10 @@ struct CliOptions {
   std::string unitFilter;
   std::string stationFilter;
   bool csv = false;
+
+  // serve: the record it reads (a database URL, else --history's file) and where it listens
+  std::string recordUrl;
+  std::string listen = "127.0.0.1:8330";
 
   // ports: where processes are looked for (ModemManager); tests point it elsewhere
   std::string procRoot = "/proc";

@@ -18,6 +18,7 @@
 #include "ExitStatus.h"
 #include "HandsetEvents.h"
 #include "JsonEvents.h"
+#include "LivePorts.h"
 #include "RunSignals.h"
 
 using json = nlohmann::ordered_json;
@@ -80,6 +81,8 @@ class CStation {
   HandsetOutlets m_out;
   std::vector<HandsetStatus> m_status;
   std::vector<std::unique_ptr<Handset>> m_handsets;
+  CLivePorts m_live{m_options};
+  bool m_outBroken = false;
   bool m_stopped = false;  // Ctrl-C once: every handset was asked to stop
   bool m_aborted = false;  // Ctrl-C twice or SIGTERM: every handset was told to end
   std::optional<Clock::time_point> m_lastPress;
@@ -188,6 +191,7 @@ int CStation::Run() {
     if (m_console.errIsTerminal && m_view.NeedsDraw()) within(m_lastDraw + kDrawEvery);
     if (m_aborted) within(m_killAt);
     if (closing || m_signals.Fd() < 0) within(now + std::chrono::milliseconds(kReapPollMs));
+    if (m_live.Active()) within(m_live.Due());
 
     if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
     if (m_signals.Fd() >= 0 && (fds[0].revents & POLLIN)) HandleSignals();
@@ -212,6 +216,7 @@ int CStation::Run() {
       h.done = true;
       ConcludeHandset(m_status[i], i, h.log, h.process, Seconds(), m_aborted, m_stopped, m_options, m_out);
     }
+    for (const auto& s : m_status) m_live.Update(s, true);
     if (m_console.errIsTerminal && Clock::now() - m_lastDraw >= kDrawEvery) {
       m_view.Draw(m_status);
       m_lastDraw = Clock::now();

@@ -25,6 +25,7 @@
 #include "HistoryDb.h"
 #include "ImageDigest.h"
 #include "JsonEvents.h"
+#include "LivePorts.h"
 #include "LogDir.h"
 #include "PortFolder.h"
 #include "RecordUploader.h"
@@ -115,6 +116,7 @@ class CWatch {
   HandsetOutlets m_out;
   std::vector<std::unique_ptr<Port>> m_ports;  // in the order they first appeared
   std::map<std::string, size_t> m_byLink;
+  CLivePorts m_live{m_options};
   int m_completed = 0, m_failed = 0;
   bool m_draining = false;  // Ctrl-C once: no new downloads
   bool m_aborted = false;   // Ctrl-C twice or SIGTERM
@@ -454,6 +456,7 @@ int CWatch::Run() {
     if (m_aborted) within(m_killAt);
     if (closing || m_signals.Fd() < 0) within(now + std::chrono::milliseconds(kReapPollMs));
     if (m_uploader) within(now + std::chrono::seconds(1));  // its news
+    if (m_live.Active()) within(m_live.Due());
 
     if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
     if (m_signals.Fd() >= 0 && (fds[0].revents & POLLIN)) HandleSignals();
@@ -484,6 +487,7 @@ int CWatch::Run() {
     }
     for (size_t i = 0; i < m_ports.size(); ++i)
       if (m_ports[i]->retryAt && Clock::now() >= *m_ports[i]->retryAt) Retry(i);
+    for (const auto& p : m_ports) m_live.Update(p->download, p->present);
     Draw();
   }
   m_ended = true;

@@ -12,6 +12,7 @@
 #include "ExitStatus.h"
 #include "HistoryCommand.h"
 #include "RecordCommand.h"
+#include "ServeCommand.h"
 #include "Station.h"
 #include "Watch.h"
 #include "platform/Translate.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
   if (options.command == CliCommand::RecordInit || options.command == CliCommand::RecordSync ||
       options.command == CliCommand::RecordStatus)
     return RunRecordCommand(options, console);
+  if (options.command == CliCommand::Serve) return RunServeCommand(options, console);
 
   // Each handset runs in this very program, started again for it alone.
   std::error_code ec;

@@ -10,6 +10,7 @@
 #include "HistoryDb.h"
 #include "ImageDigest.h"
 #include "IsoTime.h"
+#include "LiveState.h"
 #include "platform/Translate.h"
 
 std::string HostName() {
@@ -62,7 +63,9 @@ void CDownloadRecorder::Begin(const DownloadStart& start, SteadyTime began) {
                        std::chrono::duration_cast<std::chrono::system_clock::duration>(ago));
   m_row.uuid = NewUuid();
   m_row.host = HostName();
-  m_row.station = start.station.empty() ? m_row.host : start.station;
+  // The station's name as given, else the one its ports' live state goes under (the host's
+  // name unless the machine runs more stations than one).
+  m_row.station = start.station.empty() ? StationName() : start.station;
   m_row.unit = start.unit;
   m_row.device = start.device;
   const DeviceIdentity id = IdentifyDevice(start.device, m_facts);
