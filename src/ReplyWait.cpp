@@ -15,9 +15,9 @@ void CReplyWait::OnNewRequest(Work work, uint64_t txEnd, uint64_t nowMs, bool ex
   WriteOff();  // the caller waited for them; a speed change may have left some
   m_suspect = m_writtenOffLast;
   m_writtenOffLast = false;
-  // After a write-off the written-off request's time stays: the answer that comes now may be
-  // one of its late ones, and the confirm wait must outlast its work.
-  if (!m_suspect) m_localSlowMs = 0;
+  // After a write-off the written-off request's time stays for one of its kind: the answer that
+  // comes now may be one of its late ones, and the real one follows within that long.
+  if (!m_suspect || work != m_work) m_localSlowMs = 0;
   m_work = work;
   m_answered = false;
   m_sends = 1;

@@ -217,6 +217,8 @@ class CTarviselDlg {
   // How much of what the host sent had gone when the reply in hand came.
   uint64_t RxBytesGone() const;
   void NoteLineFaster();
+  // The reply in hand is the last answer again, in a drain, too soon to be another's.
+  bool RepeatsLastAnswer() const;
   // False when the reply is for an earlier DM request (it names another command).
   bool AnswersDmRequestInHand() const;
   // Whether the current reply can be read, by its check bytes: as the answer to a request in
@@ -301,6 +303,9 @@ class CTarviselDlg {
   bool m_bLineFaster = false;    // this command's line answers sooner than its speed allows
   bool m_bFrameHeard = false;    // a frame came in this command
   uint64_t m_lastFrameRxMs = 0;  // when the last frame came, on the receiving side's clock
+  bool m_bAnswerHeard = false;   // an answer was matched to a send in this command
+  uint8_t m_lastAnswerCode = 0;  // its code, and when it came
+  uint64_t m_lastAnswerRxMs = 0;
   bool m_bSendSplit = false;  // the block in hand was refused before it had all gone out
   int m_nEraseCycles = 0;  // erase-and-restart cycles of this download
   std::optional<CWaitCursorCapture> m_eraseWait;

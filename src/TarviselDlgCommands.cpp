@@ -10,6 +10,7 @@ void CTarviselDlg::BeginCommand(EngineCommand command) {
   m_bLineFaster = false;
   m_bUncheckedWork = false;
   m_bFrameHeard = false;
+  m_bAnswerHeard = false;
   m_plainCheck.Reset();
   m_dloadCheck.Reset();
   m_bStopAsked = false;

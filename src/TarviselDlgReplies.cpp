@@ -83,6 +83,9 @@ void CTarviselDlg::NoteLineFaster() {
   // repeat it: no handset on a serial line can have answered so soon, so this line is faster
   // than its set speed (a pty). From now on a send has gone once the driver let it go.
   if (m_bLineFaster || !m_command || m_wait.GetState() != CReplyWait::State::Reply) return;
+  // A refusal may come early on any line: noise split the request, and the handset refused the
+  // piece it took for a frame.
+  if (m_nState == DL_DOWNLOAD && !IsAck()) return;
   if (m_wait.Classify(m_comm.GetRxBytesOut()) != CReplyWait::Match::TooEarly) return;
   if (m_wait.Classify(m_comm.GetRxBytesWritten()) != CReplyWait::Match::Answers) return;
   if (!m_bFrameHeard || m_comm.GetRxMs() < m_lastFrameRxMs + kSecondReplyMs) return;
@@ -130,7 +133,27 @@ long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
   return 1;
 }
 
+bool CTarviselDlg::RepeatsLastAnswer() const {
+  // While answers to resends are drained, the same reply again within the time a handset
+  // repeats itself is the repeat, not the next send's answer: were it taken for that, the real
+  // one would come after the next request had gone. Should it have been the answer after all,
+  // the quiet time writes that send off.
+  return m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Drain && m_bAnswerHeard &&
+         m_comm.GetRxSize() >= 1 && m_pResp[0] == m_lastAnswerCode && m_comm.GetRxMs() < m_lastAnswerRxMs + kSecondReplyMs;
+}
+
 void CTarviselDlg::OnAnswer(uint64_t nowMs) {
+  if (RepeatsLastAnswer()) {
+    QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
+    m_wait.OnActivity(nowMs);
+    ArmQuietTimer();
+    return;
+  }
+  m_bAnswerHeard = m_comm.GetRxSize() >= 1;
+  if (m_bAnswerHeard) {
+    m_lastAnswerCode = m_pResp[0];
+    m_lastAnswerRxMs = m_comm.GetRxMs();
+  }
   const bool accepted = ValidateResponse();
   if (accepted && m_bSendSplit) {
     // The block was refused in pieces: an ACK now answers some other send.
