@@ -21,6 +21,7 @@ void CReplyWait::OnNewRequest(Work work, uint64_t txEnd, uint64_t nowMs, bool ex
   m_work = work;
   m_answered = false;
   m_sends = 1;
+  m_requestSinceMs = nowMs;
   ++m_totalSends;
   m_lastActivityMs = nowMs;
   m_heard = false;
@@ -136,8 +137,8 @@ CReplyWait::Next CReplyWait::OnGiveUp(uint64_t nowMs) {
 }
 
 uint64_t CReplyWait::WaitDeadlineMs(uint32_t periodMs) const {
-  const uint64_t bound = kSlowFactor * std::max<uint64_t>(QuietMs(periodMs), kMostPeriods * periodMs);
-  return m_waitBeganMs + bound;
+  const uint64_t bound = kSlowFactor * std::max<uint64_t>(QuietMs(periodMs), periodMs);
+  return std::min(m_waitBeganMs + bound, m_requestSinceMs + kRequestPeriods * periodMs);
 }
 
 void CReplyWait::OnQuiet() {

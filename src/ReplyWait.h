@@ -118,9 +118,14 @@ class CReplyWait {
   uint32_t QuietMs(uint32_t periodMs) const;
   uint64_t LastActivityMs() const { return m_lastActivityMs; }
   // Frames that cannot be read keep the line from falling quiet, but a wait for owed replies
-  // does not go on for ever: past this time since it began the request in hand goes again
-  // (its sends bounded as ever), and when it may not, the command ends.
+  // does not go on for ever: past twice its quiet time since it began the request in hand goes
+  // again (its sends bounded as ever), and when it may not, or the request has outlived its
+  // periods, the command ends.
   uint64_t WaitDeadlineMs(uint32_t periodMs) const;
+  // A request is waited for at most this many of its periods from its first send, whatever it
+  // meets on the way: a bound on every download.
+  static constexpr uint64_t kRequestPeriods = 12;
+  bool Outlived(uint64_t nowMs, uint32_t periodMs) const { return nowMs >= m_requestSinceMs + kRequestPeriods * periodMs; }
   // The request in hand went again at the bound: the bound starts again from now.
   void RestartWaitBound(uint64_t nowMs) { m_waitBeganMs = nowMs; }
 
@@ -153,6 +158,7 @@ class CReplyWait {
   uint64_t m_localSlowMs = 0;     // of the request in hand (kept over a write-off)
   uint64_t m_lastAnswerMs = 0;    // the last reply matched to a send
   uint64_t m_waitBeganMs = 0;     // the drain or give-up wait began
+  uint64_t m_requestSinceMs = 0;  // the request in hand first went
   uint32_t m_totalSends = 0;
   uint32_t m_replies = 0;
   uint32_t m_writtenOff = 0;

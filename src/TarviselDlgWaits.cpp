@@ -99,7 +99,7 @@ void CTarviselDlg::OnWaitTimer() {
   if (now < due) {
     const uint64_t deadline = m_wait.WaitDeadlineMs(m_nTimerMs);
     if (now >= deadline) {
-      if (m_wait.Sends() >= CReplyWait::kMaxSends) {
+      if (m_wait.Sends() >= CReplyWait::kMaxSends || m_wait.Outlived(now, m_nTimerMs)) {
         EndNeverQuiet();
         return;
       }

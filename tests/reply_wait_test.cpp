@@ -164,6 +164,10 @@ TEST(ReplyWait, AWaitForOwedRepliesHasABoundWhateverTheLineDoes) {
   for (uint64_t t = 11000; t < 200000; t += 2000) w.OnActivity(t);  // a damaged frame every 2 s
   EXPECT_EQ(w.WaitDeadlineMs(3000), deadline) << "activity never moves the bound";
   EXPECT_LE(deadline, 9000u + 2 * 4 * 3000u);
+  w.RestartWaitBound(deadline);
+  EXPECT_LE(w.WaitDeadlineMs(3000), CReplyWait::kRequestPeriods * 3000u) << "a request outlives no more periods";
+  EXPECT_FALSE(w.Outlived(35999, 3000));
+  EXPECT_TRUE(w.Outlived(36000, 3000));
 }
 
 TEST(ReplyWait, AGiveUpOnAHandsetSilentOnEverySendWaitsFourPeriodsUnlessItWasHeard) {

@@ -24,7 +24,7 @@ namespace explore {
 
 // The longest legitimate download: three erase cycles of 300 s each with their blocks, a version
 // given up on after 15 s, the ToDM sequence, the pauses. A run still going after this never ends.
-constexpr uint64_t kRunBoundMs = 20 * 60 * 1000;
+constexpr uint64_t kRunBoundMs = 90 * 60 * 1000;
 
 struct Result {
   bool failed = false;
