@@ -60,8 +60,7 @@ struct CliOptions {
   std::string stationFilter;
   bool csv = false;
 
-  // serve: the record it reads (a database URL, else --history's file) and where it listens
-  std::string recordUrl;
+  // serve: the record it reads (--record's database, else --history's file) and where it listens
   std::string listen = "127.0.0.1:8330";
 
   // ports: where processes are looked for (ModemManager); tests point it elsewhere

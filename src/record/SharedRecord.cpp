@@ -44,6 +44,10 @@ constexpr const char* kSteps[] = {
          SELECT DISTINCT ON (station) station, received AS last_received,
                 extract(epoch FROM station_clock - received)::double precision AS skew_s
          FROM downloads ORDER BY station, received DESC;)",
+    // 2: an id that only grows, so that a reader can take the rows stored since it last read.
+    // An identity column: a role that may insert rows needs no right on its sequence.
+    R"(ALTER TABLE downloads ADD COLUMN id bigint GENERATED ALWAYS AS IDENTITY;
+       CREATE UNIQUE INDEX downloads_by_id ON downloads (id);)",
 };
 static_assert(std::size(kSteps) == kSharedSchemaVersion, "one step for each version");
 
