@@ -48,6 +48,22 @@ constexpr const char* kSteps[] = {
     // An identity column: a role that may insert rows needs no right on its sequence.
     R"(ALTER TABLE downloads ADD COLUMN id bigint GENERATED ALWAYS AS IDENTITY;
        CREATE UNIQUE INDEX downloads_by_id ON downloads (id);)",
+    // 3: the live state the stations publish: each port's state now and each station's heartbeat.
+    R"(CREATE TABLE port_states (
+         station text NOT NULL,
+         port text NOT NULL,
+         present boolean NOT NULL,
+         phase text,
+         percent double precision,
+         unit text,
+         last_outcome text,
+         updated timestamptz NOT NULL,
+         PRIMARY KEY (station, port));
+       CREATE TABLE station_heartbeats (
+         station text PRIMARY KEY,
+         host text,
+         seen timestamptz NOT NULL,
+         ended boolean NOT NULL DEFAULT false);)",
 };
 static_assert(std::size(kSteps) == kSharedSchemaVersion, "one step for each version");
 
@@ -109,10 +125,12 @@ std::string StationRoleSql() {
          "GRANT USAGE ON SCHEMA public TO " + kStationRole + ";\n" +
          "GRANT SELECT ON tarvisel_schema TO " + kStationRole + ";\n" +
          "GRANT INSERT ON downloads TO " + kStationRole + ";\n" +
+         "-- Its ports' live state, replaced as it changes:\n" +
+         "GRANT SELECT, INSERT, UPDATE ON port_states, station_heartbeats TO " + kStationRole + ";\n" +
          "-- And one for those who read it (history --record):\n" +
          "CREATE ROLE tarvisel_reader LOGIN PASSWORD 'choose-another';\n" +
          "GRANT USAGE ON SCHEMA public TO tarvisel_reader;\n" +
-         "GRANT SELECT ON downloads, station_clocks, tarvisel_schema TO tarvisel_reader;\n";
+         "GRANT SELECT ON downloads, station_clocks, tarvisel_schema, port_states, station_heartbeats TO tarvisel_reader;\n";
 }
 
 std::unique_ptr<CSharedRecord> CSharedRecord::Open(const std::string& url, Clock::time_point deadline,

@@ -18,7 +18,7 @@
 #include "RecordReader.h"
 
 // The schema version this program makes and knows.
-inline constexpr int kSharedSchemaVersion = 2;
+inline constexpr int kSharedSchemaVersion = 3;
 // A station whose clock is further off than this is flagged.
 inline constexpr double kClockSkewLimitS = 60.0;
 // The role `record init` suggests for stations: it may insert rows and nothing else.

@@ -28,6 +28,12 @@ const std::string kRowsSql = "(SELECT " + kColumns + " WHERE id > $1 ORDER BY id
                              " JOIN unnest($2::bigint[], $3::bigint[]) AS gap(lo, hi) ON id BETWEEN gap.lo AND gap.hi)"
                              " ORDER BY id LIMIT $4";
 
+// Each port's row, then each station's heartbeat (its host where a port has its unit).
+const std::string kLiveSql =
+    "(SELECT 'p', station, port, present, phase, percent, unit, last_outcome, " + Iso("updated") +
+    " FROM port_states) UNION ALL (SELECT 'b', station, NULL, ended, NULL, NULL, host, NULL, " + Iso("seen") +
+    " FROM station_heartbeats) ORDER BY 1, 2, 3";
+
 struct Gap {
   int64_t lo, hi;
   Clock::time_point seen;
@@ -79,9 +85,35 @@ class CPgLineRecord final : public ILineRecord {
     return true;
   }
 
-  bool Live(std::vector<LivePortRow>&, std::vector<StationBeat>&, std::string& error) override {
-    // The shared record holds no live state: the tiles stay empty.
-    return Connected(error);
+  bool Live(std::vector<LivePortRow>& ports, std::vector<StationBeat>& stations, std::string& error) override {
+    if (!Connected(error)) return false;
+    CPgConnection& pg = m_record->Connection();
+    const auto deadline = Clock::now() + m_wait;
+    // Both in one statement, so that the ports and their stations are of the same moment.
+    const PgResult r = pg.Exec(kLiveSql, {}, deadline, error);
+    if (!r) {
+      // A record made before the stations published there has no live state: no tiles.
+      if (error.find("does not exist") != std::string::npos && pg.Usable()) return error.clear(), true;
+      return error = "the shared record: " + error, false;
+    }
+    const pg_result* res = r.get();
+    for (int i = 0; i < PgRows(res); ++i) {
+      if (PgText(res, i, 0) == "p") {
+        LivePortRow p;
+        p.station = PgText(res, i, 1);
+        p.port = PgText(res, i, 2);
+        p.present = PgText(res, i, 3) == "t";
+        p.phase = PgText(res, i, 4);
+        if (!PgIsNull(res, i, 5)) p.percent = std::strtod(PgText(res, i, 5).c_str(), nullptr);
+        p.unit = PgText(res, i, 6);
+        p.lastOutcome = PgText(res, i, 7);
+        p.updated = PgText(res, i, 8);
+        ports.push_back(std::move(p));
+      } else {
+        stations.push_back({PgText(res, i, 1), PgText(res, i, 6), PgText(res, i, 8), PgText(res, i, 3) == "t"});
+      }
+    }
+    return true;
   }
 
  private:

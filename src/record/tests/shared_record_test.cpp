@@ -282,6 +282,16 @@ TEST_F(PgRecord, TheStationRoleMayAddRowsAndNothingElse) {
   EXPECT_FALSE(record->Connection().Run("DELETE FROM downloads", Clock::now() + 20s, error));
   EXPECT_FALSE(record->Connection().Run("UPDATE downloads SET unit = 'x'", Clock::now() + 20s, error));
   EXPECT_EQ(Value("SELECT count(*) FROM downloads"), "2");
+  // Its ports' live state it replaces as it changes, again and again.
+  for (const char* at : {"now()", "now() + interval '1 second'"})
+    EXPECT_TRUE(record->Connection().Run(
+        std::string("WITH p AS (INSERT INTO port_states (station, port, present, updated) VALUES ('s', 'p', true, ") + at +
+            ") ON CONFLICT (station, port) DO UPDATE SET updated = excluded.updated RETURNING 1) "
+            "INSERT INTO station_heartbeats (station, seen) VALUES ('s', " + at +
+            ") ON CONFLICT (station) DO UPDATE SET seen = excluded.seen",
+        Clock::now() + 20s, error))
+        << error;
+  EXPECT_FALSE(record->Connection().Run("DELETE FROM port_states", Clock::now() + 20s, error));
 }
 
 TEST_F(PgRecord, AServerThatCannotBeReachedSaysWhyWithinItsBound) {

@@ -2,6 +2,11 @@
 // stations' insert show in /api and /metrics as stored, whatever their text; rows whose ids
 // become visible out of order are not lost; a server that goes away is reported, not waited on.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <functional>
 #include <map>
@@ -12,6 +17,7 @@
 #include "IsoTime.h"
 #include "LineFacts.h"
 #include "LineServer.h"
+#include "LiveState.h"
 #include "PromText.h"
 #include "SharedRecord.h"
 #include "pg/PgServer.h"
@@ -217,6 +223,92 @@ TEST_F(PgServe, ARecordWithoutNumberedRowsOrNotThereAtAllIsRefusedWithWhy) {
     EXPECT_FALSE(OpenPgLineRecord(c.url(), error, 1s)) << c.name;
     EXPECT_NE(error.find(c.says), std::string::npos) << c.name << ": " << error;
   }
+}
+
+// The station named, as /api/stations shows it; null until it is there.
+json StationOf(CLineServer& s, const std::string& name) {
+  for (const auto& st : json::parse(s.Get("/api/stations").body))
+    if (st["station"] == name) return st;
+  return nullptr;
+}
+
+// Asks until pred holds of the station, for at most a few seconds (the mirror sends from a thread).
+json AwaitStation(CLineServer& s, const std::string& name, const std::function<bool(const json&)>& pred) {
+  json st;
+  for (const auto until = steady_clock::now() + 5s; steady_clock::now() < until; std::this_thread::sleep_for(20ms))
+    if (st = StationOf(s, name); !st.is_null() && pred(st)) break;
+  return st;
+}
+
+TEST_F(PgServe, APortsLiveStateReachesTheSharedRecordAndItsTiles) {
+  char tmpl[] = "/tmp/tarvisel-serve-pg-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  auto s = Serve();
+  ASSERT_TRUE(s);
+  const std::string hostile = "<img src=x onerror=alert(1)>";
+  {
+    CLiveStatePublisher publisher(dir + "/history.sqlite", "line-a", url);
+    const auto t0 = steady_clock::now();
+    publisher.Set({"/dev/ttyUSB0", true, "programming", 42.5, hostile, ""}, t0);
+    publisher.Set({"/dev/ttyUSB1", true, "", std::nullopt, "u-2", "no-reply"}, t0);
+    json st = AwaitStation(*s, "line-a", [](const json& j) { return j["ports"].size() == 2; });
+    ASSERT_FALSE(st.is_null());
+    EXPECT_TRUE(st["online"]) << st;
+    ASSERT_EQ(st["ports"].size(), 2u) << st;
+    const json& busy = st["ports"][0];
+    EXPECT_EQ(busy["port"], "/dev/ttyUSB0");
+    EXPECT_EQ(busy["state"], "busy");
+    EXPECT_EQ(busy["percent"], 42.5);
+    EXPECT_EQ(busy["unit"], hostile);
+    EXPECT_EQ(st["ports"][1]["state"], "failed");
+    EXPECT_EQ(st["ports"][1]["last_outcome"], "no-reply");
+
+    // A later state of the port replaces the one before, a second on.
+    publisher.Set({"/dev/ttyUSB0", true, "", std::nullopt, hostile, "completed"}, t0 + kLiveMinGap);
+    st = AwaitStation(*s, "line-a", [](const json& j) { return j["ports"][0]["state"] == "done"; });
+    EXPECT_EQ(st["ports"][0]["state"], "done") << st;
+    EXPECT_EQ(st["ports"].size(), 2u);
+  }
+  // The publisher gone, its station is marked ended: offline at once.
+  const json st = StationOf(*s, "line-a");
+  EXPECT_TRUE(st["ended"]) << st;
+  EXPECT_FALSE(st["online"]) << st;
+  EXPECT_EQ(Metrics(*s).Sum("tarvisel_stations_online"), 0);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+
+TEST_F(PgServe, AServerThatDoesNotAnswerNeverDelaysTheStation) {
+  char tmpl[] = "/tmp/tarvisel-serve-pg-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  // A port that takes the connection and never says a word.
+  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(silent, 4), 0);
+  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  const std::string quiet = "host=127.0.0.1 port=" + std::to_string(ntohs(a.sin_port)) + " dbname=x";
+  {
+    CLiveStatePublisher publisher(dir + "/history.sqlite", "line-q", quiet);
+    auto t = steady_clock::now();
+    for (int i = 0; i < 20; ++i) {
+      const auto before = steady_clock::now();
+      publisher.Set({"/dev/ttyUSB0", true, "programming", 5.0 * i, "", ""}, t);
+      publisher.Flush(t);
+      // Each is a write to the station's own file, never a wait on the server.
+      EXPECT_LT(steady_clock::now() - before, 1s) << i;
+      t += kLiveMinGap;
+    }
+    EXPECT_GE(publisher.Writes(), 40) << "every port's state and heartbeat in the station's own record";
+  }
+  ::close(silent);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
 }
 
 }  // namespace
