@@ -48,16 +48,6 @@ void CPgLiveMirror::Offer(const std::vector<LivePort>& ports, const Beat& beat) 
   m_wake.notify_all();
 }
 
-long CPgLiveMirror::Writes() const {
-  std::lock_guard lock(m_mutex);
-  return m_writes;
-}
-
-std::string CPgLiveMirror::LastError() const {
-  std::lock_guard lock(m_mutex);
-  return m_error;
-}
-
 void CPgLiveMirror::Run(std::stop_token stop) {
   std::unique_lock lock(m_mutex);
   while (true) {
@@ -69,10 +59,7 @@ void CPgLiveMirror::Run(std::stop_token stop) {
     lock.unlock();
     const bool sent = Send(what, last, stop);
     lock.lock();
-    if (sent) {
-      m_writes += static_cast<long>(what.ports.size()) + 1;
-      m_error.clear();
-    } else {
+    if (!sent) {
       // Put back under what came since, which is newer; tried again at the next heartbeat.
       for (auto& [port, state] : what.ports) m_pending.ports.try_emplace(port, std::move(state));
       if (!m_pending.beat) m_pending.beat = std::move(what.beat);
@@ -87,15 +74,11 @@ bool CPgLiveMirror::Send(const Pending& what, bool last, const std::stop_token& 
   const auto deadline = CPgConnection::Clock::now() + m_wait;
   // Only the station's last words wait out the bound once it is told to stop.
   const CPgConnection::GiveUp giveUp = [&stop, last] { return !last && stop.stop_requested(); };
+  // Why it failed is not kept: the station's own record has it all, and the next heartbeat tries again.
   std::string error;
-  auto fail = [&] {
-    std::lock_guard lock(m_mutex);
-    m_error = error;
-    return false;
-  };
   if (!m_pg || !m_pg->Usable()) {
     m_pg = CPgConnection::Connect(m_url, deadline, error, giveUp);
-    if (!m_pg) return fail();
+    if (!m_pg) return false;
   }
   PgParams params;
   auto param = [&](std::optional<std::string> value) {
@@ -138,8 +121,7 @@ bool CPgLiveMirror::Send(const Pending& what, bool last, const std::stop_token& 
          " INSERT INTO station_heartbeats (station, host, seen, ended) VALUES ($1, " +
          param(text(what.beat->host)) + ", " + param(what.beat->seen) + ", " + param(what.beat->ended ? "t" : "f") +
          ") ON CONFLICT (station) DO UPDATE SET host = excluded.host, seen = excluded.seen, ended = excluded.ended";
-  if (!m_pg->Exec(sql, params, deadline, error, giveUp)) return fail();
-  return true;
+  return m_pg->Exec(sql, params, deadline, error, giveUp) != nullptr;
 }
 
 CLiveStatePublisher::CLiveStatePublisher(std::string path, std::string station, const std::string& recordUrl)

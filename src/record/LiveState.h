@@ -62,9 +62,6 @@ class CPgLiveMirror {
   CPgLiveMirror& operator=(const CPgLiveMirror&) = delete;
 
   void Offer(const std::vector<LivePort>& ports, const Beat& beat);
-  // Rows the server took so far, and why the last send failed (empty when it did not).
-  long Writes() const;
-  std::string LastError() const;
 
  private:
   struct Pending {
@@ -77,11 +74,9 @@ class CPgLiveMirror {
   std::string m_url;
   std::chrono::milliseconds m_wait;
   std::unique_ptr<CPgConnection> m_pg;  // the thread's alone
-  mutable std::mutex m_mutex;
+  std::mutex m_mutex;
   std::condition_variable_any m_wake;
   Pending m_pending;
-  long m_writes = 0;
-  std::string m_error;
   std::jthread m_thread;  // last: stopped and joined before the rest goes
 };
 

@@ -251,7 +251,9 @@ TEST_F(PgServe, APortsLiveStateReachesTheSharedRecordAndItsTiles) {
     CLiveStatePublisher publisher(dir + "/history.sqlite", "line-a", url);
     const auto t0 = steady_clock::now();
     publisher.Set({"/dev/ttyUSB0", true, "programming", 42.5, hostile, ""}, t0);
-    publisher.Set({"/dev/ttyUSB1", true, "", std::nullopt, "u-2", "no-reply"}, t0);
+    // Quotes, braces, commas and a NULL that is text: the rows go to the server as arrays.
+    const std::string awkward = "\"NULL\", {1,2} \\ ' 한글";
+    publisher.Set({"/dev/ttyUSB1", true, "", std::nullopt, awkward, "no-reply"}, t0);
     json st = AwaitStation(*s, "line-a", [](const json& j) { return j["ports"].size() == 2; });
     ASSERT_FALSE(st.is_null());
     EXPECT_TRUE(st["online"]) << st;
@@ -263,6 +265,7 @@ TEST_F(PgServe, APortsLiveStateReachesTheSharedRecordAndItsTiles) {
     EXPECT_EQ(busy["unit"], hostile);
     EXPECT_EQ(st["ports"][1]["state"], "failed");
     EXPECT_EQ(st["ports"][1]["last_outcome"], "no-reply");
+    EXPECT_EQ(st["ports"][1]["unit"], awkward);
 
     // A later state of the port replaces the one before, a second on.
     publisher.Set({"/dev/ttyUSB0", true, "", std::nullopt, hostile, "completed"}, t0 + kLiveMinGap);
