@@ -120,7 +120,7 @@ std::string SharedSchemaStep(int version) {
 }
 
 std::string StationRoleSql() {
-  return std::string("-- A role for the stations: it may add rows and read the schema's version, nothing more.\n") +
+  return std::string("-- A role for the stations: it may add rows, keep its ports' live state and read the schema's version, nothing more.\n") +
          "CREATE ROLE " + kStationRole + " LOGIN PASSWORD 'choose-a-password';\n" +
          "GRANT USAGE ON SCHEMA public TO " + kStationRole + ";\n" +
          "GRANT SELECT ON tarvisel_schema TO " + kStationRole + ";\n" +
