@@ -19,7 +19,7 @@ CLivePorts::CLivePorts(const CliOptions& options) {
   const std::string path = HistoryPathOf(options);
   // The name the rows go under: --station-name, else the machine's.
   const std::string station = options.stationName.empty() ? StationName() : options.stationName;
-  if (downloads && !path.empty()) m_publisher = std::make_unique<CLiveStatePublisher>(path, station);
+  if (downloads && !path.empty()) m_publisher = std::make_unique<CLiveStatePublisher>(path, station, RecordUrlOf(options));
 }
 
 void CLivePorts::Update(const HandsetStatus& status, bool present) {

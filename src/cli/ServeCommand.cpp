@@ -7,6 +7,7 @@
 
 #include "ExitStatus.h"
 #include "LineServer.h"
+#include "PgConnection.h"
 #include "platform/Translate.h"
 
 int RunServeCommand(const CliOptions& options, ConsoleStreams& console) {
@@ -15,13 +16,12 @@ int RunServeCommand(const CliOptions& options, ConsoleStreams& console) {
     console.err << "tarvisel-cli: --listen: " << Tr("ADDRESS:PORT, not") << " \"" << options.listen << "\"\n";
     return kExitUsage;
   }
-  if (!options.recordUrl.empty()) {
-    console.err << "serve: " << Tr("this build reads a station's SQLite record only: give --history FILE") << "\n";
-    return kExitUsage;
-  }
-  const std::string path = HistoryPathOf(options);
+  // The line's shared record where one is named (--history says otherwise), else this station's own.
+  const std::string url = options.historyFile.empty() ? RecordUrlOf(options) : std::string();
+  const std::string path = url.empty() ? HistoryPathOf(options) : std::string();
+  const std::string from = url.empty() ? path : PgUrlShown(url);
   std::string error;
-  auto record = OpenSqliteLineRecord(path, error);
+  auto record = url.empty() ? OpenSqliteLineRecord(path, error) : OpenPgLineRecord(url, error);
   if (!record) {
     console.err << "serve: " << Tr("cannot read the record") << ": " << error << "\n";
     return 1;
@@ -43,7 +43,7 @@ int RunServeCommand(const CliOptions& options, ConsoleStreams& console) {
     return kExitPort;
   }
   const std::string host = listen->host.find(':') != std::string::npos ? "[" + listen->host + "]" : listen->host;
-  console.out << "serving http://" << host << ":" << port << "/ " << Tr("from") << " " << path << std::endl;
+  console.out << "serving http://" << host << ":" << port << "/ " << Tr("from") << " " << from << std::endl;
   std::atomic<bool> signalled{false};
   std::thread watcher([&] {
     int sig = 0;

@@ -7,6 +7,7 @@
 
 #include "HistoryDb.h"
 #include "IsoTime.h"
+#include "PgConnection.h"
 #include "Sqlite.h"
 
 namespace {
@@ -30,8 +31,103 @@ std::string StationName() {
 
 void CLiveStatePublisher::Closer::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 
-CLiveStatePublisher::CLiveStatePublisher(std::string path, std::string station)
-    : m_path(std::move(path)), m_station(std::move(station)) {}
+CPgLiveMirror::CPgLiveMirror(std::string url, std::chrono::milliseconds wait)
+    : m_url(std::move(url)), m_wait(wait), m_thread([this](std::stop_token stop) { Run(stop); }) {}
+
+CPgLiveMirror::~CPgLiveMirror() {
+  m_thread.request_stop();
+  m_wake.notify_all();
+}
+
+void CPgLiveMirror::Offer(const std::vector<LivePort>& ports, const Beat& beat) {
+  {
+    std::lock_guard lock(m_mutex);
+    for (const LivePort& p : ports) m_pending.ports[p.port] = {p, beat.seen};
+    m_pending.beat = beat;
+  }
+  m_wake.notify_all();
+}
+
+void CPgLiveMirror::Run(std::stop_token stop) {
+  std::unique_lock lock(m_mutex);
+  while (true) {
+    m_wake.wait(lock, stop, [&] { return m_pending.beat.has_value(); });
+    const bool last = stop.stop_requested();
+    if (!m_pending.beat) return;
+    Pending what = std::move(m_pending);
+    m_pending = {};
+    lock.unlock();
+    const bool sent = Send(what, last, stop);
+    lock.lock();
+    if (!sent) {
+      // Put back under what came since, which is newer; tried again at the next heartbeat.
+      for (auto& [port, state] : what.ports) m_pending.ports.try_emplace(port, std::move(state));
+      if (!m_pending.beat) m_pending.beat = std::move(what.beat);
+      if (last) return;
+      m_wake.wait_for(lock, stop, kLiveHeartbeat, [] { return false; });
+    }
+    if (last) return;
+  }
+}
+
+bool CPgLiveMirror::Send(const Pending& what, bool last, const std::stop_token& stop) {
+  const auto deadline = CPgConnection::Clock::now() + m_wait;
+  // Only the station's last words wait out the bound once it is told to stop.
+  const CPgConnection::GiveUp giveUp = [&stop, last] { return !last && stop.stop_requested(); };
+  // Why it failed is not kept: the station's own record has it all, and the next heartbeat tries again.
+  std::string error;
+  if (!m_pg || !m_pg->Usable()) {
+    m_pg = CPgConnection::Connect(m_url, deadline, error, giveUp);
+    if (!m_pg) return false;
+  }
+  PgParams params;
+  auto param = [&](std::optional<std::string> value) {
+    params.push_back(std::move(value));
+    return "$" + std::to_string(params.size());
+  };
+  auto text = [](const std::string& t) { return t.empty() ? std::nullopt : std::optional<std::string>(t); };
+  // One statement: parameters cannot go with several, so the rows go as arrays of one call.
+  std::string sql =
+      "WITH p AS (INSERT INTO port_states (station, port, present, phase, percent, unit, last_outcome, updated)"
+      " SELECT " + param(what.beat->station) + ", * FROM unnest(";
+  std::vector<std::string> columns(7);
+  auto quoted = [](const std::optional<std::string>& v) {
+    if (!v) return std::string("NULL");
+    std::string q = "\"";
+    for (char c : *v) {
+      if (c == '"' || c == '\\') q += '\\';
+      q += c;
+    }
+    return q + "\"";
+  };
+  for (const auto& [port, state] : what.ports) {
+    const LivePort& p = state.first;
+    std::optional<std::string> percent;
+    if (p.percent) {
+      char t[40];
+      std::snprintf(t, sizeof t, "%.17g", *p.percent);
+      percent = t;
+    }
+    const std::optional<std::string> values[] = {p.port, p.present ? "t" : "f", text(p.phase), percent,
+                                                 text(p.unit), text(p.lastOutcome), state.second};
+    for (size_t c = 0; c < columns.size(); ++c) columns[c] += (columns[c].empty() ? "" : ",") + quoted(values[c]);
+  }
+  const char* types[] = {"text", "boolean", "text", "double precision", "text", "text", "timestamptz"};
+  for (size_t c = 0; c < columns.size(); ++c)
+    sql += (c ? ", " : "") + param("{" + columns[c] + "}") + "::" + types[c] + "[]";
+  sql += ") ON CONFLICT (station, port) DO UPDATE SET present = excluded.present, phase = excluded.phase,"
+         " percent = excluded.percent, unit = excluded.unit, last_outcome = excluded.last_outcome,"
+         " updated = excluded.updated RETURNING 1)"
+         " INSERT INTO station_heartbeats (station, host, seen, ended) VALUES ($1, " +
+         param(text(what.beat->host)) + ", " + param(what.beat->seen) + ", " + param(what.beat->ended ? "t" : "f") +
+         ") ON CONFLICT (station) DO UPDATE SET host = excluded.host, seen = excluded.seen, ended = excluded.ended";
+  return m_pg->Exec(sql, params, deadline, error, giveUp) != nullptr;
+}
+
+CLiveStatePublisher::CLiveStatePublisher(std::string path, std::string station, const std::string& recordUrl)
+    : m_path(std::move(path)), m_station(std::move(station)) {
+  if (!recordUrl.empty()) m_mirror = std::make_unique<CPgLiveMirror>(recordUrl);
+}
 
 CLiveStatePublisher::~CLiveStatePublisher() {
   // A station that never published (a usage error) leaves the record as it was.
@@ -90,6 +186,7 @@ bool CLiveStatePublisher::Write(Clock::time_point now, bool ended) {
     return false;
   };
   long writes = 0;
+  std::vector<LivePort> written;
   {
     SqliteStatement port = SqlitePrepare(
         db,
@@ -111,6 +208,7 @@ bool CLiveStatePublisher::Write(Clock::time_point now, bool ended) {
       BindText(s, 8, at);
       if (sqlite3_step(s) != SQLITE_DONE) return fail();
       ++writes;
+      if (m_mirror) written.push_back(p.state);
     }
     SqliteStatement beat = SqlitePrepare(
         db, "INSERT OR REPLACE INTO station_heartbeats (station, host, seen, ended) VALUES (?, ?, ?, ?)", m_error);
@@ -127,5 +225,6 @@ bool CLiveStatePublisher::Write(Clock::time_point now, bool ended) {
     if (p.pending && (ended || !p.written || now - *p.written >= kLiveMinGap)) p.pending = false, p.written = now;
   m_writes += writes;
   m_error.clear();
+  if (m_mirror) m_mirror->Offer(written, {m_station, HostName(), at, ended});
   return true;
 }

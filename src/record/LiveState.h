@@ -5,12 +5,17 @@
 // handset reports; the heartbeat says the station still runs, and a reader takes a station
 // whose heartbeat is older than kLiveOfflineAfter for gone.
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 struct sqlite3;
+class CPgConnection;
 
 inline constexpr auto kLiveMinGap = std::chrono::seconds(1);
 inline constexpr auto kLiveHeartbeat = std::chrono::seconds(2);
@@ -40,13 +45,49 @@ struct LivePort {
 // one station, else the host name.
 std::string StationName();
 
+// The same live state sent on to the line's shared PostgreSQL record, from a thread of its own:
+// Offer only leaves the state there, so that a slow or absent server never delays a download.
+// A port's latest state replaces one not yet sent; what could not be sent is tried again at the
+// next heartbeat.
+class CPgLiveMirror {
+ public:
+  struct Beat {
+    std::string station, host, seen;  // seen: ISO 8601 UTC, the station's clock
+    bool ended = false;
+  };
+  CPgLiveMirror(std::string url, std::chrono::milliseconds wait = std::chrono::seconds(2));
+  // Sends what is left (the station's end), waiting no longer than wait.
+  ~CPgLiveMirror();
+  CPgLiveMirror(const CPgLiveMirror&) = delete;
+  CPgLiveMirror& operator=(const CPgLiveMirror&) = delete;
+
+  void Offer(const std::vector<LivePort>& ports, const Beat& beat);
+
+ private:
+  struct Pending {
+    std::map<std::string, std::pair<LivePort, std::string>> ports;  // by port: its state and when
+    std::optional<Beat> beat;
+  };
+  void Run(std::stop_token stop);
+  bool Send(const Pending& what, bool last, const std::stop_token& stop);
+
+  std::string m_url;
+  std::chrono::milliseconds m_wait;
+  std::unique_ptr<CPgConnection> m_pg;  // the thread's alone
+  std::mutex m_mutex;
+  std::condition_variable_any m_wake;
+  Pending m_pending;
+  std::jthread m_thread;  // last: stopped and joined before the rest goes
+};
+
 class CLiveStatePublisher {
  public:
   using Clock = std::chrono::steady_clock;
 
   // path: the record (SQLite) the station writes; station: its name. A record that cannot be
-  // opened is tried again at each heartbeat; a publisher never stops a download.
-  CLiveStatePublisher(std::string path, std::string station);
+  // opened is tried again at each heartbeat; a publisher never stops a download. recordUrl: the
+  // line's shared record, where what is written goes too.
+  CLiveStatePublisher(std::string path, std::string station, const std::string& recordUrl = {});
   ~CLiveStatePublisher();  // writes what is pending and marks the station ended
   CLiveStatePublisher(const CLiveStatePublisher&) = delete;
   CLiveStatePublisher& operator=(const CLiveStatePublisher&) = delete;
@@ -82,4 +123,5 @@ class CLiveStatePublisher {
   std::optional<Clock::time_point> m_beat;
   long m_writes = 0;
   std::string m_error;
+  std::unique_ptr<CPgLiveMirror> m_mirror;
 };

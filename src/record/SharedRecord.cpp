@@ -44,6 +44,26 @@ constexpr const char* kSteps[] = {
          SELECT DISTINCT ON (station) station, received AS last_received,
                 extract(epoch FROM station_clock - received)::double precision AS skew_s
          FROM downloads ORDER BY station, received DESC;)",
+    // 2: an id that only grows, so that a reader can take the rows stored since it last read.
+    // An identity column: a role that may insert rows needs no right on its sequence.
+    R"(ALTER TABLE downloads ADD COLUMN id bigint GENERATED ALWAYS AS IDENTITY;
+       CREATE UNIQUE INDEX downloads_by_id ON downloads (id);)",
+    // 3: the live state the stations publish: each port's state now and each station's heartbeat.
+    R"(CREATE TABLE port_states (
+         station text NOT NULL,
+         port text NOT NULL,
+         present boolean NOT NULL,
+         phase text,
+         percent double precision,
+         unit text,
+         last_outcome text,
+         updated timestamptz NOT NULL,
+         PRIMARY KEY (station, port));
+       CREATE TABLE station_heartbeats (
+         station text PRIMARY KEY,
+         host text,
+         seen timestamptz NOT NULL,
+         ended boolean NOT NULL DEFAULT false);)",
 };
 static_assert(std::size(kSteps) == kSharedSchemaVersion, "one step for each version");
 
@@ -100,15 +120,17 @@ std::string SharedSchemaStep(int version) {
 }
 
 std::string StationRoleSql() {
-  return std::string("-- A role for the stations: it may add rows and read the schema's version, nothing more.\n") +
+  return std::string("-- A role for the stations: it may add rows, keep its ports' live state and read the schema's version, nothing more.\n") +
          "CREATE ROLE " + kStationRole + " LOGIN PASSWORD 'choose-a-password';\n" +
          "GRANT USAGE ON SCHEMA public TO " + kStationRole + ";\n" +
          "GRANT SELECT ON tarvisel_schema TO " + kStationRole + ";\n" +
          "GRANT INSERT ON downloads TO " + kStationRole + ";\n" +
+         "-- Its ports' live state, replaced as it changes:\n" +
+         "GRANT SELECT, INSERT, UPDATE ON port_states, station_heartbeats TO " + kStationRole + ";\n" +
          "-- And one for those who read it (history --record):\n" +
          "CREATE ROLE tarvisel_reader LOGIN PASSWORD 'choose-another';\n" +
          "GRANT USAGE ON SCHEMA public TO tarvisel_reader;\n" +
-         "GRANT SELECT ON downloads, station_clocks, tarvisel_schema TO tarvisel_reader;\n";
+         "GRANT SELECT ON downloads, station_clocks, tarvisel_schema, port_states, station_heartbeats TO tarvisel_reader;\n";
 }
 
 std::unique_ptr<CSharedRecord> CSharedRecord::Open(const std::string& url, Clock::time_point deadline,

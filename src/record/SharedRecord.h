@@ -4,9 +4,9 @@
 // time it received each row besides the station's own times, and from the two how far each
 // station's clock is off.
 //
-// Its layout (table downloads, view station_clocks, table tarvisel_schema) is made by numbered
-// migrations, each in a transaction of its own under an advisory lock, so that two stations
-// may run `record init` at once.
+// Its layout (tables downloads, port_states, station_heartbeats and tarvisel_schema, view
+// station_clocks) is made by numbered migrations, each in a transaction of its own under an
+// advisory lock, so that two stations may run `record init` at once.
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -18,7 +18,7 @@
 #include "RecordReader.h"
 
 // The schema version this program makes and knows.
-inline constexpr int kSharedSchemaVersion = 1;
+inline constexpr int kSharedSchemaVersion = 3;
 // A station whose clock is further off than this is flagged.
 inline constexpr double kClockSkewLimitS = 60.0;
 // The role `record init` suggests for stations: it may insert rows and nothing else.
@@ -34,7 +34,7 @@ struct SharedInit {
 
 // The migrations as one would run them by hand, for the README and the tests.
 std::string SharedSchemaStep(int version);
-// The SQL that makes a role that may only add rows (and read the schema's version).
+// The SQL that makes a role that may only add rows and keep its ports' live state (and read the schema's version).
 std::string StationRoleSql();
 
 class CSharedRecord final : public IRecordReader {

@@ -2,6 +2,7 @@
 // What serve reads of a line's record, whichever database holds it: the rows of finished
 // downloads in the order they were stored (an id that only grows), and the live state the
 // stations publish. A record is read, never written.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,3 +45,9 @@ class ILineRecord {
 
 // A station's SQLite record (--history FILE), opened read-only. Null with why.
 std::unique_ptr<ILineRecord> OpenSqliteLineRecord(const std::string& path, std::string& error);
+
+// The line's shared PostgreSQL record (--record URL). Every read waits at most wait: a server
+// that does not answer makes the read fail, never hang; a connection lost is made again at the
+// next read. Null with why when the server cannot be reached or has no record of this kind.
+std::unique_ptr<ILineRecord> OpenPgLineRecord(const std::string& url, std::string& error,
+                                              std::chrono::milliseconds wait = std::chrono::seconds(2));

@@ -124,6 +124,24 @@ TEST_F(PgRecord, TwoStationsMakeTheSchemaAtOnceAndAThirdFindsItDone) {
   EXPECT_NE(again.message.find("up to date"), std::string::npos) << again.message;
 }
 
+TEST_F(PgRecord, AnOlderRecordIsBroughtUpAndItsRowsNumberedBeforeTheNewOnes) {
+  auto record = Open();
+  ASSERT_TRUE(record->Init(Clock::now() + 30s, 1).ok);
+  std::string error;
+  ASSERT_TRUE(record->Insert({Row(1), Row(2), Row(3)}, Clock::now() + 20s, error)) << error;
+  const SharedInit up = record->Init(Clock::now() + 30s);
+  ASSERT_TRUE(up.ok) << up.message;
+  EXPECT_EQ(up.found, 1);
+  EXPECT_EQ(up.now, kSharedSchemaVersion);
+  ASSERT_TRUE(record->Insert({Row(4)}, Clock::now() + 20s, error)) << error;
+  EXPECT_EQ(Value("SELECT count(DISTINCT id) FROM downloads WHERE id IS NOT NULL"), "4");
+  EXPECT_EQ(Value("SELECT device FROM downloads ORDER BY id DESC LIMIT 1"), Row(4).device);
+  // The id is the server's alone.
+  EXPECT_NE(Value("INSERT INTO downloads (id, uuid, station, start, \"end\", device, outcome, station_clock) "
+                  "VALUES (1, gen_random_uuid(), 'x', now(), now(), 'd', 'completed', now()) RETURNING id"),
+            "1");
+}
+
 TEST_F(PgRecord, ANewerSchemaIsLeftAsItIs) {
   Initialised();
   ASSERT_EQ(Value("INSERT INTO tarvisel_schema (version) VALUES (99) RETURNING version"), "99");
@@ -264,6 +282,16 @@ TEST_F(PgRecord, TheStationRoleMayAddRowsAndNothingElse) {
   EXPECT_FALSE(record->Connection().Run("DELETE FROM downloads", Clock::now() + 20s, error));
   EXPECT_FALSE(record->Connection().Run("UPDATE downloads SET unit = 'x'", Clock::now() + 20s, error));
   EXPECT_EQ(Value("SELECT count(*) FROM downloads"), "2");
+  // Its ports' live state it replaces as it changes, again and again.
+  for (const char* at : {"now()", "now() + interval '1 second'"})
+    EXPECT_TRUE(record->Connection().Run(
+        std::string("WITH p AS (INSERT INTO port_states (station, port, present, updated) VALUES ('s', 'p', true, ") + at +
+            ") ON CONFLICT (station, port) DO UPDATE SET updated = excluded.updated RETURNING 1) "
+            "INSERT INTO station_heartbeats (station, seen) VALUES ('s', " + at +
+            ") ON CONFLICT (station) DO UPDATE SET seen = excluded.seen",
+        Clock::now() + 20s, error))
+        << error;
+  EXPECT_FALSE(record->Connection().Run("DELETE FROM port_states", Clock::now() + 20s, error));
 }
 
 TEST_F(PgRecord, AServerThatCannotBeReachedSaysWhyWithinItsBound) {
