@@ -284,11 +284,12 @@ TEST_F(ServeTest, RowsAreReadOnceAsTheyArriveAndTheLatestKeepTheirNumber) {
   EXPECT_EQ(facts.LastId(), expected);
 }
 
-TEST_F(ServeTest, ALaterRecordsStationAndUnitAreRead) {
+TEST_F(ServeTest, TheRowsStationAndUnitAreReadAndARowWithoutAStationGoesUnderItsHost) {
   Add("host-1", "/dev/ttyUSB0", "fw.bin", "completed", minutes(1));
   Add("host-1", "/dev/ttyUSB1", "fw.bin", "completed", minutes(2));
-  Exec("ALTER TABLE downloads ADD COLUMN station TEXT; ALTER TABLE downloads ADD COLUMN unit TEXT;"
-       "UPDATE downloads SET station = 'line-a', unit = '<img src=x onerror=alert(1)>' WHERE device = '/dev/ttyUSB0'");
+  // A row of an older record has no station of its own.
+  Exec("UPDATE downloads SET station = 'line-a', unit = '<img src=x onerror=alert(1)>' WHERE device = '/dev/ttyUSB0';"
+       "UPDATE downloads SET station = NULL, unit = NULL WHERE device = '/dev/ttyUSB1'");
   auto reader = Reader();
   std::vector<LineRow> rows;
   std::string error;
