@@ -44,7 +44,7 @@ wants() {
 }
 
 commands=$("$cli" --help | awk 'tolower($0) ~ /^subcommands:/ { on = 1; next } on && NF { print $1 }')
-[ "$(echo $commands)" = "download info todm ports watch history serve" ] || fail "tarvisel-cli --help lists: $(echo $commands)"
+[ "$(echo $commands)" = "download info todm ports watch history record serve" ] || fail "tarvisel-cli --help lists: $(echo $commands)"
 wants $commands -- ""
 wants download -- d
 [ "$(offers w)" = watch ] || fail "'w' completes to $(offers w), not watch"
@@ -53,6 +53,11 @@ for command in $commands; do
   options=$("$cli" "$command" --help | tr ' ,=[' '\n\n\n\n' | grep -E '^--[A-Za-z0-9]' | sort -u)
   [ -n "$options" ] || fail "$command --help lists no options"
   wants $options -- "$command" --
+done
+wants init sync status -- record ""
+for what in sync status; do
+  options=$("$cli" record "$what" --help | tr ' ,=[' '\n\n\n\n' | grep -E '^--[A-Za-z0-9]' | sort -u)
+  wants $options -- record "$what" --
 done
 wants normal emergency font change-emergency change-normal -- download fw.bin --type ""
 [ "$(offers download fw.bin --type change-n)" = change-normal ] || fail "--type change-n"

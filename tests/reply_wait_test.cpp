@@ -162,7 +162,7 @@ TEST(ReplyWait, AWaitForOwedRepliesHasABoundWhateverTheLineDoes) {
   const uint64_t deadline = w.WaitDeadlineMs(3000);
   EXPECT_GT(deadline, 9000u + w.QuietMs(3000));
   for (uint64_t t = 11000; t < 200000; t += 2000) w.OnActivity(t);  // a damaged frame every 2 s
-  EXPECT_EQ(w.WaitDeadlineMs(3000), deadline) << "activity never moves the bound";
+  EXPECT_LE(w.WaitDeadlineMs(3000), deadline) << "activity never moves the bound later";
   EXPECT_LE(deadline, 9000u + 2 * 4 * 3000u);
   w.RestartWaitBound(deadline);
   EXPECT_LE(w.WaitDeadlineMs(3000), CReplyWait::kRequestPeriods * 3000u) << "a request outlives no more periods";

@@ -252,7 +252,7 @@ void CStationWindow::Build() {
   layout->addWidget(m_rows, 1);
   layout->addLayout(buttons);
   layout->addLayout(foot);
-  resize(1100, 400);
+  resize(1240, 400);  // the port's whole by-id name beside the unit on a laptop's screen
 
   connect(m_open, &QPushButton::clicked, this, &CStationWindow::OnOpen);
   connect(m_add, &QPushButton::clicked, this, &CStationWindow::OnAdd);

@@ -127,6 +127,7 @@ void TidyAfterReading(const std::string& path) {
 struct CHistoryDb::Handle {
   SqliteDb db;
   bool empty = false;  // read: a file with no schema yet holds no rows
+  int64_t version = 0; // read: the layout as found (older ones are read as they are)
   std::string tidy;    // read: the path whose WAL files this connection made
   ~Handle() {
     db.reset();
@@ -176,6 +177,7 @@ std::unique_ptr<CHistoryDb> CHistoryDb::Open(const std::string& path, Access acc
     auto handle = std::make_unique<Handle>();
     handle->db = std::move(db);
     handle->empty = marks->version == 0 && marks->tables == 0;
+    handle->version = marks->version;
     if (!walFilesBefore && !(flags & SQLITE_OPEN_URI)) handle->tidy = path;
     return std::unique_ptr<CHistoryDb>(new CHistoryDb(std::move(handle)));
   };
@@ -228,8 +230,12 @@ bool CHistoryDb::Append(const DownloadRecord& r, std::string& error) {
 std::optional<std::vector<DownloadRecord>> CHistoryDb::Rows(const HistoryFilter& f, std::string& error) {
   if (m_handle->empty) return std::vector<DownloadRecord>{};
   sqlite3* db = m_handle->db.get();
-  const std::string sql = std::string("SELECT ") + kColumns +
-                          " FROM downloads WHERE (?1 IS NULL OR start >= ?1) AND (?2 IS NULL OR outcome = ?2)"
+  // A layout from before the unit and the station: its rows have none, and go under their host.
+  const char* table = m_handle->version > 0 && m_handle->version < 3
+                          ? "(SELECT *, NULL AS uuid, host AS station, NULL AS unit FROM downloads)"
+                          : "downloads";
+  const std::string sql = std::string("SELECT ") + kColumns + " FROM " + table +
+                          " WHERE (?1 IS NULL OR start >= ?1) AND (?2 IS NULL OR outcome = ?2)"
                           " AND (?3 IS NULL OR device = ?3 OR tty = ?3 OR by_id = ?3)"
                           " AND (?4 IS NULL OR unit = ?4) AND (?5 IS NULL OR station = ?5)"
                           " ORDER BY start DESC, id DESC";

@@ -69,10 +69,6 @@
         <translation>Tarvisel Station</translation>
     </message>
     <message>
-        <source>Yes to all</source>
-        <translation>Yes to all</translation>
-    </message>
-    <message>
         <source>Ports are not followed: %1</source>
         <translation>Ports are not followed: %1</translation>
     </message>
@@ -179,6 +175,10 @@
     <message>
         <source>Handsets are still being flashed. Closing ends their downloads. Close?</source>
         <translation>Handsets are still being flashed. Closing ends their downloads. Close?</translation>
+    </message>
+    <message>
+        <source>Unit</source>
+        <translation>Unit</translation>
     </message>
 </context>
 <context>
