@@ -3,9 +3,11 @@
 chromedriver): two stations of simulated handsets download into one record while the page is
 watched. It must show both stations, a tile that moves while its handset downloads, a failure
 of the last hour with its reason, counts that match the record, each new row within 2 s, and a
-unit and a device named like markup as text.
+unit and a device named like markup as text. The record is a SQLite file the stations share, or
+with --record postgresql the line's shared record on a PostgreSQL server the test starts.
 
-usage: serve_browser_test.py CLI SIM [--screenshot FILE]   (exit 77: no browser here)
+usage: serve_browser_test.py CLI SIM [--record sqlite|postgresql] [--screenshot FILE]
+                                                           (exit 77: no browser, no PostgreSQL)
        serve_browser_test.py CLI --line-screenshot FILE    the page of a line of six stations
                                                            mid-shift, drawn to FILE (PNG)
 """
@@ -119,13 +121,71 @@ return {stations: [...document.querySelectorAll('.station')].map(s => s.dataset.
 """
 
 
-def record_counts(path, since_iso):
-    db = sqlite3.connect("file:%s?mode=ro" % path, uri=True, timeout=5)
-    try:
-        rows = db.execute("SELECT coalesce(station, host), outcome FROM downloads WHERE \"end\" >= ?",
-                          (since_iso,)).fetchall()
-    finally:
-        db.close()
+class PgServer:
+    """A throw-away PostgreSQL server in a temporary folder, reached over its Unix socket; run as
+    nobody when the test runs as root (the server refuses root)."""
+
+    USER = "tarvisel"
+
+    def __init__(self):
+        self.bin = os.environ.get("TARVISEL_PG_BIN") or "/usr/lib/postgresql/15/bin"
+        self.dir = None
+        self.running = False
+
+    def available(self):
+        return all(os.access(os.path.join(self.bin, b), os.X_OK) for b in ("initdb", "pg_ctl", "psql"))
+
+    def run(self, args, log):
+        as_nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] if os.geteuid() == 0 else []
+        with open(os.path.join(self.dir, log), "a") as out:
+            return subprocess.run(as_nobody + args, stdout=out, stderr=subprocess.STDOUT, timeout=120).returncode == 0
+
+    def start(self):
+        self.dir = tempfile.mkdtemp(prefix="tarvisel-pg-")
+        if os.geteuid() == 0:
+            os.chown(self.dir, 65534, 65534)
+        if not self.run([self.bin + "/initdb", "-D", self.dir + "/data", "-U", self.USER, "--auth-local=trust",
+                         "-N", "--no-instructions", "-E", "UTF8", "--locale=C"], "initdb.log"):
+            fail("initdb failed: " + open(self.dir + "/initdb.log").read()[-2000:])
+        self.port = free_port()
+        # Durability is no concern of a test's server: no fsync.
+        self.running = self.run([self.bin + "/pg_ctl", "-D", self.dir + "/data", "-l", self.dir + "/server.log",
+                                 "-w", "-t", "60", "-o", "-k '%s' -h '' -p %d -F -c synchronous_commit=off"
+                                 " -c full_page_writes=off" % (self.dir, self.port), "start"], "pg_ctl.log")
+        if not self.running:
+            fail("the PostgreSQL server did not start: " + open(self.dir + "/pg_ctl.log").read()[-2000:])
+        self.query("CREATE DATABASE line", "postgres")
+        return self.url()
+
+    def url(self, database="line"):
+        return "host=%s port=%d user=%s dbname=%s" % (self.dir, self.port, self.USER, database)
+
+    def query(self, sql, database="line"):
+        r = subprocess.run([self.bin + "/psql", self.url(database), "-X", "-q", "-At", "-F", "\t",
+                            "-v", "ON_ERROR_STOP=1", "-c", sql], capture_output=True, text=True, timeout=30)
+        if r.returncode != 0:
+            fail("psql: " + r.stderr.strip())
+        return [line.split("\t") for line in r.stdout.splitlines() if line]
+
+    def stop(self):
+        if self.running:
+            self.run([self.bin + "/pg_ctl", "-D", self.dir + "/data", "-w", "-t", "30", "-m", "immediate", "stop"],
+                     "pg_ctl.log")
+            self.running = False
+        if self.dir:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def record_counts(record, since_iso):
+    if isinstance(record, PgServer):
+        rows = record.query("SELECT station, outcome FROM downloads WHERE \"end\" >= '%s'::timestamptz" % since_iso)
+    else:
+        db = sqlite3.connect("file:%s?mode=ro" % record, uri=True, timeout=5)
+        try:
+            rows = db.execute("SELECT coalesce(station, host), outcome FROM downloads WHERE \"end\" >= ?",
+                              (since_iso,)).fetchall()
+        finally:
+            db.close()
     done = sum(1 for _, o in rows if o == "completed")
     by_station = {}
     for s, o in rows:
@@ -258,6 +318,26 @@ def line_screenshot(cli, shot):
         shutil.rmtree(work, ignore_errors=True)
 
 
+def seed_sqlite_record(cli, image, link, record, env, start):
+    """The record as the shared record's stations will write it: a station and a unit in each row;
+    one row with a unit named like markup."""
+    subprocess.run([cli, "history", "--history", record], env=env, capture_output=True)
+    boot = sqlite3.connect(record)
+    # tarvisel makes the record at its first row; made here by the same means beforehand.
+    boot.close()
+    first = start([cli, "download", image, "--device", link, "--history", record, "--yes"], "warm-up",
+                  {"TARVISEL_STATION_NAME": "line-a"})
+    first.wait(timeout=120)
+    db = sqlite3.connect(record, timeout=10)
+    have = {row[1] for row in db.execute("PRAGMA table_info(downloads)")}
+    for column in ("station", "unit"):
+        if column not in have:
+            db.execute("ALTER TABLE downloads ADD COLUMN %s TEXT" % column)
+    db.execute("UPDATE downloads SET unit = ? WHERE id = (SELECT max(id) FROM downloads)", (HOSTILE,))
+    db.commit()
+    db.close()
+
+
 def main():
     if len(sys.argv) == 4 and sys.argv[2] == "--line-screenshot":
         if not (os.access(CHROMIUM, os.X_OK) and os.access(CHROMEDRIVER, os.X_OK)):
@@ -268,14 +348,22 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     cli, sim = sys.argv[1], sys.argv[2]
-    shot = sys.argv[4] if len(sys.argv) > 4 and sys.argv[3] == "--screenshot" else None
+    options = dict(zip(sys.argv[3::2], sys.argv[4::2]))
+    shot = options.get("--screenshot")
+    on_pg = options.get("--record", "sqlite") == "postgresql"
     if not (os.access(CHROMIUM, os.X_OK) and os.access(CHROMEDRIVER, os.X_OK)):
         print("SKIP: no chromium and chromedriver here (scripts/deps --full installs them)")
+        return 77
+    pg = PgServer() if on_pg else None
+    if pg and not pg.available():
+        print("SKIP: PostgreSQL 15 is not installed (%s/initdb; TARVISEL_PG_BIN names another folder):"
+              " scripts/deps --full installs postgresql-15" % pg.bin)
         return 77
     work = tempfile.mkdtemp(prefix="tarvisel-serve-browser-")
     children = []
     env = dict(os.environ, TARVISEL_SETTINGS=work + "/settings", XDG_DATA_HOME=work + "/data", NO_COLOR="1")
     env.pop("TARVISEL_STATION_NAME", None)
+    env.pop("TARVISEL_RECORD", None)
 
     def start(args, name, extra_env=None):
         out = open(os.path.join(work, name + ".out"), "w")
@@ -309,25 +397,25 @@ def main():
             else:
                 fail("a simulated handset did not start")
 
-        # The record as the shared record's stations will write it: a station and a unit in each
-        # row; one row with a unit named like markup.
-        subprocess.run([cli, "history", "--history", record], env=env, capture_output=True)
-        boot = sqlite3.connect(record)
-        # tarvisel makes the record at its first row; made here by the same means beforehand.
-        boot.close()
-        first = start([cli, "download", image, "--device", links["a1"], "--history", record, "--yes"], "warm-up",
-                      {"TARVISEL_STATION_NAME": "line-a"})
-        first.wait(timeout=120)
-        db = sqlite3.connect(record, timeout=10)
-        have = {row[1] for row in db.execute("PRAGMA table_info(downloads)")}
-        for column in ("station", "unit"):
-            if column not in have:
-                db.execute("ALTER TABLE downloads ADD COLUMN %s TEXT" % column)
-        db.execute("UPDATE downloads SET unit = ? WHERE id = (SELECT max(id) FROM downloads)", (HOSTILE,))
-        db.commit()
-        db.close()
+        if pg:
+            shared = pg.start()
+            init = subprocess.run([cli, "record", "init", shared], env=env, capture_output=True, text=True)
+            if init.returncode != 0:
+                fail("record init: " + init.stderr)
+            # Each station keeps its own record and sends its rows, and its ports' state, to the
+            # shared one; serve reads the shared one.
+            station_record = lambda station: ["--history", "%s/%s.sqlite" % (work, station), "--record", shared]
+            first = start([cli, "download", image, "--device", links["a1"], "--unit", HOSTILE, "--yes"] +
+                          station_record("line-a"), "warm-up", {"TARVISEL_STATION_NAME": "line-a"})
+            if first.wait(timeout=120) != 0:
+                fail("the first download failed: " + open(os.path.join(work, "warm-up.err")).read())
+            record, read_from = pg, ["--record", shared]
+        else:
+            station_record = lambda station: ["--history", record]
+            read_from = ["--history", record]
+            seed_sqlite_record(cli, image, links["a1"], record, env, start)
 
-        serve = start([cli, "serve", "--history", record, "--listen", "127.0.0.1:0"], "serve")
+        serve = start([cli, "serve"] + read_from + ["--listen", "127.0.0.1:0"], "serve")
         url = None
         for _ in range(200):
             with open(os.path.join(work, "serve.out")) as f:
@@ -354,7 +442,7 @@ def main():
 
         stations = [
             start([cli, "download", image] + sum((["--device", links[n]] for n, _ in sims), []) +
-                  ["--history", record, "--yes"], "station-" + station, {"TARVISEL_STATION_NAME": station})
+                  station_record(station) + ["--yes"], "station-" + station, {"TARVISEL_STATION_NAME": station})
             for station, sims in handsets.items()]
 
         since = local_midnight_utc_iso()
@@ -434,6 +522,8 @@ def main():
                     p.wait(timeout=10)
                 except subprocess.TimeoutExpired:
                     p.kill()
+        if pg:
+            pg.stop()
         shutil.rmtree(work, ignore_errors=True)
 
 
