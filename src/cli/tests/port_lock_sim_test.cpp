@@ -32,7 +32,8 @@ class PortLockSim : public ::testing::Test {
     sim = std::make_unique<CChild>(
         std::vector<std::string>{SimProgram(), "--scenario", "silent=version:*", "--link", Pty()}, dir, "sim");
     ASSERT_TRUE(sim->Started());
-    for (int i = 0; i < 500 && !std::filesystem::exists(Pty()); ++i) std::this_thread::sleep_for(10ms);
+    // A sanitizer build on a loaded machine takes its time to start.
+    for (int i = 0; i < 3000 && !std::filesystem::exists(Pty()); ++i) std::this_thread::sleep_for(10ms);
     ASSERT_TRUE(std::filesystem::exists(Pty())) << sim->Err();
   }
   void TearDown() override {
