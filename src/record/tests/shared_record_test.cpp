@@ -255,7 +255,7 @@ TEST_F(PgRecord, TheUploaderSendsInTheBackgroundAndKeepsTheRowsWhileTheServerIsA
   CRecordUploader up({nowhere, dir + "/outbox.sqlite", 20ms, 100ms});
   const auto start = Clock::now();
   const auto report = up.Finish(Clock::now() + 1500ms);
-  EXPECT_LT(Clock::now() - start, 3s);
+  EXPECT_LT(Clock::now() - start, 5s);
   EXPECT_FALSE(report.drained);
   EXPECT_EQ(report.pending, 1);
   EXPECT_NE(report.error.find("no_such_database"), std::string::npos) << report.error;
@@ -319,8 +319,9 @@ TEST_F(PgRecord, AServerThatCannotBeReachedSaysWhyWithinItsBound) {
   for (const auto& c : cases) {
     std::string error;
     const auto start = Clock::now();
-    EXPECT_FALSE(CSharedRecord::Open(c.url, Clock::now() + 1s, error)) << c.name;
-    EXPECT_LT(Clock::now() - start, 3s) << c.name;
+    // Long enough for a refusal to come on a loaded machine, short enough to tell a bound.
+    EXPECT_FALSE(CSharedRecord::Open(c.url, Clock::now() + 4s, error)) << c.name;
+    EXPECT_LT(Clock::now() - start, 8s) << c.name;
     EXPECT_NE(error.find(c.says), std::string::npos) << c.name << ": " << error;
   }
   ::close(silent);
@@ -347,7 +348,7 @@ TEST_F(PgRecord, AStationWhoseClockIsOffIsFlagged) {
   EXPECT_NEAR(rows->front().clockSkewS.value_or(0), -300.0, 2.0);
   const auto offset = record->ServerClockOffset(Clock::now() + 20s, error);
   ASSERT_TRUE(offset) << error;
-  EXPECT_LT(std::abs(*offset), 1.0);
+  EXPECT_LT(std::abs(*offset), 3.0) << "the same clock, give or take a loaded machine's round trip";
 }
 
 // Not against the server: the station's record of an older schema becomes an outbox whose
