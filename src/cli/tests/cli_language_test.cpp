@@ -111,6 +111,29 @@ TEST_F(CliLanguageTest, TheLogOfAReadSpeaksTheLocalesLanguage) {
   }
 }
 
+// The engine's own lines: the erase's wait and the start of programming.
+TEST_F(CliLanguageTest, TheEnginesLinesOfADownloadSpeakTheLocalesLanguage) {
+  // A NORMAL download each time: the handset is back in DM mode after the last one's jump.
+  StartSim("rev=203; erase-ms=100");
+  const std::string img = dir + "/fw.bin";
+  sim::WriteImage(img, sim::SampleImage(0x8000, 0x4000, 203, 9));
+  const struct {
+    const char* lang;
+    std::vector<std::string> says;
+  } cases[] = {
+      {"C", {"잠시 기다리십시요..", "Flash programming 시작"}},
+      {"en_US.UTF-8", {"Please wait..", "Flash programming started"}},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    Locale({{"LANG", c.lang}});
+    const ProcessResult r =
+        Cli({"download", img, "--device", Pty(), "--no-history"}, "dl" + std::to_string(n++));
+    ASSERT_EQ(r.status, 0) << c.lang << "\n" << r.err;
+    for (const std::string& says : c.says) EXPECT_NE(r.err.find(says), std::string::npos) << c.lang << "\n" << r.err;
+  }
+}
+
 // A question whose text is a format: the catalogue's English is filled in with the address.
 TEST_F(CliLanguageTest, AQuestionAboutTheStartAddressIsAskedInEnglish) {
   StartSim("rev=203");
