@@ -84,8 +84,10 @@ void CTarviselDlg::NoteLineFaster() {
   // than its set speed (a pty). From now on a send has gone once the driver let it go.
   if (m_bLineFaster || !m_command || m_wait.GetState() != CReplyWait::State::Reply) return;
   // A refusal may come early on any line: noise split the request, and the handset refused the
-  // piece it took for a frame.
+  // piece it took for a frame. And after a write-off an early ACK may be a written-off send's
+  // late one: taken for a fast line, it would switch the line time off for the whole command.
   if (m_nState == DL_DOWNLOAD && !IsAck()) return;
+  if (m_wait.Suspect()) return;
   if (m_wait.Classify(m_comm.GetRxBytesOut()) != CReplyWait::Match::TooEarly) return;
   if (m_wait.Classify(m_comm.GetRxBytesWritten()) != CReplyWait::Match::Answers) return;
   if (!m_bFrameHeard || m_comm.GetRxMs() < m_lastFrameRxMs + kSecondReplyMs) return;
