@@ -30,7 +30,12 @@ CRunSignals::~CRunSignals() {
   const timespec zero{};
   while (sigtimedwait(&set, nullptr, &zero) > 0) {
   }
-  pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+  // SIGINT and SIGTERM stay blocked: the run has decided the exit status, and a press while the
+  // process winds down (a loaded machine may take a while) must not end it with another one.
+  sigset_t after = m_old;
+  sigaddset(&after, SIGINT);
+  sigaddset(&after, SIGTERM);
+  pthread_sigmask(SIG_SETMASK, &after, nullptr);
 }
 
 int CRunSignals::Next() {

@@ -1,8 +1,8 @@
 #pragma once
 // SIGINT, SIGTERM and SIGCHLD as events on a descriptor for the time of a station's or a
 // watch's run: blocked in the calling thread and read from a signalfd. Make it on the main
-// thread before any other thread exists; presses that came after the last read do not end the
-// process when it goes.
+// thread before any other thread exists; presses that came after the last read, or come while
+// the process winds down after the run, do not end it.
 #include <signal.h>
 
 #include "platform/UniqueFd.h"

@@ -2,6 +2,7 @@
 // decides, and handset processes that crash, end without a result or say odd things (small
 // shell scripts in their place).
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 
 #include "EventSchema.h"
 #include "ExitStatus.h"
+#include "RunSignals.h"
 #include "HistoryDb.h"
 #include "LogDir.h"
 #include "Subprocess.h"
@@ -377,6 +379,33 @@ TEST(StationDevices, TwoNamesOfOneDeviceAreFound) {
   EXPECT_EQ(same->second, dir + "/serial/by-id/usb-X-port0");
   EXPECT_FALSE(SameDeviceTwice({dir + "/ttyUSB0", dir + "/ttyUSB1", dir + "/missing", dir + "/missing2"}));
   std::filesystem::remove_all(dir);
+}
+
+// Once a run has decided its exit status, a Ctrl-C or SIGTERM while the process winds down
+// (a loaded machine may take a while) neither ends it by the signal's default nor is lost in a
+// way that changes the status: it stays pending and dies with the process.
+TEST(RunSignalsTest, PressesAfterTheRunDoNotEndTheProcess) {
+  {
+    CRunSignals signals;
+    ASSERT_GE(signals.Fd(), 0);
+    ASSERT_EQ(raise(SIGINT), 0);
+    EXPECT_EQ(signals.Next(), SIGINT);
+  }
+  ASSERT_EQ(raise(SIGINT), 0);
+  ASSERT_EQ(raise(SIGTERM), 0);
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_TRUE(sigismember(&pending, SIGINT));
+  EXPECT_TRUE(sigismember(&pending, SIGTERM));
+  // Taken here so that the test's process goes on as it was.
+  sigset_t both;
+  sigemptyset(&both);
+  sigaddset(&both, SIGINT);
+  sigaddset(&both, SIGTERM);
+  const timespec zero{};
+  while (sigtimedwait(&both, nullptr, &zero) > 0) {
+  }
+  pthread_sigmask(SIG_UNBLOCK, &both, nullptr);
 }
 
 }  // namespace

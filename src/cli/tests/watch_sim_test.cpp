@@ -51,13 +51,16 @@ class WatchSim : public ::testing::Test {
   }
   std::string Link(const std::string& name) const { return ports + "/" + name; }
   // Plugged in: a handset whose link appears in the folder.
-  void Plug(const std::string& name, const std::string& scenario) {
+  // paced: bytes cross at the line's rate, so no reply comes sooner than its request's line time
+  // (on a bare pty a quick handset's refusal can, and is then rightly not taken as its answer).
+  void Plug(const std::string& name, const std::string& scenario, bool paced = false) {
     auto& s = sims[name];
     ASSERT_FALSE(s) << name << " is plugged in already";
-    s = std::make_unique<CChild>(std::vector<std::string>{SimProgram(), "--scenario", scenario, "--link", Link(name),
-                                                          "--save-flash", dir + "/" + name + ".flash",
-                                                          "--record", dir + "/" + name + ".record", "--flash-size", "1M"},
-                                 dir, "sim-" + name + std::to_string(++plugs));
+    std::vector<std::string> args{SimProgram(), "--scenario", scenario, "--link", Link(name),
+                                  "--save-flash", dir + "/" + name + ".flash",
+                                  "--record", dir + "/" + name + ".record", "--flash-size", "1M"};
+    if (paced) args.push_back("--pace");
+    s = std::make_unique<CChild>(args, dir, "sim-" + name + std::to_string(++plugs));
     for (int i = 0; i < 500 && !fs::is_symlink(Link(name)); ++i) std::this_thread::sleep_for(10ms);
     ASSERT_TRUE(fs::is_symlink(Link(name))) << s->Err();
   }
@@ -179,7 +182,7 @@ TEST_F(WatchSim, AHandsetThatDidNotAnswerANakStormIsTriedAgainAndCompletes) {
   CChild& watch = StartWatch({"--yes", "--retry", "1"});
   // The handset refuses its first ten download starts: the engine gives up on it (a NAK sends
   // the request again at once, ten times in all), the try again meets the eleventh.
-  Plug("usb-N", "start=download; erase-ms=100; nak=dlstart:1-10:A1");
+  Plug("usb-N", "start=download; erase-ms=100; nak=dlstart:1-10:A1", true);
   ASSERT_TRUE(Says(watch, "watch: completed 1, failed 0, in progress 0", 90s)) << watch.Err();
   watch.Signal(SIGINT);
   EXPECT_EQ(watch.Wait(30s), 0) << "the handset completed in the end\n" << watch.Err();
