@@ -87,6 +87,14 @@ void CTarviselDlg::NoteLineFaster() {
   // piece it took for a frame. And after a write-off an early ACK may be a written-off send's
   // late one: taken for a fast line, it would switch the line time off for the whole command.
   if (m_nState == DL_DOWNLOAD && !IsAck()) return;
+  // Only a frame whose check bytes hold: a damaged copy of an earlier ACK (a line that chatters)
+  // looks like an early one, and would switch the line time off for the whole command.
+  // (A handset settled on another check has no frame that holds: its ACK is taken as it comes.)
+  const RxCheck check = m_comm.GetRxCheck();
+  const CReplyCheck& known = m_comm.IsRxDload() ? m_dloadCheck : m_plainCheck;
+  const bool holds = check == RxCheck::FcsMatch || check == RxCheck::Crc30 ||
+                     (check == RxCheck::FcsMismatch && known.Get() == CReplyCheck::Kind::Other);
+  if (!holds) return;
   if (m_wait.Suspect()) return;
   if (m_wait.Classify(m_comm.GetRxBytesOut()) != CReplyWait::Match::TooEarly) return;
   if (m_wait.Classify(m_comm.GetRxBytesWritten()) != CReplyWait::Match::Answers) return;

@@ -151,6 +151,19 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
     v[n] = true;
   };
 
+  // Per kind and occurrence, how late its reply already is (delays and stalls add up): a send's
+  // reply is late by at most three periods less 0.5 s in all, however many rules make it so.
+  std::map<std::string, std::map<uint32_t, uint64_t>> late;
+  auto room = [&](const KindCount& k, const std::vector<uint32_t>& ns) {
+    const uint64_t most = 3 * uint64_t{k.periodMs} - 500;
+    uint64_t left = most;
+    for (uint32_t n : ns) left = std::min(left, most - std::min(most, late[k.kind][n]));
+    return left;
+  };
+  auto addLate = [&](const KindCount& k, const std::vector<uint32_t>& ns, uint64_t ms) {
+    for (uint32_t n : ns) late[k.kind][n] += ms;
+  };
+
   // Which fault kinds this run has: each on with probability one half, at least one.
   enum FK { Silent, Nak, BadCrc, Split, Delay, Noise, Dup, Junk, Speed, Stall, Chatter, kFaultKinds };
   bool on[kFaultKinds];
@@ -178,7 +191,10 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
     ns = {a};
     if (chance(0.3)) ns.push_back(a + 1 + static_cast<uint32_t>(pick(3)));
     std::string text;
-    for (uint32_t n : ns) text += (text.empty() ? "" : ",") + std::to_string(n);
+    for (uint32_t n : ns) {
+      if (!text.empty()) text += ',';
+      text += std::to_string(n);
+    }
     return text;
   };
 
@@ -205,7 +221,8 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
                           (chance(0.5) ? ":" + std::to_string(1 + pick(6)) : ""));
           break;
         case Delay: {
-          const uint32_t ms = static_cast<uint32_t>(pick(3 * k.periodMs - 500));
+          const uint32_t ms = static_cast<uint32_t>(pick(room(k, ns)));
+          addLate(k, ns, ms);
           items.push_back("delay=" + where + ":" + std::to_string(ms));
           loss = ms + 200 >= k.periodMs;
           break;
@@ -256,8 +273,10 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
         case Stall: {
           const bool erase = std::string(k.kind) == "erase";
           const bool block = std::string(k.kind) == "block";
-          const uint32_t most = erase ? kEraseStallMaxMs : block ? kBlockStallMaxMs : kShortStallMaxMs;
+          const uint32_t most = static_cast<uint32_t>(
+              std::min<uint64_t>(erase ? kEraseStallMaxMs : block ? kBlockStallMaxMs : kShortStallMaxMs, room(k, ns)));
           const uint32_t ms = static_cast<uint32_t>(chance(0.5) ? pick(most + 1) : pick(std::min(most, 2 * k.periodMs) + 1));
+          addLate(k, ns, ms);
           items.push_back("stall=" + where + ":" + std::to_string(ms));
           loss = ms + 200 >= k.periodMs;
           break;
@@ -283,7 +302,15 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
     static const char* modes[] = {"queue", "drop", "nak"};
     items.push_back(std::string("busy=") + modes[pick(3)]);
   }
-  if (chance(0.3)) items.push_back("write-ms=" + std::to_string(chance(0.7) ? pick(200) : pick(3101)));
+  if (chance(0.3)) {
+    // Every block is written this slowly: within what the blocks' other lateness leaves.
+    uint64_t most = 3100;
+    for (const KindCount& k : kinds) {
+      if (std::string(k.kind) != "block") continue;
+      for (uint32_t n = 1; n <= k.count + 2; ++n) most = std::min(most, room(k, {n}));
+    }
+    items.push_back("write-ms=" + std::to_string(chance(0.7) ? pick(std::min<uint64_t>(most, 199) + 1) : pick(most + 1)));
+  }
   if (chance(0.3)) items.push_back("adapter=" + std::to_string(1 + pick(32)) + ":" + std::to_string(1 + pick(128)));
   // A USB adapter takes a whole block from the port at once.
   if (chance(0.3)) items.push_back("host-buffer=" + std::to_string(chance(0.7) ? 4096 : pick(8193)));

@@ -36,7 +36,10 @@ CRunner::CRunner() {
   trace::SetSink([this](std::string_view text) {
     // The receive thread traces too: it reads nothing here but the window pointer (atomic).
     const CVirtualWindow* win = m_win.load();
-    if (win && text.find("written off") != std::string_view::npos) m_writeOffs.push_back(win->Now());
+    // The engine's write-offs, not its counts of them ("..., 2 written off)").
+    const bool writeOff = text.find(": written off") != std::string_view::npos ||
+                          text.find("written off before a new request") != std::string_view::npos;
+    if (win && writeOff) m_writeOffs.push_back(win->Now());
     if (text.find("another check") != std::string_view::npos) m_otherCheck = true;
     if (m_echoTrace) std::fprintf(stderr, "%8.3f %.*s", win ? win->Now() / 1000.0 : 0.0, static_cast<int>(text.size()), text.data());
   });
@@ -138,6 +141,8 @@ Result CRunner::Run(const Schedule& schedule) {
         fail("completed, but flash outside the range changed");
       }
     }
+    if (m_echoTrace)
+      for (const auto& line : e.logs) std::fprintf(stderr, "log: %s\n", line.second.c_str());
     for (const sim::FrameRecord& f : m.Records()) {
       if (m_echoTrace) std::fprintf(stderr, "handset: %s\n", sim::FormatRecord(f).c_str());
       if (!f.whileOwed) continue;
