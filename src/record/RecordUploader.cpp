@@ -106,9 +106,11 @@ void CRecordUploader::Loop(const std::shared_ptr<State>& state) {
   const auto giveUp = [&s] { return s.GiveUp(); };
   const auto finishBy = [&s] { return Clock::time_point(Clock::duration(s.finishBy.load())); };
   while (!s.stop) {
+    bool lastTry = false;  // the try the end asked for: once it fails, the end waits no more
     {
       std::lock_guard lock(s.mutex);
       s.work = false;
+      lastTry = s.finishing;
     }
     const auto bound = std::min(Clock::now() + s.setup.connectTime, finishBy());
     std::string error;
@@ -142,7 +144,7 @@ void CRecordUploader::Loop(const std::shared_ptr<State>& state) {
                "); the rows wait in the outbox";
     failing = true;
     s.wake.notify_all();
-    if (s.finishing && s.GiveUp()) break;
+    if (lastTry || (s.finishing && s.GiveUp())) break;
     // Half to one and a half times the pause, then twice as long next time.
     std::uniform_real_distribution<double> spread(0.5, 1.5);
     const auto wait = std::chrono::duration_cast<Clock::duration>(pause * spread(jitter));
