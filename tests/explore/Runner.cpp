@@ -70,8 +70,9 @@ const CRunner::Image& CRunner::ImageFor(const Config& c) {
 
 Result CRunner::Run(const Schedule& schedule) {
   Result r;
-  auto fail = [&](std::string why) {
-    if (!r.failed) r.why = std::move(why);
+  auto fail = [&](std::string why, bool promise = true) {
+    if (!r.failed || (promise && !r.promise)) r.why = std::move(why);  // the promise's first
+    r.promise |= promise;
     r.failed = true;
   };
   sim::CScenario scenario;
@@ -148,7 +149,8 @@ Result CRunner::Run(const Schedule& schedule) {
       if (!f.whileOwed) continue;
       const bool excused = std::any_of(m_writeOffs.begin(), m_writeOffs.end(), [&](uint64_t t) { return t <= f.timeMs; });
       if (!excused) {
-        fail("a request went at " + std::to_string(f.timeMs) + " ms while a reply was owed, with nothing written off before it");
+        fail("a request went at " + std::to_string(f.timeMs) + " ms while a reply was owed, with nothing written off before it",
+             false);
         break;
       }
     }
@@ -159,7 +161,8 @@ Result CRunner::Run(const Schedule& schedule) {
           !ctl.IsEnabled(IDC_STOP))) {
       fail(std::string("ended ") + OutcomeName(r.outcome) + " without the idle buttons back");
     }
-    if (schedule.live) fail(std::string("the adversary promises a completed download; it ended ") + OutcomeName(r.outcome));
+    if (schedule.live)
+      fail(std::string("the adversary promises a completed download; it ended ") + OutcomeName(r.outcome), false);
   }
   if (!h.win.Failures().empty()) fail("the window: " + h.win.Failures().front());
   r.wroteOff = !m_writeOffs.empty();

@@ -29,6 +29,9 @@ constexpr uint64_t kRunBoundMs = 90 * 60 * 1000;
 struct Result {
   bool failed = false;
   std::string why;  // the first check that failed
+  // The promise itself failed: a false success, flash outside the range changed, no end in the
+  // bound, no clear end. Else only liveness or a request sent while owed.
+  bool promise = false;
   bool ended = false;
   Outcome outcome = Outcome::NoReply;
   uint64_t virtualMs = 0;  // from Run to the end

@@ -35,6 +35,11 @@ each run; prints each failing schedule as one line that replays it, and last
                        write the image LINE's download takes to FILE (for tarvisel-cli)
   --trace              with --replay: the engine's trace and the handset's frames on stderr
   --quiet              print failures only as their replay lines
+  --new-seed-advisory  also one new seed, printed, whose failures are printed but not counted
+                       in the exit status (while faults it may meet are still open)
+  --promise-only       count only failures of the promise (a false success, flash outside the
+                       range changed, no end in the bound, no clear end); schedules that end
+                       otherwise than the adversary allows are counted apart, not printed
   --help               this text
 )";
 
@@ -49,6 +54,8 @@ struct Options {
   bool expectFail = false;
   bool quiet = false;
   bool trace = false;
+  bool promiseOnly = false;
+  bool newSeedAdvisory = false;
   std::optional<explore::DlType> type;
 };
 
@@ -139,6 +146,10 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         o.trace = true;
       } else if (a == "--quiet") {
         o.quiet = true;
+      } else if (a == "--promise-only") {
+        o.promiseOnly = true;
+      } else if (a == "--new-seed-advisory") {
+        o.newSeed = o.newSeedAdvisory = true;
       } else {
         std::cerr << "tarvisel-explore: unknown option '" << a << "' (see --help)\n";
         return false;
@@ -155,9 +166,18 @@ using Clock = std::chrono::steady_clock;
 
 struct Tally {
   uint64_t runs = 0, failed = 0;
+  uint64_t unpromised = 0;  // with --promise-only: liveness and sends while owed, not counted
+  uint64_t advisory = 0;    // failures of the advisory new seed
   Clock::time_point start = Clock::now();
   void Summary() const {
     const double s = std::chrono::duration<double>(Clock::now() - start).count();
+    if (advisory)
+      std::printf("%llu failed on the new seed (printed above; not in the exit status: --new-seed-advisory)\n",
+                  static_cast<unsigned long long>(advisory));
+    if (unpromised)
+      std::printf("%llu more did not complete where the adversary allows it, or sent while a reply was owed "
+                  "(not counted: --promise-only)\n",
+                  static_cast<unsigned long long>(unpromised));
     std::printf("%llu schedules, %llu failed, %.0f per second\n", static_cast<unsigned long long>(runs),
                 static_cast<unsigned long long>(failed), s > 0 ? static_cast<double>(runs) / s : 0.0);
   }
@@ -230,11 +250,21 @@ int main(int argc, char** argv) {
 
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
   Tally t;
+  bool advisory = false;  // the runs of the advisory new seed
   std::map<std::string, double> firstSeen;  // each kind of failure, when it was first found
   auto one = [&](const explore::Schedule& s) {
     const explore::Result r = runner.Run(s);
     ++t.runs;
     if (!r.failed) return;
+    if (o.promiseOnly && !r.promise) {
+      ++t.unpromised;
+      return;
+    }
+    if (advisory) {
+      ++t.advisory;
+      Report(s, r, o.quiet);
+      return;
+    }
     ++t.failed;
     const std::string kind = r.why.substr(0, r.why.find(" from block"));
     const double at = std::chrono::duration<double>(Clock::now() - t.start).count();
@@ -257,7 +287,9 @@ int main(int argc, char** argv) {
     }
     // The time is shared by the seeds alike.
     const auto share = (deadline - Clock::now()) / static_cast<int>(seeds.size());
+    const bool drewSeed = o.seeds.empty() || o.newSeed;
     for (size_t k = 0; k < seeds.size(); ++k) {
+      advisory = o.newSeedAdvisory && drewSeed && k + 1 == seeds.size();
       const auto until = std::min(deadline, Clock::now() + share);
       for (uint64_t i = 0; i < o.count && Clock::now() < until; ++i) one(explore::Swarm(seeds[k], i, o.type));
     }
