@@ -307,7 +307,7 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
     uint64_t most = 3100;
     for (const KindCount& k : kinds) {
       if (std::string(k.kind) != "block") continue;
-      for (uint32_t n = 1; n <= k.count + 2; ++n) most = std::min(most, room(k, {n}));
+      for (const auto& [n, ms] : late[k.kind]) most = std::min(most, room(k, {n}));
     }
     items.push_back("write-ms=" + std::to_string(chance(0.7) ? pick(std::min<uint64_t>(most, 199) + 1) : pick(most + 1)));
   }

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <map>
 #include <set>
+#include <sstream>
 
 #include "Scenario.h"
 
@@ -57,6 +59,38 @@ TEST(ExploreGenerate, SwarmSchedulesAreDeterministicVariedAndValid) {
   EXPECT_EQ(types.size(), 5u);
   EXPECT_GT(live, 100);  // liveness is checked often enough to matter
   EXPECT_NE(Swarm(7, 0).Line(), Swarm(8, 0).Line());
+}
+
+// However many delay and stall rules fall on one send, its reply is late by no more than the
+// adversary allows: three of its periods less 0.5 s (a block's, a set-up request's: 3 s).
+TEST(ExploreGenerate, DelaysAndStallsOfOneSendAddUpToWithinItsBound) {
+  for (uint64_t i = 0; i < 3000; ++i) {
+    const Schedule s = Swarm(11, i);
+    std::map<std::string, uint64_t> late;  // "kind:n" -> ms
+    uint64_t writeMs = 0;                   // every block's
+    std::stringstream items(s.faults);
+    for (std::string item; std::getline(items, item, ';');) {
+      item.erase(0, item.find_first_not_of(' '));
+      if (item.rfind("write-ms=", 0) == 0) writeMs = std::stoull(item.substr(9));
+      const bool delay = item.rfind("delay=", 0) == 0, stall = item.rfind("stall=", 0) == 0;
+      if (!delay && !stall) continue;
+      const std::string body = item.substr(6);  // KIND:LIST:MS
+      const std::string kind = body.substr(0, body.find(':'));
+      if (kind != "block" && kind != "dlstart" && kind != "baud" && kind != "jump") continue;  // periods of 3 s
+      const std::string list = body.substr(kind.size() + 1, body.rfind(':') - kind.size() - 1);
+      const uint64_t ms = std::stoull(body.substr(body.rfind(':') + 1));
+      std::stringstream ns(list);
+      for (std::string n; std::getline(ns, n, ',');) {
+        late[kind + ":" + n] += ms;
+        EXPECT_LE(late[kind + ":" + n], 8500u) << s.Line();
+      }
+    }
+    for (const auto& [where, ms] : late) {
+      if (where.rfind("block:", 0) == 0) {
+        EXPECT_LE(ms + writeMs, 8500u) << s.Line();
+      }
+    }
+  }
 }
 
 TEST(ExploreGenerate, JunkNeverHoldsAFramePassingItsCheck) {
@@ -116,6 +150,7 @@ TEST_F(ExploreRun, AFalseSuccessIsCaught) {
                        "start=download; extra=block:1:02:1000; silent=block:2");
   EXPECT_EQ(r.outcome, Outcome::Completed);
   EXPECT_TRUE(r.failed);
+  EXPECT_TRUE(r.promise) << "a false success breaks the promise itself";
   EXPECT_NE(r.why.find("flash differs from the image from block 1"), std::string::npos) << r.why;
 }
 
@@ -125,6 +160,7 @@ TEST_F(ExploreRun, ALiveScheduleThatFailsIsCaught) {
   EXPECT_TRUE(r.ended);
   EXPECT_NE(r.outcome, Outcome::Completed);
   EXPECT_NE(r.why.find("promises a completed download"), std::string::npos) << r.why;
+  EXPECT_FALSE(r.promise) << "liveness, not the promise";
   // The same schedule not promised: a clear failure is all it must be.
   EXPECT_FALSE(Run("type=emergency speed=57600 variant=crc30 blocks=1 live=0 | rev=1; start=download; "
                    "silent=block:*")
