@@ -11,7 +11,7 @@ constexpr uint64_t kMostPeriods = 4;
 
 void CReplyWait::Reset() { *this = CReplyWait{}; }
 
-void CReplyWait::OnNewRequest(Work work, uint64_t txEnd, uint64_t nowMs, bool expectsReply) {
+void CReplyWait::OnNewRequest(Work work, uint64_t txEnd, uint64_t nowMs, bool expectsReply, uint64_t lineMs) {
   WriteOff();  // the caller waited for them; a speed change may have left some
   m_suspect = m_writtenOffLast;
   m_writtenOffLast = false;
@@ -29,12 +29,12 @@ void CReplyWait::OnNewRequest(Work work, uint64_t txEnd, uint64_t nowMs, bool ex
     m_state = State::Idle;
     return;
   }
-  m_owed.push_back(Send{txEnd, nowMs, true});
+  m_owed.push_back(Send{txEnd, nowMs, true, lineMs});
   m_state = State::Reply;
 }
 
-void CReplyWait::OnResend(uint64_t txEnd, uint64_t nowMs) {
-  m_owed.push_back(Send{txEnd, nowMs, false});
+void CReplyWait::OnResend(uint64_t txEnd, uint64_t nowMs, uint64_t lineMs) {
+  m_owed.push_back(Send{txEnd, nowMs, false, lineMs});
   if (m_state == State::Idle) m_state = State::Reply;  // after the short wait of a refusal
   ++m_sends;
   ++m_totalSends;
@@ -139,6 +139,12 @@ CReplyWait::Next CReplyWait::OnGiveUp(uint64_t nowMs) {
 uint64_t CReplyWait::WaitDeadlineMs(uint32_t periodMs) const {
   const uint64_t bound = kSlowFactor * std::max<uint64_t>(QuietMs(periodMs), periodMs);
   return std::min(m_waitBeganMs + bound, m_requestSinceMs + kRequestPeriods * periodMs);
+}
+
+uint64_t CReplyWait::LateBoundMs(uint32_t periodMs) const {
+  uint64_t bound = 0;
+  for (const Send& s : m_owed) bound = std::max(bound, s.atMs + s.lineMs + kLatePeriods * periodMs);
+  return bound;
 }
 
 void CReplyWait::OnQuiet() {

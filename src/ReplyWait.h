@@ -53,9 +53,10 @@ class CReplyWait {
   void Reset();
   // A new request went out (nothing may be owed: the caller waited). expectsReply false for a
   // request that is never answered.
-  void OnNewRequest(Work work, uint64_t txEnd, uint64_t nowMs, bool expectsReply = true);
+  // lineMs: the line time of its bytes at the port's speed.
+  void OnNewRequest(Work work, uint64_t txEnd, uint64_t nowMs, bool expectsReply = true, uint64_t lineMs = 0);
   // The request in hand went again.
-  void OnResend(uint64_t txEnd, uint64_t nowMs);
+  void OnResend(uint64_t txEnd, uint64_t nowMs, uint64_t lineMs = 0);
   // Nothing sent so far can be answered in a way that could still be read (a speed change).
   void WriteOff();
 
@@ -117,6 +118,13 @@ class CReplyWait {
   // goes it is given four periods, unless it was heard meanwhile.
   uint32_t QuietMs(uint32_t periodMs) const;
   uint64_t LastActivityMs() const { return m_lastActivityMs; }
+  // A reply may come as late as its request is given before it is given up on: three periods
+  // after its send's last byte crossed the line. Owed replies are written off only once that has
+  // passed for every one of them, however quiet the line was before: were the next request
+  // answered by a late one and its own answer lost, nothing after could show it. 0 when none
+  // is owed.
+  static constexpr uint64_t kLatePeriods = 3;
+  uint64_t LateBoundMs(uint32_t periodMs) const;
   // Frames that cannot be read keep the line from falling quiet, but a wait for owed replies
   // does not go on for ever: past twice its quiet time since it began the request in hand goes
   // again (its sends bounded as ever), and when it may not, or the request has outlived its
@@ -139,6 +147,7 @@ class CReplyWait {
     uint64_t txEnd = 0;  // the host's byte count at its last byte
     uint64_t atMs = 0;
     bool first = false;  // the request's first send
+    uint64_t lineMs = 0; // the line time of its bytes
   };
   // Owed sends that had left the host by hostBytesOut.
   size_t SendsLeftBy(uint64_t hostBytesOut) const;

@@ -213,6 +213,8 @@ class CTarviselDlg {
   void NoteRequest(bool expectsReply = true);
   // The request in hand goes again.
   void ResendRequest(ResendCause cause);
+  // The line time of the frame just sent, at the port's speed.
+  uint64_t LastSendLineMs() const;
   CReplyWait::Work WorkInHand() const;
   // How much of what the host sent had gone when the reply in hand came.
   uint64_t RxBytesGone() const;

@@ -23,7 +23,13 @@ void CTarviselDlg::NoteRequest(bool expectsReply) {
   m_waitSinceMs = now;
   m_bSendSplit = false;
   m_nRetry = 0;  // every new request gets its own expiries
-  m_wait.OnNewRequest(WorkInHand(), m_comm.GetTxEnd(), now, expectsReply);
+  m_wait.OnNewRequest(WorkInHand(), m_comm.GetTxEnd(), now, expectsReply, LastSendLineMs());
+}
+
+uint64_t CTarviselDlg::LastSendLineMs() const {
+  // The ToDM sequence goes as raw bytes, a few at 9600 bit/s: no frame of its own.
+  if (m_nState == DL_TO_DM || m_comm.GetBaud() == 0) return 0;
+  return (uint64_t{m_comm.GetLastFrameBytes()} * 10 * 1000 + m_comm.GetBaud() - 1) / m_comm.GetBaud();
 }
 
 void CTarviselDlg::ResendRequest(ResendCause cause) {
@@ -33,7 +39,7 @@ void CTarviselDlg::ResendRequest(ResendCause cause) {
     m_comm.ResendLastPacket();
   }
   m_bSendSplit = false;
-  m_wait.OnResend(m_comm.GetTxEnd(), m_services.ClockMs());
+  m_wait.OnResend(m_comm.GetTxEnd(), m_services.ClockMs(), LastSendLineMs());
   ArmReplyTimer(m_nTimerId, m_nTimerMs);
   ResendInfo info;
   info.phase = m_phase.value_or(EnginePhase::Module);
@@ -115,10 +121,18 @@ void CTarviselDlg::OnWaitTimer() {
     m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(std::min(due, deadline) - now));
     return;
   }
-  trace::Printf("engine: %zu owed replies did not come in %u ms of quiet: written off\n", m_wait.Owed(), quiet);
+  // Quiet, but an owed reply may still be on its way as late as a reply may be.
+  const uint64_t late = m_wait.LateBoundMs(m_nTimerMs);
+  if (now < late) {
+    trace::Printf("engine: quiet, but an owed reply may come until %llu ms: waiting\n", static_cast<unsigned long long>(late));
+    m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(late - now));
+    return;
+  }
+  const uint32_t quietFor = static_cast<uint32_t>(now - m_wait.LastActivityMs());
+  trace::Printf("engine: %zu owed replies did not come in %u ms of quiet: written off\n", m_wait.Owed(), quietFor);
   char text[200];
   std::snprintf(text, sizeof text, Tr("No answer came to %u earlier sends in %u ms of quiet: going on without them"),
-                static_cast<unsigned>(m_wait.Owed()), quiet);
+                static_cast<unsigned>(m_wait.Owed()), quietFor);
   QueueLog(4, text);
   m_services.KillTimer(TM_WAIT_NOTE);
   m_wait.OnQuiet();
