@@ -221,6 +221,9 @@ class CTarviselDlg {
   void NoteLineFaster();
   // The reply in hand is the last answer again, in a drain, too soon to be another's.
   bool RepeatsLastAnswer() const;
+  // In the listen after the first answer that followed a write-off: the same ACK again within
+  // the time a handset repeats one.
+  bool RepeatsSuspectAnswer() const;
   // False when the reply is for an earlier DM request (it names another command).
   bool AnswersDmRequestInHand() const;
   // Whether the current reply can be read, by its check bytes: as the answer to a request in

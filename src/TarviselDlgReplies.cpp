@@ -152,6 +152,11 @@ bool CTarviselDlg::RepeatsLastAnswer() const {
          m_comm.GetRxSize() >= 1 && m_pResp[0] == m_lastAnswerCode && m_comm.GetRxMs() < m_lastAnswerRxMs + kSecondReplyMs;
 }
 
+bool CTarviselDlg::RepeatsSuspectAnswer() const {
+  return IsAck() && m_bAnswerHeard && m_lastAnswerCode == kAckCode && m_comm.GetRxSize() == 1 &&
+         m_comm.GetRxMs() < m_lastAnswerRxMs + kSecondReplyMs;
+}
+
 void CTarviselDlg::OnAnswer(uint64_t nowMs) {
   if (RepeatsLastAnswer()) {
     QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
@@ -248,9 +253,20 @@ void CTarviselDlg::OnDamagedFrame(uint64_t nowMs) {
       ArmQuietTimer();
       break;
     case CReplyWait::State::Confirm:
+      // The answer being confirmed may not be this request's after all: this could be its own,
+      // damaged (a refusal), or the line chattering until the host speaks. The request goes
+      // again: a block written twice is the same block, and its answer settles it.
+      if (m_nState == DL_DOWNLOAD) {
+        trace::Printf("engine: a damaged frame while the answer after a write-off was confirmed: sent again\n");
+        QueueLog(4, Tr("A damaged frame while the answer was confirmed: the request goes again"));
+        m_services.KillTimer(TM_WAIT);
+        m_wait.EndWait();
+        ResendRequest(ResendCause::NoReply);
+      }
+      break;
     case CReplyWait::State::Listen:
-      // No reply may come now; one that came damaged may be the late answer that shows the
-      // engine a reply behind.
+      // After the final jump no reply may come; one that came damaged may be the late answer
+      // that shows the engine a reply behind.
       if (m_nState == DL_DOWNLOAD) {
         trace::Printf("engine: a damaged frame while no reply may come\n");
         EndOutOfStep();
@@ -290,6 +306,12 @@ void CTarviselDlg::OnEarlyReply() {
 void CTarviselDlg::OnUnmatchedReply() {
   if (m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Settle && IsAck()) {
     QueueLog(4, Tr("[RX]Reply ignored: a second ACK of the last request"));
+    return;
+  }
+  if (m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Confirm && RepeatsSuspectAnswer()) {
+    // The owed replies were written off only once none could come any more: the answer being
+    // confirmed is the request's, and the same ACK again so soon is its repeat.
+    QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
     return;
   }
   if (m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Retry && !IsAck()) {
