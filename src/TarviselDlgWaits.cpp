@@ -102,9 +102,15 @@ void CTarviselDlg::OnWaitTimer() {
   const uint64_t now = m_services.ClockMs();
   const uint32_t quiet = m_wait.QuietMs(m_nTimerMs);
   const uint64_t due = m_wait.LastActivityMs() + quiet;
+  const uint64_t late = m_wait.LateBoundMs(m_nTimerMs);
+  bool neverQuiet = false;
   if (now < due) {
     const uint64_t deadline = m_wait.WaitDeadlineMs(m_nTimerMs);
-    if (now >= deadline) {
+    // Past the bound, and past the time any owed reply could still come: what keeps the line
+    // busy is not theirs (a line chattering until the host speaks), and they are written off.
+    // Sent again instead, the request's answer would be taken for one of theirs.
+    neverQuiet = now >= deadline && now >= late;
+    if (now >= deadline && !neverQuiet) {
       if (m_wait.Sends() >= CReplyWait::kMaxSends || m_wait.Outlived(now, m_nTimerMs)) {
         EndNeverQuiet();
         return;
@@ -118,11 +124,12 @@ void CTarviselDlg::OnWaitTimer() {
       ArmQuietTimer();
       return;
     }
-    m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(std::min(due, deadline) - now));
-    return;
+    if (!neverQuiet) {
+      m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(std::min(due, deadline) - now));
+      return;
+    }
   }
   // Quiet, but an owed reply may still be on its way as late as a reply may be.
-  const uint64_t late = m_wait.LateBoundMs(m_nTimerMs);
   if (now < late) {
     trace::Printf("engine: quiet, but an owed reply may come until %llu ms: waiting\n", static_cast<unsigned long long>(late));
     m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(late - now));
@@ -131,8 +138,14 @@ void CTarviselDlg::OnWaitTimer() {
   const uint32_t quietFor = static_cast<uint32_t>(now - m_wait.LastActivityMs());
   trace::Printf("engine: %zu owed replies did not come in %u ms of quiet: written off\n", m_wait.Owed(), quietFor);
   char text[200];
-  std::snprintf(text, sizeof text, Tr("No answer came to %u earlier sends in %u ms of quiet: going on without them"),
-                static_cast<unsigned>(m_wait.Owed()), quietFor);
+  if (neverQuiet) {
+    std::snprintf(text, sizeof text,
+                  Tr("No answer came to %u earlier sends in time, and the line did not fall quiet: going on without them"),
+                  static_cast<unsigned>(m_wait.Owed()));
+  } else {
+    std::snprintf(text, sizeof text, Tr("No answer came to %u earlier sends in %u ms of quiet: going on without them"),
+                  static_cast<unsigned>(m_wait.Owed()), quietFor);
+  }
   QueueLog(4, text);
   m_services.KillTimer(TM_WAIT_NOTE);
   m_wait.OnQuiet();
