@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
                 .args = {"--type", "emergency", "--speed", "115200"}, .exit = 0},
         EndCase{.outcome = "no-reply", .scenario = "start=download; silent=dlstart:*", .args = {"--type", "emergency"},
                 .exit = 1},
-        EndCase{.outcome = "handset-refused", .scenario = "start=download; nak=dlstart:*:A3",
+        EndCase{.outcome = "handset-refused", .scenario = "start=download; nak=dlstart:*:A3; pace=on",  // refusals never sooner than the line time
                 .args = {"--type", "emergency"}, .exit = 1},
         EndCase{.outcome = "out-of-step", .scenario = "start=download; erase-ms=200; dup=jump:2:0",
                 .args = {"--type", "emergency"}, .exit = 1},
