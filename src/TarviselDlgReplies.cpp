@@ -257,6 +257,12 @@ void CTarviselDlg::OnDamagedFrame(uint64_t nowMs) {
       // damaged (a refusal), or the line chattering until the host speaks. The request goes
       // again: a block written twice is the same block, and its answer settles it.
       if (m_nState == DL_DOWNLOAD) {
+        // Bounded as every send of a request is: a line that spoils every listen ends it.
+        if (m_wait.Sends() >= CReplyWait::kMaxSends || m_wait.Outlived(nowMs, m_nTimerMs)) {
+          trace::Printf("engine: a damaged frame in every listen: the answer cannot be confirmed\n");
+          EndOutOfStep();
+          break;
+        }
         trace::Printf("engine: a damaged frame while the answer after a write-off was confirmed: sent again\n");
         QueueLog(4, Tr("A damaged frame while the answer was confirmed: the request goes again"));
         m_services.KillTimer(TM_WAIT);
