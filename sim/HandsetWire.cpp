@@ -1,5 +1,7 @@
 #include "HandsetWire.h"
 
+#include <algorithm>
+
 #include "Comm/Crc.h"
 
 namespace sim {
@@ -58,40 +60,16 @@ std::vector<uint8_t> EncodeReply(const std::vector<uint8_t>& payload, ReplyCheck
   return out;
 }
 
-bool CFrameSplitter::Push(uint8_t b) {
-  if (m_done) Reset();
-  if (b == kFlag) {
-    if (m_frame.bytes.empty() && !m_frame.overflow) {
-      m_frame.opening = kFlag;  // nothing between two flags: it opened what follows
-      return false;
-    }
-    m_done = true;
-    return true;
-  }
-  if (m_frame.overflow) return false;  // discard up to the next flag
-  if (b == kDmOpen && m_frame.bytes.empty()) {
-    m_frame.opening = kDmOpen;
-    return false;
-  }
-  if (m_frame.bytes.size() >= m_max) {
-    m_frame.bytes.clear();
-    m_frame.bytes.shrink_to_fit();
-    m_frame.overflow = true;
-    return false;
-  }
-  m_frame.bytes.push_back(b);
-  return false;
-}
-
 RawFrame CFrameSplitter::Take() {
   RawFrame out = std::move(m_frame);
-  m_frame = RawFrame{};
-  m_done = false;
+  Reset();
   return out;
 }
 
 void CFrameSplitter::Reset() {
   m_frame = RawFrame{};
+  // Room for a block write at once: grown a byte at a time it is copied a dozen times.
+  m_frame.bytes.reserve(std::min<size_t>(m_max, kReservedFrameBytes));
   m_done = false;
 }
 

@@ -40,14 +40,39 @@ struct RawFrame {
 // request) is an opening flag for the next frame; a 0x7F first in a frame opens it.
 class CFrameSplitter {
  public:
-  explicit CFrameSplitter(size_t maxFrameBytes) : m_max(maxFrameBytes) {}
-  // True when b completed a frame; take it with Take() before the next Push.
-  bool Push(uint8_t b);
+  explicit CFrameSplitter(size_t maxFrameBytes) : m_max(maxFrameBytes) { Reset(); }
+  // True when b completed a frame; take it with Take() before the next Push. Inline: every
+  // byte the host sends goes through it.
+  bool Push(uint8_t b) {
+    if (m_done) Reset();
+    if (b == kFlag) {
+      if (m_frame.bytes.empty() && !m_frame.overflow) {
+        m_frame.opening = kFlag;  // nothing between two flags: it opened what follows
+        return false;
+      }
+      m_done = true;
+      return true;
+    }
+    if (m_frame.overflow) return false;  // discard up to the next flag
+    if (b == kDmOpen && m_frame.bytes.empty()) {
+      m_frame.opening = kDmOpen;
+      return false;
+    }
+    if (m_frame.bytes.size() >= m_max) {
+      m_frame.bytes.clear();
+      m_frame.bytes.shrink_to_fit();
+      m_frame.overflow = true;
+      return false;
+    }
+    m_frame.bytes.push_back(b);
+    return false;
+  }
   RawFrame Take();
   void Reset();
   bool InFrame() const { return !m_frame.bytes.empty() || m_frame.opening != 0 || m_frame.overflow; }
 
  private:
+  static constexpr size_t kReservedFrameBytes = 4608;
   size_t m_max;
   RawFrame m_frame;
   bool m_done = false;

@@ -102,7 +102,7 @@ void CLoopbackDevice::WriteLocked(const uint8_t* bytes, size_t count) {
 
 void CLoopbackDevice::DeliverLocked(uint64_t nowMs) {
   const uint64_t limit = nowMs * kNsPerMs;
-  std::vector<uint8_t> group;
+  std::vector<uint8_t>& group = m_group;
   while (!m_line.empty() && m_line.front().arrivesNs <= limit) {
     // The model is told the time in ms: bytes in by the same ms go together.
     const uint64_t ms = CeilMs(m_line.front().arrivesNs);

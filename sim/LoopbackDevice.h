@@ -96,6 +96,7 @@ class CLoopbackDevice : public CSerialDevice {
   uint32_t m_openCount = 0;
   uint64_t m_dropped = 0;
   std::deque<InFlight> m_line;  // in arrival order
+  std::vector<uint8_t> m_group;  // bytes handed to the model together (kept: one per delivery)
   uint64_t m_lineFreeNs = 0;
   uint64_t m_lost = 0;
   std::string m_error;

@@ -149,7 +149,7 @@ EngineView CTarviselDlg::View() const {
   v.phoneRev = m_nPhoneRev;
   v.fileVer = m_nFileVer;
   v.toDmOnly = m_bToDmOnly;
-  v.linkRunning = m_pRxThread != nullptr;
+  v.linkRunning = m_pRxThread != nullptr || (m_bReceiverStandIn && g_bRxRun);
   v.command = m_command;
   v.binPath = m_strBinPath;
   v.size = m_dwSize;

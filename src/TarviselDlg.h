@@ -133,6 +133,10 @@ class CTarviselDlg {
   // Opens this device whatever port is selected (a front-end's --device).
   void SetDevicePath(const std::string& path) { m_comm.SetDevicePath(path); }
 
+  // A harness that reads the device and hands its bytes to the link's frame assembly
+  // (Comm().ParseRxData) on the window's thread stands in for the receive thread: none is started.
+  void SetReceiverStandIn(bool standIn) { m_bReceiverStandIn = standIn; }
+
   EngineView View() const;
   // Any thread: Stop (or an interrupt) is on its way. A pause under way sends nothing more when
   // it ends; the Stop itself follows as the message that carries it.
@@ -318,6 +322,7 @@ class CTarviselDlg {
   bool m_bClosed = false;
   bool m_bPriorityRaised = false;
   bool m_bWriteSettings = true;
+  bool m_bReceiverStandIn = false;
   CWindowServices& m_services;
   CEngineEvents m_noEvents;
   CEngineEvents& m_events;

@@ -325,6 +325,11 @@ bool CTarviselDlg::StartDownloader() {
     EndCommand(Outcome::PortFailed);
     return false;
   }
+  if (m_bReceiverStandIn) {
+    // The caller reads the device and feeds the frame assembly itself.
+    g_bRxRun = true;
+    return true;
+  }
   if (m_pRxThread) {
     m_services.MessageBox(Tr("Can't start Downloadert\n"), "", MB_OK);
     m_comm.ReleaseComm();
