@@ -90,7 +90,9 @@ std::string FormatRecord(const FrameRecord& rec) {
   if (rec.toDmStep >= 0) {
     s += "raw ToDM step " + std::to_string(rec.toDmStep) + ": ";
   } else {
-    s += rec.check == FrameCheck::Ok ? "fcs ok:  " : rec.check == FrameCheck::Bad ? "fcs BAD: " : "raw:     ";
+    s += rec.check == FrameCheck::Ok ? (rec.forged ? "FORGED:  " : "fcs ok:  ")
+         : rec.check == FrameCheck::Bad ? "fcs BAD: "
+                                        : "raw:     ";
   }
   return s + Hex(rec.bytes, 24) + " -> " + rec.outcome;
 }
@@ -213,10 +215,12 @@ void CHandsetModel::OnHostBytes(const uint8_t* sent, size_t n, uint32_t hostBaud
       m_noiseBytes += n - i;
       m_splitter.Reset();
       m_overran = false;
+      m_lineChanged = false;
       m_hunting = HuntsForFlags(m_pending ? m_pending->mode : m_mode);
       return;
     }
     const uint8_t b = data[i];
+    if (b != sent[i]) m_lineChanged = true;  // a byte of the frame in progress (or its opening)
     const bool lost = Overruns(nowMs);
     if (m_hunting) {
       if (b != kFlag && b != kDmOpen) {
@@ -391,6 +395,11 @@ void CHandsetModel::HandleOverrun(const RawFrame& frame, FrameRecord rec, ReplyC
 }
 
 void CHandsetModel::HandleFrame(RawFrame frame, bool overran, uint64_t nowMs) {
+  // Whatever the line changed in this frame is judged below, once: the next frame starts clean.
+  struct NextFrameClean {
+    bool& changed;
+    ~NextFrameClean() { changed = false; }
+  } clean{m_lineChanged};
   if (m_chatter && nowMs >= m_chatter->fromMs) m_chatter.reset();  // the host spoke after the reply
   m_lastN = m_lastAny = 0;  // set again once the frame is counted as a request
   if (m_mode == HandsetMode::ToDmOnly) {
@@ -423,6 +432,7 @@ void CHandsetModel::HandleFrame(RawFrame frame, bool overran, uint64_t nowMs) {
     return;
   }
   rec.check = FrameCheck::Ok;
+  rec.forged = std::exchange(m_lineChanged, false);
   rec.bytes = req.payload;
   CheckOwed(rec, nowMs);
   if (download && req.payload.size() > kMaxPayload) {

@@ -89,6 +89,9 @@ struct FrameRecord {
   FrameCheck check = FrameCheck::NotChecked;
   std::string outcome;  // "reply", "silent (scenario)", "nak A1 (scenario)", "hang-up", ...
   bool whileOwed = false;  // came while a reply to another request was owed
+  // The cable's bit errors changed its bytes and its FCS-16 held all the same (about one damaged
+  // frame in 65,536): a request the host never sent, which no host on this protocol can tell.
+  bool forged = false;
 };
 std::string FormatRecord(const FrameRecord& rec);
 
@@ -218,6 +221,7 @@ class CHandsetModel {
   CBitErrors m_hostNoise;   // host to handset
   CBitErrors m_replyNoise;  // handset to host
   std::vector<uint8_t> m_heard;  // the host's bytes as the cable left them
+  bool m_lineChanged = false;    // the cable changed a byte of the frame in progress
   std::vector<Burst> m_bursts;  // as the host gets them, in due order
   std::optional<CUsbAdapter> m_adapter;
   std::deque<Burst> m_lineBursts;  // with an adapter: as they go on the line

@@ -29,7 +29,6 @@ constexpr ReplyText kDloadNaks[] = {
     {0xA4, TrLater("Flash error!!")},
 };
 constexpr const char* kUnknownError = TrLater("Unknown error!!");
-constexpr uint8_t kVersionCmd = 0x00;
 
 template <size_t N>
 const char* Lookup(const ReplyText (&table)[N], uint8_t code, const char* otherwise) {

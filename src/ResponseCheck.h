@@ -10,6 +10,7 @@
 
 // The version reply is read up to its revision at offsets 50 and 51.
 constexpr size_t kVersionReplySize = 52;
+constexpr uint8_t kVersionCmd = 0x00;
 constexpr uint8_t kAckCode = 0x02;
 
 struct ReplyVerdict {

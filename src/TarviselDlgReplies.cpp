@@ -53,8 +53,12 @@ CReplyCheck::Verdict CTarviselDlg::JudgeCheck(bool answer) {
   CReplyCheck& check = dload ? m_dloadCheck : m_plainCheck;
   const bool fcs = m_comm.GetRxCheck() == RxCheck::FcsMatch;
   const CReplyCheck::Kind before = check.Get();
-  // A download-mode reply is one code and two check bytes: nothing else can be one.
-  const bool replySized = !dload || m_comm.GetRxSize() == 1;
+  // A download-mode reply is one code and two check bytes, a version reply kVersionReplySize
+  // bytes and its two: a frame of another size (noise joined to a reply the same way twice) can
+  // never teach another check.
+  const bool replySized = dload ? m_comm.GetRxSize() == 1
+                                : m_comm.GetRxSize() == 0 || m_pResp[0] != kVersionCmd ||
+                                      m_comm.GetRxSize() == kVersionReplySize;
   const CReplyCheck::Verdict v =
       answer ? check.JudgeAnswer(m_pResp, m_comm.GetRxFullSize(), fcs, replySized) : check.JudgeStray(fcs);
   if (check.Revoked()) {

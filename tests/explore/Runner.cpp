@@ -123,7 +123,10 @@ Result CRunner::Run(const Schedule& schedule) {
   if (completed != h.BoxShown("Downloading completed")) fail("the completion box and the outcome disagree");
   std::vector<uint8_t> want(image.bytes);
   want.resize(std::max<size_t>(want.size(), size_t{l.fileOffset} + l.length), 0xFF);  // past a font's end: erased
+  size_t forged = 0;
   h.loop->WithModel([&](sim::CHandsetModel& m) {
+    forged = static_cast<size_t>(
+        std::count_if(m.Records().begin(), m.Records().end(), [](const sim::FrameRecord& f) { return f.forged; }));
     const auto& flash = m.Flash().Bytes();
     if (completed) {
       const size_t from = l.flashFrom, to = size_t{l.flashFrom} + l.length;
@@ -165,6 +168,12 @@ Result CRunner::Run(const Schedule& schedule) {
       fail(std::string("the adversary promises a completed download; it ended ") + OutcomeName(r.outcome), false);
   }
   if (!h.win.Failures().empty()) fail("the window: " + h.win.Failures().front());
+  if (r.failed && r.promise && forged > 0 && r.why.rfind("completed, but", 0) == 0) {
+    r = Result{false, r.why + " after the cable forged " + std::to_string(forged) +
+                          (forged == 1 ? " request" : " requests") + " (its FCS-16 held)",
+               false, r.ended, r.outcome, r.virtualMs};
+    r.outside = true;
+  }
   r.wroteOff = !m_writeOffs.empty();
   r.otherCheck = m_otherCheck;
   return r;

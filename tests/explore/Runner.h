@@ -38,6 +38,10 @@ struct Result {
   // What the engine's trace said, to tell failures apart.
   bool wroteOff = false;    // owed replies written off
   bool otherCheck = false;  // replies taken unchecked: "another check" settled
+  // The flash was wrong after the cable forged a request: its bit errors changed a frame and
+  // its FCS-16 still held. Outside the adversary (no host on this protocol can tell such a frame
+  // from the one it sent), so not a failure; `why` says what broke.
+  bool outside = false;
 };
 
 class CRunner {

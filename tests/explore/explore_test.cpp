@@ -154,6 +154,25 @@ TEST_F(ExploreRun, AFalseSuccessIsCaught) {
   EXPECT_NE(r.why.find("flash differs from the image from block 1"), std::string::npos) << r.why;
 }
 
+TEST_F(ExploreRun, ARequestTheCableForgedIsToldApartFromTheEnginesFault) {
+  // Bit errors changed a block write and its FCS-16 still held: the handset wrote what the host
+  // never sent, and no host on this protocol can tell.
+  const Result r = Run("type=change-emergency speed=115200 variant=crc30 blocks=2 live=0 | rev=1; erase-ms=200; "
+                       "flash-fill=5A; start=download; badcrc=copy:4,5; badcrc=block:5; "
+                       "junk=copy:4:026AAAF17E7E7E7D7F:825; speed=copy:2,5:57600; speed=block:6:57600; "
+                       "chatter=block:6:353; adapter=30:128; ber=3e-5:842589");
+  EXPECT_EQ(r.outcome, Outcome::Completed);
+  EXPECT_TRUE(r.outside) << r.why;
+  EXPECT_FALSE(r.failed);
+  EXPECT_NE(r.why.find("flash differs from the image"), std::string::npos) << r.why;
+  EXPECT_NE(r.why.find("forged 1 request"), std::string::npos) << r.why;
+  // The same false success without a forged frame is the engine's.
+  const Result own = Run("type=emergency speed=115200 variant=crc30 blocks=3 live=0 | rev=1; erase-ms=200; "
+                         "start=download; extra=block:1:02:1000; silent=block:2; ber=1e-9:1");
+  EXPECT_TRUE(own.failed && own.promise && !own.outside) << own.why;
+  EXPECT_NE(own.why.find("flash differs from the image from block 1"), std::string::npos) << own.why;
+}
+
 TEST_F(ExploreRun, ALiveScheduleThatFailsIsCaught) {
   const Result r = Run("type=emergency speed=57600 variant=crc30 blocks=1 live=1 | rev=1; start=download; "
                        "silent=block:*");

@@ -168,12 +168,17 @@ struct Tally {
   uint64_t runs = 0, failed = 0;
   uint64_t unpromised = 0;  // with --promise-only: liveness and sends while owed, not counted
   uint64_t advisory = 0;    // failures of the advisory new seed
+  uint64_t outside = 0;     // broken by a request the cable forged (Result::outside)
   Clock::time_point start = Clock::now();
   void Summary() const {
     const double s = std::chrono::duration<double>(Clock::now() - start).count();
     if (advisory)
       std::printf("%llu failed on the new seed (printed above; not in the exit status: --new-seed-advisory)\n",
                   static_cast<unsigned long long>(advisory));
+    if (outside)
+      std::printf("%llu more broke after the cable forged a request whose FCS-16 held (outside the adversary: "
+                  "not counted)\n",
+                  static_cast<unsigned long long>(outside));
     if (unpromised)
       std::printf("%llu more did not complete where the adversary allows it, or sent while a reply was owed "
                   "(not counted: --promise-only)\n",
@@ -205,7 +210,10 @@ int RunFile(const Options& o, explore::CRunner& runner) {
     ++t.runs;
     t.failed += r.failed;
     if (r.failed != o.expectFail) ++wrong;
-    std::cout << (r.failed ? "FAIL: " + r.why : std::string("pass: ") + OutcomeName(r.outcome)) << "\n  "
+    std::cout << (r.failed    ? "FAIL: " + r.why
+                  : r.outside ? "outside the adversary: " + r.why
+                              : std::string("pass: ") + OutcomeName(r.outcome))
+              << "\n  "
               << s->Line() << std::endl;
   }
   t.Summary();
@@ -243,6 +251,7 @@ int main(int argc, char** argv) {
     t.failed = r.failed;
     std::cout << (r.ended ? std::string("ended ") + OutcomeName(r.outcome) : std::string("no end")) << " after "
               << r.virtualMs / 1000.0 << " s of virtual time\n";
+    if (r.outside) std::cout << "outside the adversary: " << r.why << "\n";
     if (r.failed) Report(*s, r, o.quiet);
     t.Summary();
     return r.failed ? 1 : 0;
@@ -255,6 +264,10 @@ int main(int argc, char** argv) {
   auto one = [&](const explore::Schedule& s) {
     const explore::Result r = runner.Run(s);
     ++t.runs;
+    if (r.outside) {
+      ++t.outside;
+      if (!o.quiet) std::cout << "outside the adversary: " << r.why << "\n  " << s.Line() << std::endl;
+    }
     if (!r.failed) return;
     if (o.promiseOnly && !r.promise) {
       ++t.unpromised;
