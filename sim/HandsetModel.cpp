@@ -318,17 +318,22 @@ uint64_t CHandsetModel::BytesOutBy(uint64_t nowMs) const {
 
 void CHandsetModel::CheckOwed(FrameRecord& rec, uint64_t nowMs, bool damaged) {
   m_request = rec.bytes;
+  m_requestDamaged = damaged || rec.check == FrameCheck::Bad;
   // An identical resend is how a host recovers from a lost reply; anything else must wait.
   // Every download request opens with a flag: a frame without one is a piece the line made
   // (the rest of a request noise split, or a request whose opening flag closed a frame the
   // line had left open), not a request the host began.
   const bool closedByThisFrame = HuntsForFlags(m_mode) && rec.opening == 0;
-  // A resend the line damaged is still that resend: its head (command, address, length) tells.
+  m_requestPiece = closedByThisFrame;
+  // A resend the line damaged is still that resend, and so is the resend of one it damaged: its
+  // head (command, address, length) tells.
   constexpr size_t kHead = 7;
-  const bool damagedResend = (damaged || rec.check == FrameCheck::Bad) && rec.bytes.size() >= kHead &&
+  const bool damagedResend = (m_requestDamaged || m_owedForDamaged) && rec.bytes.size() >= kHead &&
                              m_owedFor.size() >= kHead &&
                              std::equal(m_owedFor.begin(), m_owedFor.begin() + kHead, rec.bytes.begin());
-  if (m_owedUpTo > BytesOutBy(nowMs) && rec.bytes != m_owedFor && !closedByThisFrame && !damagedResend) {
+  // Nor does the host owe a wait to the answer of such a piece: it never sent it.
+  if (m_owedUpTo > BytesOutBy(nowMs) && rec.bytes != m_owedFor && !closedByThisFrame && !damagedResend &&
+      !m_owedForPiece) {
     rec.whileOwed = true;
     ++m_whileOwed;
   }
@@ -587,6 +592,8 @@ void CHandsetModel::Answer(const Response& r, ReqKind kind, ReplyCheck check, ui
     m_busyUntilMs = m_lineFreeMs;
     m_owedUpTo = owedUpTo;
     m_owedFor = m_request;
+    m_owedForDamaged = m_requestDamaged;
+    m_owedForPiece = m_requestPiece;
   } else {
     m_busyUntilMs = std::max(m_busyUntilMs, due);
   }

@@ -231,6 +231,10 @@ class CHandsetModel {
   uint64_t m_bytesOut = 0;        // of them, taken or dropped from m_bursts and the adapter
   uint64_t m_owedUpTo = 0;        // m_bytesScheduled once the last reply was scheduled
   std::vector<uint8_t> m_owedFor;  // the frame that reply answers
+  bool m_owedForDamaged = false;   // ... which the line had damaged
+  bool m_owedForPiece = false;     // ... or was a piece of a request the line made
+  bool m_requestDamaged = false;   // the frame in hand (m_request) came damaged
+  bool m_requestPiece = false;     // ... or without its opening flag
   std::vector<uint8_t> m_request;  // the frame being handled
   uint32_t m_whileOwed = 0;
   uint64_t m_busyUntilMs = 0;   // requests are served one after the other

@@ -99,3 +99,36 @@ TEST(HandsetOwed, AFrameWhoseOpeningFlagClosedADamagedOneIsNotSentWhileOwed) {
   EXPECT_EQ(b.model.RequestsWhileOwed(), 0u);
   EXPECT_EQ(b.Reply(), "A1 FB 44 7E 02 6A D3 7E");
 }
+
+// The line damaged a block write (its refusal is owed a while) or made a piece of one (noise
+// made a flag in it): the host's resend of the block cannot have waited for answers to frames
+// it never sent as such. Another block in its place is sent while owed.
+TEST(HandsetOwed, TheResendOfAFrameTheLineSpoiltIsNotSentWhileOwed) {
+  const auto blockA = simtest::Block(0, std::vector<uint8_t>(4096, 0x11));
+  const auto blockB = simtest::Block(0x1000, std::vector<uint8_t>(4096, 0x22));
+  std::vector<uint8_t> damaged = blockA;
+  damaged[2000] ^= 0x01;  // in the data: the FCS no longer holds
+  std::vector<uint8_t> piece(blockA.begin() + 2000, blockA.end());  // after a flag noise made
+  piece[10] ^= 0x01;
+  struct Case {
+    const char* name;
+    const std::vector<uint8_t>& spoilt;
+    const std::vector<uint8_t>& next;
+    bool owed;
+  } cases[] = {
+      {"resend after a damaged copy", damaged, blockA, false},
+      {"another block after a damaged copy", damaged, blockB, true},
+      {"resend after a piece", piece, blockA, false},
+  };
+  for (const auto& c : cases) {
+    Bench b = simtest::InModule("reply-ms=300");
+    const size_t before = b.model.Records().size();
+    b.Send(c.spoilt, 57600);
+    b.Wait(10);
+    b.Send(c.next, 57600);
+    const auto& rec = b.model.Records();
+    ASSERT_EQ(rec.size(), before + 2) << c.name;
+    EXPECT_EQ(rec[before].check, FrameCheck::Bad) << c.name << ": " << FormatRecord(rec[before]);
+    EXPECT_EQ(rec.back().whileOwed, c.owed) << c.name << ": " << FormatRecord(rec.back());
+  }
+}
