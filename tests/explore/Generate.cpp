@@ -163,6 +163,15 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
   auto addLate = [&](const KindCount& k, const std::vector<uint32_t>& ns, uint64_t ms) {
     for (uint32_t n : ns) late[k.kind][n] += ms;
   };
+  // The handset answers in order: a send that goes again while its reply is late is answered
+  // after it, and lost too when that is a period or more after its own send.
+  auto markLate = [&](const KindCount& k, const std::vector<uint32_t>& ns) {
+    for (uint32_t n : ns) {
+      const uint64_t ms = late[k.kind][n] + 200;
+      if (ms < k.periodMs) continue;
+      for (uint64_t j = 1; j <= (ms - k.periodMs) / k.periodMs; ++j) markLoss(k, n + static_cast<uint32_t>(j));
+    }
+  };
 
   // Which fault kinds this run has: each on with probability one half, at least one.
   enum FK { Silent, Nak, BadCrc, Split, Delay, Noise, Dup, Junk, Speed, Stall, Chatter, kFaultKinds };
@@ -223,6 +232,7 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
         case Delay: {
           const uint32_t ms = static_cast<uint32_t>(pick(room(k, ns)));
           addLate(k, ns, ms);
+          markLate(k, ns);
           items.push_back("delay=" + where + ":" + std::to_string(ms));
           loss = ms + 200 >= k.periodMs;
           break;
@@ -277,6 +287,7 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
               std::min<uint64_t>(erase ? kEraseStallMaxMs : block ? kBlockStallMaxMs : kShortStallMaxMs, room(k, ns)));
           const uint32_t ms = static_cast<uint32_t>(chance(0.5) ? pick(most + 1) : pick(std::min(most, 2 * k.periodMs) + 1));
           addLate(k, ns, ms);
+          markLate(k, ns);
           items.push_back("stall=" + where + ":" + std::to_string(ms));
           loss = ms + 200 >= k.periodMs;
           break;
