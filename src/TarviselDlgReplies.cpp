@@ -124,6 +124,14 @@ long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
     EndOutOfStep();
     return 1;
   }
+  if (m_bCheckRevoked && m_command && m_nState == DL_DOWNLOAD && match == CReplyWait::Match::Nothing &&
+      m_wait.GetState() == CReplyWait::State::Retry && IsAck()) {
+    // The refusal about to be answered by a resend was junk taken unchecked: this is the answer
+    // it stood in for. The request goes again all the same, and its new answer is taken.
+    trace::Printf("engine: the refusal taken unchecked was junk: its request goes again\n");
+    QueueLog(4, Tr("[RX]Reply ignored: it came after junk had been taken for its answer; the request goes again"));
+    return 1;
+  }
   if (verdict == CReplyCheck::Verdict::Damaged) {
     OnDamagedFrame(now);
     return 1;
