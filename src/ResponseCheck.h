@@ -12,6 +12,7 @@
 constexpr size_t kVersionReplySize = 52;
 constexpr uint8_t kVersionCmd = 0x00;
 constexpr uint8_t kAckCode = 0x02;
+constexpr uint8_t kNakCrcCode = 0xA1;  // the refusal of a frame whose check failed
 
 struct ReplyVerdict {
   bool accepted = false;

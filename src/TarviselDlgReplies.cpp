@@ -156,12 +156,16 @@ long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
 }
 
 bool CTarviselDlg::RepeatsLastAnswer() const {
-  // While answers to resends are drained, the same reply again within the time a handset
-  // repeats itself is the repeat, not the next send's answer: were it taken for that, the real
-  // one would come after the next request had gone. Should it have been the answer after all,
-  // the quiet time writes that send off.
-  return m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Drain && m_bAnswerHeard &&
-         m_comm.GetRxSize() >= 1 && m_pResp[0] == m_lastAnswerCode && m_comm.GetRxMs() < m_lastAnswerRxMs + kSecondReplyMs;
+  // While answers to resends are drained, or a refusal's resend is still owed its answer, the
+  // same reply again within the time a handset repeats itself is the repeat, not the next send's
+  // answer: were it taken for that, the real one would come when none is owed, or after the next
+  // request had gone. Should it have been the answer after all, the quiet time writes that send
+  // off.
+  if (m_nState != DL_DOWNLOAD || !m_bAnswerHeard || m_comm.GetRxSize() < 1 || m_pResp[0] != m_lastAnswerCode ||
+      m_comm.GetRxMs() >= m_lastAnswerRxMs + kSecondReplyMs)
+    return false;
+  return m_wait.GetState() == CReplyWait::State::Drain ||
+         (m_wait.GetState() == CReplyWait::State::Reply && m_lastAnswerCode != kAckCode);
 }
 
 bool CTarviselDlg::RepeatsSuspectAnswer() const {
@@ -173,7 +177,7 @@ void CTarviselDlg::OnAnswer(uint64_t nowMs) {
   if (RepeatsLastAnswer()) {
     QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
     m_wait.OnActivity(nowMs);
-    ArmQuietTimer();
+    if (m_wait.GetState() == CReplyWait::State::Drain) ArmQuietTimer();
     return;
   }
   m_bAnswerHeard = m_comm.GetRxSize() >= 1;
@@ -298,6 +302,14 @@ void CTarviselDlg::OnDamagedFrame(uint64_t nowMs) {
 bool CTarviselDlg::IsAck() const { return m_comm.GetRxSize() >= 1 && m_pResp[0] == kAckCode; }
 
 void CTarviselDlg::OnEarlyReply() {
+  // The refusal just taken as an answer, again within the time a handset repeats one: its
+  // repeat. (Noise that splits a block makes a piece that fails its check: refused A1, which is
+  // never taken for a repeat.)
+  if (m_nState == DL_DOWNLOAD && m_comm.GetRxSize() >= 1 && !IsAck() && m_bAnswerHeard && m_lastAnswerCode != kNakCrcCode &&
+      m_pResp[0] == m_lastAnswerCode && m_comm.GetRxMs() < m_lastAnswerRxMs + kSecondReplyMs) {
+    QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
+    return;
+  }
   // A refusal while a block is still on its way: noise made a flag in it (or more), and the
   // handset refused the piece before it. The rest arrives as a frame of its own and is refused
   // too; that refusal is the send's answer. A split block can never be acknowledged.

@@ -163,15 +163,7 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
   auto addLate = [&](const KindCount& k, const std::vector<uint32_t>& ns, uint64_t ms) {
     for (uint32_t n : ns) late[k.kind][n] += ms;
   };
-  // The handset answers in order: a send that goes again while its reply is late is answered
-  // after it, and lost too when that is a period or more after its own send.
-  auto markLate = [&](const KindCount& k, const std::vector<uint32_t>& ns) {
-    for (uint32_t n : ns) {
-      const uint64_t ms = late[k.kind][n] + 200;
-      if (ms < k.periodMs) continue;
-      for (uint64_t j = 1; j <= (ms - k.periodMs) / k.periodMs; ++j) markLoss(k, n + static_cast<uint32_t>(j));
-    }
-  };
+
 
   // Which fault kinds this run has: each on with probability one half, at least one.
   enum FK { Silent, Nak, BadCrc, Split, Delay, Noise, Dup, Junk, Speed, Stall, Chatter, kFaultKinds };
@@ -232,7 +224,6 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
         case Delay: {
           const uint32_t ms = static_cast<uint32_t>(pick(room(k, ns)));
           addLate(k, ns, ms);
-          markLate(k, ns);
           items.push_back("delay=" + where + ":" + std::to_string(ms));
           loss = ms + 200 >= k.periodMs;
           break;
@@ -287,7 +278,6 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
               std::min<uint64_t>(erase ? kEraseStallMaxMs : block ? kBlockStallMaxMs : kShortStallMaxMs, room(k, ns)));
           const uint32_t ms = static_cast<uint32_t>(chance(0.5) ? pick(most + 1) : pick(std::min(most, 2 * k.periodMs) + 1));
           addLate(k, ns, ms);
-          markLate(k, ns);
           items.push_back("stall=" + where + ":" + std::to_string(ms));
           loss = ms + 200 >= k.periodMs;
           break;
@@ -334,6 +324,20 @@ Schedule Swarm(uint64_t seed, uint64_t index, std::optional<DlType> only) {
     const KindCount& k = kindAt();
     items.push_back(std::string("hangup=") + k.kind + ":" + std::to_string(occurrence(k)));
     live = false;
+  }
+  // The handset answers in order: what a late reply holds up passes to the sends queued behind
+  // it (the resends that go a period apart while it is awaited), and each of them whose answer
+  // comes a period or more after it went is lost too.
+  for (const KindCount& k : kinds) {
+    const auto it = late.find(k.kind);
+    if (it == late.end() || it->second.empty()) continue;
+    uint64_t carry = 0;
+    for (uint32_t n = it->second.begin()->first; carry > 0 || n <= it->second.rbegin()->first; ++n) {
+      const auto own = it->second.find(n);
+      const uint64_t ms = (own == it->second.end() ? 0 : own->second) + carry;
+      if (ms + 200 >= k.periodMs) markLoss(k, n);
+      carry = ms > k.periodMs ? ms - k.periodMs : 0;
+    }
   }
   for (const auto& [kind, v] : lost) {
     // The version's second expiry toggles speed and framing: two losses in a row leave a
