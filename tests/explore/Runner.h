@@ -5,7 +5,8 @@
 //     byte as it was;
 //   - an end (one Finished, nothing after it) within kRunBoundMs of virtual time;
 //   - no request while a reply to another is owed, unless the engine wrote the owed replies off
-//     (its trace says so) before that request;
+//     (its trace says so) before that request, or took replies unchecked then ("another check",
+//     which junk can mimic) until it took that back;
 //   - any other end a clear failure: a Finished that is not Completed, the idle buttons back;
 //   - a live schedule (the adversary promises it completes) ends Completed.
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "EngineEvents.h"
@@ -68,6 +70,8 @@ class CRunner {
   std::map<uint64_t, Image> m_images;
   std::vector<uint8_t> m_before;  // the flash as every run finds it
   std::vector<uint64_t> m_writeOffs;  // virtual times the engine wrote owed replies off
+  // From when the engine took replies unchecked ("another check") to when it took that back.
+  std::vector<std::pair<uint64_t, uint64_t>> m_unchecked;
   std::atomic<const CVirtualWindow*> m_win{nullptr};  // of the run in progress
   bool m_echoTrace = false;
   bool m_otherCheck = false;

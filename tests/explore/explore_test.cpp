@@ -173,6 +173,17 @@ TEST_F(ExploreRun, ARequestTheCableForgedIsToldApartFromTheEnginesFault) {
   EXPECT_NE(own.why.find("flash differs from the image from block 1"), std::string::npos) << own.why;
 }
 
+TEST_F(ExploreRun, ARequestSentWhileJunkPassedForAHandsetWithAnotherCheckIsExcused) {
+  // A damaged ACK twice just before the first download-mode answer: taken for a handset whose
+  // replies carry another check, and the first of them for the answer, so the next set-up
+  // request went while the real one was owed; the real one then took the check back.
+  const Result r = Run("type=font speed=115200 variant=crc30 blocks=16 live=0 | rev=1; erase-ms=200; flash-fill=5A; "
+                       "nak=version:4,5:13; badcrc=block:5,8; junk=dlstart:1,4:026BD27E026BD27E:436; host-buffer=4096");
+  EXPECT_TRUE(r.otherCheck);
+  EXPECT_FALSE(r.failed) << r.why;
+  EXPECT_EQ(r.outcome, Outcome::Completed);
+}
+
 TEST_F(ExploreRun, LiveSwarmSchedulesComplete) {
   // What "live" promises is what the engine does: a late reply delays the answers to the sends
   // queued behind it (the handset answers in order), and the version's second expiry changes
