@@ -48,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, EngineAdversaryPtyTest,
     ::testing::Values(PtyCase{"NakedBlockWhoseResendsTake3500msThenTheNextLost",
                               "nak=block:3:A1; stall=block:4-5:3500; silent=block:6"},
-                      PtyCase{"AckRepeated60msApartThenTheNextBlockLost", "dup=block:3:60; silent=block:4"}),
-    [](const ::testing::TestParamInfo<PtyCase>& info) { return std::string(info.param.name); });
+                      PtyCase{"AckRepeated60msApartThenTheNextBlockLost", "dup=block:3:60; silent=block:4"}));
+// (Named by PrintTo: ctest then names each by it, with no space in the name, and keeps how long
+// it took; a test named by its own generator carries a comment that ctest cannot read back.)
 
 }  // namespace
