@@ -400,11 +400,8 @@ void CHandsetModel::HandleOverrun(const RawFrame& frame, FrameRecord rec, ReplyC
 }
 
 void CHandsetModel::HandleFrame(RawFrame frame, bool overran, uint64_t nowMs) {
-  // Whatever the line changed in this frame is judged below, once: the next frame starts clean.
-  struct NextFrameClean {
-    bool& changed;
-    ~NextFrameClean() { changed = false; }
-  } clean{m_lineChanged};
+  // What the line changed belongs to this frame: the next one starts clean.
+  const bool lineChanged = std::exchange(m_lineChanged, false);
   if (m_chatter && nowMs >= m_chatter->fromMs) m_chatter.reset();  // the host spoke after the reply
   m_lastN = m_lastAny = 0;  // set again once the frame is counted as a request
   if (m_mode == HandsetMode::ToDmOnly) {
@@ -437,7 +434,7 @@ void CHandsetModel::HandleFrame(RawFrame frame, bool overran, uint64_t nowMs) {
     return;
   }
   rec.check = FrameCheck::Ok;
-  rec.forged = std::exchange(m_lineChanged, false);
+  rec.forged = lineChanged;
   rec.bytes = req.payload;
   CheckOwed(rec, nowMs);
   if (download && req.payload.size() > kMaxPayload) {

@@ -183,9 +183,9 @@ Result CRunner::Run(const Schedule& schedule) {
   }
   if (!h.win.Failures().empty()) fail("the window: " + h.win.Failures().front());
   if (r.failed && r.promise && forged > 0 && r.why.rfind("completed, but", 0) == 0) {
-    r = Result{false, r.why + " after the cable forged " + std::to_string(forged) +
-                          (forged == 1 ? " request" : " requests") + " (its FCS-16 held)",
-               false, r.ended, r.outcome, r.virtualMs};
+    r.why += " after the cable forged " + std::to_string(forged) + (forged == 1 ? " request" : " requests") +
+             " (its FCS-16 held)";
+    r.failed = r.promise = false;
     r.outside = true;
   }
   r.wroteOff = !m_writeOffs.empty();
