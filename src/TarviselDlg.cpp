@@ -56,15 +56,18 @@ void CTarviselDlg::Dispatch(const WindowMessage& msg) {
       OnLogText(msg.wParam, msg.lParam);
       break;
     case WM_RX_PACKET:
-      m_rxPacket = msg.packet;
       m_comm.StoreResponse(msg.packet);
-      OnRxPacket(msg.wParam, msg.lParam);
+      m_core.OnFrame(Now(), msg.packet);
+      Drive();
       break;
     case WM_COMM_BREAK:
       OnCommBreak(msg.wParam, msg.lParam);
       break;
     case WM_TIMER:
-      OnTimer(static_cast<uint32_t>(msg.wParam));
+      // The services' timers fire again until killed; the core's are each for one time.
+      m_services.KillTimer(static_cast<uint32_t>(msg.wParam));
+      m_core.OnTimer(Now(), static_cast<uint32_t>(msg.wParam));
+      Drive();
       break;
     case WM_CLOSE:
       OnClose();
@@ -139,18 +142,19 @@ void CTarviselDlg::UpdateData(bool save) {
 }
 
 EngineView CTarviselDlg::View() const {
+  const engine::CoreView core = m_core.View();
   EngineView v;
-  v.state = m_nState;
-  v.dlStep = m_nDlStep;
-  v.startAddr = m_dwStartAddr;
-  v.length = m_dwLength;
-  v.blocks = m_nBlocks;
-  v.blockIdx = m_nBlockIdx;
-  v.phoneRev = m_nPhoneRev;
+  v.state = core.state;
+  v.dlStep = core.dlStep;
+  v.startAddr = core.startAddr;
+  v.length = core.length;
+  v.blocks = core.blocks;
+  v.blockIdx = core.blockIdx;
+  v.phoneRev = core.phoneRev;
   v.fileVer = m_nFileVer;
-  v.toDmOnly = m_bToDmOnly;
+  v.toDmOnly = core.toDmOnly;
   v.linkRunning = m_pRxThread != nullptr || (m_bReceiverStandIn && g_bRxRun);
-  v.command = m_command;
+  v.command = core.command;
   v.binPath = m_strBinPath;
   v.size = m_dwSize;
   v.type = m_nType;

@@ -112,7 +112,8 @@ void CTarviselDlg::OnSelchangeSpeed() {
 void CTarviselDlg::OnSelchangeType() { UpdateData(true); }
 
 void CTarviselDlg::OnClose() {
-  EndCommand(Outcome::Stopped);
+  m_core.End(Outcome::Stopped);
+  Drive();
   StopDownloader();
   UpdateData(true);
   m_bClosed = true;

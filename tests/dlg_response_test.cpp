@@ -78,9 +78,9 @@ TEST_F(DlgResponseTest, EachStateJudgesByItsOwnTable) {
   };
   for (const auto& c : cases) {
     Probe().State() = c.state;
-    dlg->Comm().m_nLastCmd = c.lastCmd;
+    Probe().LastCmd() = c.lastCmd;
     Reply(std::string(c.reply) == "version" ? VersionReply(203) : Hex(c.reply));
-    if (std::string(c.reply) == "AA") dlg->Comm().m_RxBuf[1] = 0;  // older bytes must not help
+    if (std::string(c.reply) == "AA") Probe().ReplyBytes()[1] = 0;  // older bytes must not help
     EXPECT_EQ(Probe().ValidateResponse(), c.accepted) << c.name;
     auto q = Queued();
     if (!c.log) {
@@ -142,7 +142,7 @@ TEST_F(DlgResponseTest, TheQuestionIsAskedOnlyWhenRevisionsDiffer) {
       {TYPE_FONT, 1, 999, false, 0, true},
   };
   for (const auto& c : cases) {
-    Probe().Type() = c.type;
+    Probe().CoreType() = c.type;
     Probe().PhoneRev() = c.phone;
     Probe().FileVer() = c.file;
     const size_t boxes = win.MessageBoxes().size();

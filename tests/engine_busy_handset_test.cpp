@@ -348,12 +348,13 @@ TEST_F(EngineBusyHandsetTest, AStopDuringAPauseSendsNothingMore) {
   Start("");
   image = h->MakeImage(kStart + 4 * 4096, kStart, 1);
   h->OpenImage(image);
-  h->win.SetPauseHook([&](uint32_t ms) {
-    if (ms != 3000) return;
-    h->dlg->AskStop();
-    h->Click(IDC_STOP);
-  });
   h->Click(IDC_RUN);
+  // DM offline is answered within milliseconds; the engine then pauses three seconds.
+  ASSERT_TRUE(h->RunUntil([&] { return FramesOf(0x29) == 1; }, 60000)) << h->LogText();
+  h->RunFor(1000);
+  ASSERT_TRUE(h->events.finished.empty()) << h->LogText();
+  h->dlg->AskStop();
+  h->Click(IDC_STOP);
   ASSERT_TRUE(h->RunUntil([&] { return !h->events.finished.empty(); }, 60000)) << h->LogText();
   h->RunFor(10000);
   EXPECT_EQ(h->events.LastOutcome(), Outcome::Stopped);

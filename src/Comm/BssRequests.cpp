@@ -19,6 +19,12 @@ bool CBssComm::SendDload(const uint8_t* payload, uint16_t len, const char* logTe
   return true;
 }
 
+void CBssComm::SendRequest(const uint8_t* payload, size_t len, bool dload, const std::string& logText) {
+  m_bDloadFraming = dload ? 1 : 0;
+  if (!logText.empty()) LogText(logText);
+  SendPacket(payload, static_cast<uint16_t>(std::min(len, kMaxPacket)));
+}
+
 void CBssComm::SendStatusReq() {
   const uint8_t p[] = {0x0C};
   SendDm(p, sizeof p, Tr("단말기 상태 확인중"));

@@ -121,6 +121,8 @@ class CBssComm {
   size_t GetLastFrameBytes() const { return m_nLastFrameBytes; }
 
   // --- requests ---
+  // A request as the engine built it: framed for DM or download mode, its line in the log.
+  void SendRequest(const uint8_t* payload, size_t len, bool dload, const std::string& logText);
   void SendStatusReq();
   void SendVersionReq();
   void SendDmOfflineReq();

@@ -1,6 +1,7 @@
 #pragma once
-// The window's private members, for unit tests of its single steps (judging one reply, the
-// version question, the data exchange). Tests of whole commands use the events and View().
+// The window's and its engine's private members, for unit tests of single steps (judging one
+// reply, the version question, the data exchange). Tests of whole commands use the events and
+// View(). What the engine leaves is carried out by the window at once.
 #include "TarviselDlg.h"
 
 class CTarviselDlgProbe {
@@ -10,17 +11,36 @@ class CTarviselDlgProbe {
   // The reply to be judged, as WM_RX_PACKET would leave it.
   void SetReply(const RxPacket& packet) {
     d.m_comm.StoreResponse(packet);
-    d.m_pResp = d.m_comm.m_RxBuf.data();
+    d.m_core.m_rxPacket = packet;
   }
-  bool ValidateResponse() { return d.ValidateResponse(); }
-  void ParseVersionReply() { d.ParseVersionReply(); }
-  bool ConfirmVersion() { return d.ConfirmVersion(); }
-  void ClearPhoneInfo() { d.ClearPhoneInfo(); }
+  std::array<uint8_t, kRxBufSize>& ReplyBytes() { return d.m_core.m_rxPacket.bytes; }
+  bool ValidateResponse() {
+    const bool accepted = d.m_core.ValidateResponse();
+    d.Drive();
+    return accepted;
+  }
+  void ParseVersionReply() {
+    d.m_core.ParseVersionReply();
+    d.Drive();
+  }
+  // True when the download goes on (to DM offline), at once or on the answer Yes.
+  bool ConfirmVersion() {
+    d.m_core.m_nState = DL_VERSION;
+    d.m_core.ConfirmVersion();
+    d.Drive();
+    return d.m_core.m_nState == DL_DM_OFFLINE;
+  }
+  void ClearPhoneInfo() {
+    d.m_core.ClearPhoneInfo();
+    d.Drive();
+  }
 
-  int32_t& State() { return d.m_nState; }
+  int32_t& State() { return d.m_core.m_nState; }
+  uint8_t& LastCmd() { return d.m_core.m_lastCmd; }
+  int& CoreType() { return d.m_core.m_nType; }
+  uint32_t& PhoneRev() { return d.m_core.m_nPhoneRev; }
+  uint32_t& FileVer() { return d.m_core.m_nFileVer; }
   int& Type() { return d.m_nType; }
-  uint32_t& PhoneRev() { return d.m_nPhoneRev; }
-  uint32_t& FileVer() { return d.m_nFileVer; }
   std::string& SwVer() { return d.m_strSwVer; }
   std::string& BinPath() { return d.m_strBinPath; }
   std::string& FileVerText() { return d.m_strFileVer; }

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "ResponseCheck.h"
-#include "TarviselDlg.h"
+#include "engine/DownloadCore.h"
 #include "platform/Translate.h"
 #include "platform/Trace.h"
 
@@ -21,25 +21,25 @@ constexpr uint32_t kDamagedAnswerMs = 3000;
 constexpr uint8_t kDmErrorCodes[] = {0x13, 0x15, 0x18};
 }  // namespace
 
-CReplyWait::Work CTarviselDlg::WorkInHand() const {
+CReplyWait::Work CDownloadCore::WorkInHand() const {
   if (m_nState != DL_DOWNLOAD) return CReplyWait::Work::Short;
   if (m_nDlStep == STEP_ERASE) return CReplyWait::Work::Erase;
   if (m_nDlStep == STEP_WRITE) return CReplyWait::Work::Block;
   return CReplyWait::Work::Short;
 }
 
-bool CTarviselDlg::AnswersDmRequestInHand() const {
-  if (m_nState == DL_DOWNLOAD || m_nState == DL_TO_DM || m_comm.GetRxSize() == 0) return true;
-  const uint8_t code = m_pResp[0];
-  if (code == m_comm.GetLastCmd()) return true;
+bool CDownloadCore::AnswersDmRequestInHand() const {
+  if (m_nState == DL_DOWNLOAD || m_nState == DL_TO_DM || RxSize() == 0) return true;
+  const uint8_t code = Resp()[0];
+  if (code == m_lastCmd) return true;
   for (uint8_t e : kDmErrorCodes) {
     if (code == e) return true;
   }
   return false;
 }
 
-CReplyCheck::Verdict CTarviselDlg::JudgeCheck(bool answer) {
-  switch (m_comm.GetRxCheck()) {
+CReplyCheck::Verdict CDownloadCore::JudgeCheck(bool answer) {
+  switch (m_rxPacket.check) {
     case RxCheck::Damaged:
       return CReplyCheck::Verdict::Damaged;
     case RxCheck::None:
@@ -49,18 +49,18 @@ CReplyCheck::Verdict CTarviselDlg::JudgeCheck(bool answer) {
     case RxCheck::FcsMismatch:
       break;
   }
-  const bool dload = m_comm.IsRxDload();
+  const bool dload = m_rxPacket.dload;
   CReplyCheck& check = dload ? m_dloadCheck : m_plainCheck;
-  const bool fcs = m_comm.GetRxCheck() == RxCheck::FcsMatch;
+  const bool fcs = m_rxPacket.check == RxCheck::FcsMatch;
   const CReplyCheck::Kind before = check.Get();
   // A download-mode reply is one code and two check bytes, a version reply kVersionReplySize
   // bytes and its two: a frame of another size (noise joined to a reply the same way twice) can
   // never teach another check.
-  const bool replySized = dload ? m_comm.GetRxSize() == 1
-                                : m_comm.GetRxSize() == 0 || m_pResp[0] != kVersionCmd ||
-                                      m_comm.GetRxSize() == kVersionReplySize;
+  const bool replySized = dload ? RxSize() == 1
+                                : RxSize() == 0 || Resp()[0] != kVersionCmd ||
+                                      RxSize() == kVersionReplySize;
   const CReplyCheck::Verdict v =
-      answer ? check.JudgeAnswer(m_pResp, m_comm.GetRxFullSize(), fcs, replySized) : check.JudgeStray(fcs);
+      answer ? check.JudgeAnswer(Resp(), RxFullSize(), fcs, replySized) : check.JudgeStray(fcs);
   if (check.Revoked()) {
     trace::Printf("engine: %s replies end in their FCS-16 after all: what was taken unchecked was junk\n",
                   dload ? "download-mode" : "plain DM");
@@ -74,15 +74,15 @@ CReplyCheck::Verdict CTarviselDlg::JudgeCheck(bool answer) {
   }
   // Unchecked, a download-mode reply longer than a code and two check bytes has noise in it
   // (02 A1 .. is no ACK): refuse it rather than guess which byte is the code.
-  if (v == CReplyCheck::Verdict::Unverified && dload && m_comm.GetRxSize() != 1) return CReplyCheck::Verdict::Damaged;
+  if (v == CReplyCheck::Verdict::Unverified && dload && RxSize() != 1) return CReplyCheck::Verdict::Damaged;
   return v;
 }
 
-uint64_t CTarviselDlg::RxBytesGone() const {
-  return m_bLineFaster ? m_comm.GetRxBytesWritten() : m_comm.GetRxBytesOut();
+uint64_t CDownloadCore::RxBytesGone() const {
+  return m_bLineFaster ? m_rxPacket.hostBytesWritten : m_rxPacket.hostBytesOut;
 }
 
-void CTarviselDlg::NoteLineFaster() {
+void CDownloadCore::NoteLineFaster() {
   // Before the line time of the send in hand had passed, and too long after the last frame to
   // repeat it: no handset on a serial line can have answered so soon, so this line is faster
   // than its set speed (a pty). From now on a send has gone once the driver let it go.
@@ -94,25 +94,26 @@ void CTarviselDlg::NoteLineFaster() {
   // Only a frame whose check bytes hold: a damaged copy of an earlier ACK (a line that chatters)
   // looks like an early one, and would switch the line time off for the whole command.
   // (A handset settled on another check has no frame that holds: its ACK is taken as it comes.)
-  const RxCheck check = m_comm.GetRxCheck();
-  const CReplyCheck& known = m_comm.IsRxDload() ? m_dloadCheck : m_plainCheck;
+  const RxCheck check = m_rxPacket.check;
+  const CReplyCheck& known = m_rxPacket.dload ? m_dloadCheck : m_plainCheck;
   const bool holds = check == RxCheck::FcsMatch || check == RxCheck::Crc30 ||
                      (check == RxCheck::FcsMismatch && known.Get() == CReplyCheck::Kind::Other);
   if (!holds) return;
   if (m_wait.Suspect()) return;
-  if (m_wait.Classify(m_comm.GetRxBytesOut()) != CReplyWait::Match::TooEarly) return;
-  if (m_wait.Classify(m_comm.GetRxBytesWritten()) != CReplyWait::Match::Answers) return;
-  if (!m_bFrameHeard || m_comm.GetRxMs() < m_lastFrameRxMs + kSecondReplyMs) return;
+  if (m_wait.Classify(m_rxPacket.hostBytesOut) != CReplyWait::Match::TooEarly) return;
+  if (m_wait.Classify(m_rxPacket.hostBytesWritten) != CReplyWait::Match::Answers) return;
+  if (!m_bFrameHeard || m_rxPacket.rxMs < m_lastFrameRxMs + kSecondReplyMs) return;
   trace::Printf("engine: a reply sooner than the line time of its request: the line is faster than its speed\n");
   m_bLineFaster = true;
 }
 
-long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
-  m_pResp = m_comm.m_RxBuf.data();
-  const uint64_t now = m_services.ClockMs();
+void CDownloadCore::OnFrame(const Moment& at, const RxPacket& frame) {
+  At(at);
+  m_rxPacket = frame;
+  const uint64_t now = m_nowMs;
   NoteLineFaster();
   m_bFrameHeard = true;
-  m_lastFrameRxMs = m_comm.GetRxMs();
+  m_lastFrameRxMs = m_rxPacket.rxMs;
   const CReplyWait::Match match = m_command ? m_wait.Classify(RxBytesGone()) : CReplyWait::Match::Nothing;
   const bool answer = match == CReplyWait::Match::Answers;
   m_bCheckRevoked = false;
@@ -122,7 +123,7 @@ long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
     // An erase, a block or the final jump was taken as done on a reply nobody could check.
     ValidateResponse();
     EndOutOfStep();
-    return 1;
+    return;
   }
   if (m_bCheckRevoked && m_command && m_nState == DL_DOWNLOAD && match == CReplyWait::Match::Nothing &&
       m_wait.GetState() == CReplyWait::State::Retry && IsAck()) {
@@ -130,60 +131,60 @@ long CTarviselDlg::OnRxPacket(uintptr_t, intptr_t) {
     // it stood in for. The request goes again all the same, and its new answer is taken.
     trace::Printf("engine: the refusal taken unchecked was junk: its request goes again\n");
     QueueLog(4, Tr("[RX]Reply ignored: it came after junk had been taken for its answer; the request goes again"));
-    return 1;
+    return;
   }
   if (verdict == CReplyCheck::Verdict::Damaged) {
     OnDamagedFrame(now);
-    return 1;
+    return;
   }
   if (!m_command || !AnswersDmRequestInHand()) {
     // Nothing waits for it, or it names an earlier DM request: logged, not an answer.
     ValidateResponse();
-    return 1;
+    return;
   }
   switch (match) {
     case CReplyWait::Match::TooEarly:
       OnEarlyReply();
-      return 1;
+      return;
     case CReplyWait::Match::Nothing:
       OnUnmatchedReply();
-      return 1;
+      return;
     case CReplyWait::Match::Answers:
       break;
   }
   OnAnswer(now);
-  return 1;
+  return;
 }
 
-bool CTarviselDlg::RepeatsLastAnswer() const {
+bool CDownloadCore::RepeatsLastAnswer() const {
   // While answers to resends are drained, or a refusal's resend is still owed its answer, the
   // same reply again within the time a handset repeats itself is the repeat, not the next send's
   // answer: were it taken for that, the real one would come when none is owed, or after the next
   // request had gone. Should it have been the answer after all, the quiet time writes that send
   // off.
-  if (m_nState != DL_DOWNLOAD || !m_bAnswerHeard || m_comm.GetRxSize() < 1 || m_pResp[0] != m_lastAnswerCode ||
-      m_comm.GetRxMs() >= m_lastAnswerRxMs + kSecondReplyMs)
+  if (m_nState != DL_DOWNLOAD || !m_bAnswerHeard || RxSize() < 1 || Resp()[0] != m_lastAnswerCode ||
+      m_rxPacket.rxMs >= m_lastAnswerRxMs + kSecondReplyMs)
     return false;
   return m_wait.GetState() == CReplyWait::State::Drain ||
          (m_wait.GetState() == CReplyWait::State::Reply && m_lastAnswerCode != kAckCode);
 }
 
-bool CTarviselDlg::RepeatsSuspectAnswer() const {
-  return IsAck() && m_bAnswerHeard && m_lastAnswerCode == kAckCode && m_comm.GetRxSize() == 1 &&
-         m_comm.GetRxMs() < m_lastAnswerRxMs + kSecondReplyMs;
+bool CDownloadCore::RepeatsSuspectAnswer() const {
+  return IsAck() && m_bAnswerHeard && m_lastAnswerCode == kAckCode && RxSize() == 1 &&
+         m_rxPacket.rxMs < m_lastAnswerRxMs + kSecondReplyMs;
 }
 
-void CTarviselDlg::OnAnswer(uint64_t nowMs) {
+void CDownloadCore::OnAnswer(uint64_t nowMs) {
   if (RepeatsLastAnswer()) {
     QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
     m_wait.OnActivity(nowMs);
     if (m_wait.GetState() == CReplyWait::State::Drain) ArmQuietTimer();
     return;
   }
-  m_bAnswerHeard = m_comm.GetRxSize() >= 1;
+  m_bAnswerHeard = RxSize() >= 1;
   if (m_bAnswerHeard) {
-    m_lastAnswerCode = m_pResp[0];
-    m_lastAnswerRxMs = m_comm.GetRxMs();
+    m_lastAnswerCode = Resp()[0];
+    m_lastAnswerRxMs = m_rxPacket.rxMs;
   }
   const bool accepted = ValidateResponse();
   if (accepted && m_bSendSplit) {
@@ -204,12 +205,12 @@ void CTarviselDlg::OnAnswer(uint64_t nowMs) {
   CReplyWait::Next next = m_wait.OnAnswer(accepted, refusalWantsResend, nowMs, bytesOut);
   // A handset with another check was just recognised by a second answer like the one before:
   // that one answered a send too.
-  const CReplyCheck& check = m_comm.IsRxDload() ? m_dloadCheck : m_plainCheck;
+  const CReplyCheck& check = m_rxPacket.dload ? m_dloadCheck : m_plainCheck;
   if (check.SettledOnRepeat() && next == CReplyWait::Next::Wait && m_wait.Owed() > 0)
     next = m_wait.OnAnswer(accepted, refusalWantsResend, nowMs, bytesOut);
   if (accepted && (before == CReplyWait::State::Reply || before == CReplyWait::State::GiveUp)) {
-    m_services.KillTimer(m_nTimerId);
-    m_services.KillTimer(TM_WAIT_NOTE);
+    KillTimer(m_nTimerId);
+    KillTimer(TM_WAIT_NOTE);
     m_heldResp = m_rxPacket;
     if (before == CReplyWait::State::GiveUp) trace::Printf("engine: the request given up on was answered after all\n");
     if (m_wait.GetState() == CReplyWait::State::Drain) {
@@ -227,7 +228,7 @@ void CTarviselDlg::OnAnswer(uint64_t nowMs) {
         const uint32_t ms = m_wait.ConfirmMs(kSecondReplyMs);
         trace::Printf("engine: the first answer after a write-off: listening %u ms before going on\n", ms);
         m_wait.BeginConfirm();
-        m_services.SetTimer(TM_WAIT, ms);
+        SetTimer(TM_WAIT, ms);
         break;
       }
       AdvanceWithHeldAnswer();
@@ -236,7 +237,7 @@ void CTarviselDlg::OnAnswer(uint64_t nowMs) {
       // Not quite at once: were the engine one reply behind the handset, the answer to the send
       // it took the NAK for would come now, and a resend would swallow it.
       m_wait.BeginRetry();
-      m_services.SetTimer(TM_WAIT, kSecondReplyMs);
+      SetTimer(TM_WAIT, kSecondReplyMs);
       break;
     case CReplyWait::Next::GiveUp:
       EraseAgain();
@@ -244,7 +245,7 @@ void CTarviselDlg::OnAnswer(uint64_t nowMs) {
   }
 }
 
-void CTarviselDlg::OnRefused() {
+void CDownloadCore::OnRefused() {
   if (m_wait.Sends() >= CReplyWait::kMaxSends) {
     trace::Printf("engine: refused %u times: given up\n", m_wait.Sends());
     GiveUpRequest(true);
@@ -253,14 +254,14 @@ void CTarviselDlg::OnRefused() {
   ResendRequest(ResendCause::Refused);
 }
 
-void CTarviselDlg::OnDamagedFrame(uint64_t nowMs) {
+void CDownloadCore::OnDamagedFrame(uint64_t nowMs) {
   QueueLog(3, Tr(kBadFrameText));
   if (!m_command) return;
   m_wait.OnActivity(nowMs);
   switch (m_wait.GetState()) {
     case CReplyWait::State::Reply:
       if (m_wait.OldestOwedHasLeft(RxBytesGone()) && m_replyDueMs > nowMs + kDamagedAnswerMs) {
-        m_services.SetTimer(m_nTimerId, kDamagedAnswerMs);
+        SetTimer(m_nTimerId, kDamagedAnswerMs);
         m_replyDueMs = nowMs + kDamagedAnswerMs;
       }
       break;
@@ -281,7 +282,7 @@ void CTarviselDlg::OnDamagedFrame(uint64_t nowMs) {
         }
         trace::Printf("engine: a damaged frame while the answer after a write-off was confirmed: sent again\n");
         QueueLog(4, Tr("A damaged frame while the answer was confirmed: the request goes again"));
-        m_services.KillTimer(TM_WAIT);
+        KillTimer(TM_WAIT);
         m_wait.EndWait();
         ResendRequest(ResendCause::NoReply);
       }
@@ -299,14 +300,14 @@ void CTarviselDlg::OnDamagedFrame(uint64_t nowMs) {
   }
 }
 
-bool CTarviselDlg::IsAck() const { return m_comm.GetRxSize() >= 1 && m_pResp[0] == kAckCode; }
+bool CDownloadCore::IsAck() const { return RxSize() >= 1 && Resp()[0] == kAckCode; }
 
-void CTarviselDlg::OnEarlyReply() {
+void CDownloadCore::OnEarlyReply() {
   // The refusal just taken as an answer, again within the time a handset repeats one: its
   // repeat. (Noise that splits a block makes a piece that fails its check: refused A1, which is
   // never taken for a repeat.)
-  if (m_nState == DL_DOWNLOAD && m_comm.GetRxSize() >= 1 && !IsAck() && m_bAnswerHeard && m_lastAnswerCode != kNakCrcCode &&
-      m_pResp[0] == m_lastAnswerCode && m_comm.GetRxMs() < m_lastAnswerRxMs + kSecondReplyMs) {
+  if (m_nState == DL_DOWNLOAD && RxSize() >= 1 && !IsAck() && m_bAnswerHeard && m_lastAnswerCode != kNakCrcCode &&
+      Resp()[0] == m_lastAnswerCode && m_rxPacket.rxMs < m_lastAnswerRxMs + kSecondReplyMs) {
     QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
     return;
   }
@@ -318,7 +319,7 @@ void CTarviselDlg::OnEarlyReply() {
     ValidateResponse();
     trace::Printf("engine: a refusal while the block was still on its way: noise split it\n");
     m_bSendSplit = true;
-    m_wait.OnActivity(m_services.ClockMs());
+    m_wait.OnActivity(m_nowMs);
     return;
   }
   // An answer to an earlier request. Another ACK of it changes nothing; anything else disowns
@@ -333,7 +334,7 @@ void CTarviselDlg::OnEarlyReply() {
   QueueLog(4, Tr("[RX]Reply ignored: it came before the request had gone out"));
 }
 
-void CTarviselDlg::OnUnmatchedReply() {
+void CDownloadCore::OnUnmatchedReply() {
   if (m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Settle && IsAck()) {
     QueueLog(4, Tr("[RX]Reply ignored: a second ACK of the last request"));
     return;

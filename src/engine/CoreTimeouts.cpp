@@ -1,7 +1,7 @@
 // Reply time-outs: resends, the speed and framing toggle, giving up, and the ToDM sequence.
 #include <cstdio>
 
-#include "TarviselDlg.h"
+#include "engine/DownloadCore.h"
 #include "platform/Translate.h"
 #include "platform/Trace.h"
 
@@ -13,8 +13,12 @@ constexpr uint8_t kReplyExpiries = 3;
 constexpr int kMaxEraseCycles = 3;
 }  // namespace
 
-void CTarviselDlg::OnTimer(uint32_t id) {
-  m_services.KillTimer(id);
+void CDownloadCore::OnTimer(const Moment& at, uint32_t id) {
+  At(at);
+  if (id == TM_PAUSE) {
+    OnPauseEnd();
+    return;
+  }
   if (id == TM_WAIT) {
     OnWaitTimer();
     return;
@@ -32,9 +36,7 @@ void CTarviselDlg::OnTimer(uint32_t id) {
   const uint8_t expiries = versionTimer ? kVersionExpiries : kReplyExpiries;
   if (m_nRetry < expiries && m_wait.Sends() < CReplyWait::kMaxSends) {
     if (versionTimer && m_nRetry == 2) {
-      m_wait.WriteOff();  // nothing sent at the old speed can be read at the new one
-      CThreadHold hold(m_pRxThread.get());
-      m_comm.ToggleSpeed();
+      ToggleSpeed();
     }
     ResendRequest(ResendCause::NoReply);
     return;
@@ -42,16 +44,16 @@ void CTarviselDlg::OnTimer(uint32_t id) {
   GiveUpRequest();
 }
 
-void CTarviselDlg::GiveUpRequest(bool refused) {
-  m_services.KillTimer(m_nTimerId);
-  m_services.KillTimer(TM_WAIT_NOTE);
+void CDownloadCore::GiveUpRequest(bool refused) {
+  KillTimer(m_nTimerId);
+  KillTimer(TM_WAIT_NOTE);
   m_nRetry = 0;
   uint32_t id = m_nTimerId;
   if (id == TM_BLOCK && m_nEraseCycles >= kMaxEraseCycles) id = TM_REPLY;
   if (id == TM_BLOCK) {
     // The erase that follows must not go while the handset may still answer a send of the
     // block: its late ACK would be taken for the erase's.
-    if (m_wait.OnGiveUp(m_services.ClockMs()) == CReplyWait::Next::GiveUp) {
+    if (m_wait.OnGiveUp(m_nowMs) == CReplyWait::Next::GiveUp) {
       EraseAgain();
       return;
     }
@@ -59,7 +61,7 @@ void CTarviselDlg::GiveUpRequest(bool refused) {
     ArmQuietTimer();
     return;
   }
-  m_eraseWait.reset();
+  ShowWaitCursor(false);
   switch (id) {
     case TM_REPLY:
     case TM_VERSION:
@@ -75,7 +77,7 @@ void CTarviselDlg::GiveUpRequest(bool refused) {
       m_nToDmStep = 0;
       SetLinkSpeed(9600);
       QueueLog(4, Tr("단말기를 DM 상태로 바꿈"));
-      m_comm.SendToDmSequence(0);
+      SendToDmSequence(0);
       NoteRequest();
       EnterPhase(EnginePhase::ToDm);
       ArmReplyTimer(TM_REPLY, 3000);
@@ -85,62 +87,19 @@ void CTarviselDlg::GiveUpRequest(bool refused) {
   }
 }
 
-void CTarviselDlg::EraseAgain() {
+void CDownloadCore::EraseAgain() {
   char text[64];
   std::snprintf(text, sizeof text, Tr("패킷 재전송 ADDRESS: 0x%07lxh"),
                 static_cast<unsigned long>(m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx - 1) * 4096u));
   AppendLog(kColorRed, text);
   m_nDlStep = STEP_ERASE;
-  m_eraseWait.emplace(m_services);
+  ShowWaitCursor(true);
   m_nBlockIdx = 0;
   ++m_nEraseCycles;
   m_nRetry = 0;
-  m_comm.SendFlashEraseReq(m_dwStartAddr, m_dwLength);
+  SendFlashEraseReq(m_dwStartAddr, m_dwLength);
   NoteRequest();
   EnterPhase(EnginePhase::Erase);
   ArmReplyTimer(TM_REPLY, 100000);
 }
 
-void CTarviselDlg::ShowNoReply() {
-  ShowProgramming(false);
-  EnableButtons(true, true, true, true, false);
-  UpdateData(false);
-}
-
-void CTarviselDlg::ToDmStep() {
-  if (!PauseFor(1000)) return;
-  switch (m_nToDmStep) {
-    case 0:
-    case 1:
-      ++m_nToDmStep;
-      m_nRetry = 0;
-      m_comm.SendToDmSequence(m_nToDmStep);
-      NoteRequest();
-      ArmReplyTimer(TM_REPLY, 3000);
-      break;
-    case 2:
-      m_nToDmStep = 3;
-      m_comm.SendToDmSequence(3);  // no reply is awaited
-      NoteRequest(false);
-      if (!PauseFor(7000)) return;
-      m_nState = DL_VERSION;
-      m_nToDmStep = 0;
-      SetLinkSpeed(57600);
-      if (!PauseFor(1000)) return;
-      if (m_bToDmOnly) {
-        m_bToDmOnly = false;
-        EndCommand(Outcome::Completed);
-        break;
-      }
-      ClearPhoneInfo();
-      if (m_bStopAsked) return;
-      m_nRetry = 0;
-      m_comm.SendVersionReq();
-      NoteRequest();
-      EnterPhase(EnginePhase::Version);
-      ArmReplyTimer(TM_VERSION, 3000);
-      break;
-    default:
-      break;
-  }
-}

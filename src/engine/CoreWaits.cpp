@@ -1,10 +1,10 @@
 // The engine's waits: each request noted as it goes, its reply timer, the quiet time before owed
-// replies are written off, the short listens, the notes of a long wait, and the pauses that a
-// Stop cuts short. CReplyWait decides; this arms the timers and acts when they run out.
+// replies are written off, the short listens and the notes of a long wait. CReplyWait decides;
+// this arms the timers and acts when they run out.
 #include <algorithm>
 #include <cstdio>
 
-#include "TarviselDlg.h"
+#include "engine/DownloadCore.h"
 #include "platform/Trace.h"
 #include "platform/Translate.h"
 
@@ -13,33 +13,33 @@ namespace {
 constexpr uint32_t kWaitNoteMs = 10000;
 }  // namespace
 
-void CTarviselDlg::NoteRequest(bool expectsReply) {
+void CDownloadCore::NoteRequest(bool expectsReply) {
   if (m_wait.Owed() > 0) {
     trace::Printf("engine: %zu owed replies written off before a new request\n", m_wait.Owed());
   }
-  m_services.KillTimer(TM_WAIT);
-  m_services.KillTimer(TM_WAIT_NOTE);
-  const uint64_t now = m_services.ClockMs();
+  KillTimer(TM_WAIT);
+  KillTimer(TM_WAIT_NOTE);
+  const uint64_t now = m_nowMs;
   m_waitSinceMs = now;
   m_bSendSplit = false;
   m_nRetry = 0;  // every new request gets its own expiries
-  m_wait.OnNewRequest(WorkInHand(), m_comm.GetTxEnd(), now, expectsReply, LastSendLineMs());
+  m_wait.OnNewRequest(WorkInHand(), m_txEnd, now, expectsReply, LastSendLineMs());
 }
 
-uint64_t CTarviselDlg::LastSendLineMs() const {
+uint64_t CDownloadCore::LastSendLineMs() const {
   // The ToDM sequence goes as raw bytes, a few at 9600 bit/s: no frame of its own.
-  if (m_nState == DL_TO_DM || m_comm.GetBaud() == 0) return 0;
-  return (uint64_t{m_comm.GetLastFrameBytes()} * 10 * 1000 + m_comm.GetBaud() - 1) / m_comm.GetBaud();
+  if (m_nState == DL_TO_DM || m_baud == 0) return 0;
+  return (uint64_t{m_lastFrameBytes} * 10 * 1000 + m_baud - 1) / m_baud;
 }
 
-void CTarviselDlg::ResendRequest(ResendCause cause) {
+void CDownloadCore::ResendRequest(ResendCause cause) {
   if (m_nState == DL_TO_DM) {
-    m_comm.SendToDmSequence(m_comm.GetLastCmd());
+    SendToDmSequence(m_lastCmd);
   } else {
-    m_comm.ResendLastPacket();
+    ResendLastPacket();
   }
   m_bSendSplit = false;
-  m_wait.OnResend(m_comm.GetTxEnd(), m_services.ClockMs(), LastSendLineMs());
+  m_wait.OnResend(m_txEnd, m_nowMs, LastSendLineMs());
   ArmReplyTimer(m_nTimerId, m_nTimerMs);
   ResendInfo info;
   info.phase = m_phase.value_or(EnginePhase::Module);
@@ -47,30 +47,30 @@ void CTarviselDlg::ResendRequest(ResendCause cause) {
   info.send = static_cast<int>(m_wait.Sends());
   if (m_wait.RequestWork() == CReplyWait::Work::Block)
     info.address = m_dwStartAddr + static_cast<uint32_t>(m_nBlockIdx - 1) * 4096u;
-  m_events.OnResend(info);
+  Emit(engine::Resent{info});
 }
 
-void CTarviselDlg::ArmReplyTimer(uint32_t id, uint32_t ms) {
+void CDownloadCore::ArmReplyTimer(uint32_t id, uint32_t ms) {
   m_nTimerId = id;
   m_nTimerMs = ms;
   // A handset that has shown it takes longer than the period is given that long: resends it
   // cannot take while busy only cost a drain.
   const uint32_t armed = m_wait.ReplyMs(WorkInHand(), ms);
   if (armed != ms) trace::Printf("engine: reply time %u ms for a handset this slow (period %u ms)\n", armed, ms);
-  m_replyDueMs = m_services.ClockMs() + armed;
-  m_services.SetTimer(id, armed);
-  if (armed > kWaitNoteMs) m_services.SetTimer(TM_WAIT_NOTE, kWaitNoteMs);
+  m_replyDueMs = m_nowMs + armed;
+  SetTimer(id, armed);
+  if (armed > kWaitNoteMs) SetTimer(TM_WAIT_NOTE, kWaitNoteMs);
 }
 
-void CTarviselDlg::ArmQuietTimer() {
-  const uint64_t now = m_services.ClockMs();
+void CDownloadCore::ArmQuietTimer() {
+  const uint64_t now = m_nowMs;
   const uint64_t due =
       std::min(m_wait.LastActivityMs() + m_wait.QuietMs(m_nTimerMs), m_wait.WaitDeadlineMs(m_nTimerMs));
-  m_services.SetTimer(TM_WAIT, due > now ? static_cast<uint32_t>(due - now) : 1);
-  if (m_wait.QuietMs(m_nTimerMs) > kWaitNoteMs) m_services.SetTimer(TM_WAIT_NOTE, kWaitNoteMs);
+  SetTimer(TM_WAIT, due > now ? static_cast<uint32_t>(due - now) : 1);
+  if (m_wait.QuietMs(m_nTimerMs) > kWaitNoteMs) SetTimer(TM_WAIT_NOTE, kWaitNoteMs);
 }
 
-void CTarviselDlg::OnWaitTimer() {
+void CDownloadCore::OnWaitTimer() {
   const CReplyWait::State state = m_wait.GetState();
   switch (state) {
     case CReplyWait::State::Settle:
@@ -99,7 +99,7 @@ void CTarviselDlg::OnWaitTimer() {
     default:
       return;
   }
-  const uint64_t now = m_services.ClockMs();
+  const uint64_t now = m_nowMs;
   const uint32_t quiet = m_wait.QuietMs(m_nTimerMs);
   const uint64_t due = m_wait.LastActivityMs() + quiet;
   const uint64_t late = m_wait.LateBoundMs(m_nTimerMs);
@@ -125,14 +125,14 @@ void CTarviselDlg::OnWaitTimer() {
       return;
     }
     if (!neverQuiet) {
-      m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(std::min(due, deadline) - now));
+      SetTimer(TM_WAIT, static_cast<uint32_t>(std::min(due, deadline) - now));
       return;
     }
   }
   // Quiet, but an owed reply may still be on its way as late as a reply may be.
   if (now < late) {
     trace::Printf("engine: quiet, but an owed reply may come until %llu ms: waiting\n", static_cast<unsigned long long>(late));
-    m_services.SetTimer(TM_WAIT, static_cast<uint32_t>(late - now));
+    SetTimer(TM_WAIT, static_cast<uint32_t>(late - now));
     return;
   }
   const uint32_t quietFor = static_cast<uint32_t>(now - m_wait.LastActivityMs());
@@ -147,7 +147,7 @@ void CTarviselDlg::OnWaitTimer() {
                   static_cast<unsigned>(m_wait.Owed()), quietFor);
   }
   QueueLog(4, text);
-  m_services.KillTimer(TM_WAIT_NOTE);
+  KillTimer(TM_WAIT_NOTE);
   m_wait.OnQuiet();
   if (state == CReplyWait::State::Drain) {
     AdvanceWithHeldAnswer();
@@ -156,8 +156,8 @@ void CTarviselDlg::OnWaitTimer() {
   }
 }
 
-void CTarviselDlg::NoteWaiting() {
-  const uint64_t s = (m_services.ClockMs() - m_waitSinceMs) / 1000;
+void CDownloadCore::NoteWaiting() {
+  const uint64_t s = (m_nowMs - m_waitSinceMs) / 1000;
   char text[160];
   switch (m_wait.GetState()) {
     case CReplyWait::State::Reply:
@@ -179,20 +179,6 @@ void CTarviselDlg::NoteWaiting() {
       return;
   }
   QueueLog(4, text);
-  m_services.SetTimer(TM_WAIT_NOTE, kWaitNoteMs);
+  SetTimer(TM_WAIT_NOTE, kWaitNoteMs);
 }
 
-bool CTarviselDlg::PauseFor(uint32_t ms) {
-  m_services.Pause(ms);
-  if (!m_bStopAsked) return true;
-  trace::Printf("engine: Stop came during a pause: nothing more is sent\n");
-  return false;
-}
-
-void CTarviselDlg::StopAwaiting() {
-  m_services.KillTimer(m_nTimerId);
-  m_services.KillTimer(TM_WAIT);
-  m_services.KillTimer(TM_WAIT_NOTE);
-  m_wait.Reset();
-  m_eraseWait.reset();
-}
