@@ -1,15 +1,18 @@
 #pragma once
-// One run of a schedule: the engine on virtual time against the simulated handset in the same
-// process, to its end, and the checks every run must pass:
+// One run of a schedule: the download core (or, asked to, the window around it) on virtual time
+// against the simulated handset in the same process, to its end, and the checks every run must
+// pass:
 //   - "Downloading completed" only with the image in the flash over the range and every other
 //     byte as it was;
 //   - an end (one Finished, nothing after it) within kRunBoundMs of virtual time;
 //   - no request while a reply to another is owed, unless the engine wrote the owed replies off
 //     (its trace says so) before that request, or took replies unchecked then ("another check",
 //     which junk can mimic) until it took that back;
-//   - any other end a clear failure: a Finished that is not Completed, the idle buttons back;
+//   - any other end a clear failure: a Finished that is not Completed (and through the window,
+//     the idle buttons back);
 //   - a live schedule (the adversary promises it completes) ends Completed.
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -20,7 +23,9 @@
 #include "EngineEvents.h"
 #include "explore/Schedule.h"
 
-class CVirtualWindow;
+namespace sim {
+class CLoopbackDevice;
+}
 
 namespace explore {
 
@@ -56,6 +61,8 @@ class CRunner {
   Result Run(const Schedule& schedule);
   // The engine's trace on stderr, with virtual times, as runs go.
   void EchoTrace(bool on) { m_echoTrace = on; }
+  // Runs go through the window (its services, controls and boxes) instead of driving the core.
+  void ThroughWindow(bool on) { m_throughWindow = on; }
   // The image a schedule's download takes, written where tarvisel-cli can read it.
   bool WriteImage(const Config& config, const std::string& path) const;
 
@@ -65,6 +72,19 @@ class CRunner {
     std::vector<uint8_t> bytes;
   };
   const Image& ImageFor(const Config& config);
+  // What a run came to, however it was driven.
+  struct Ran {
+    std::vector<std::pair<EngineCommand, Outcome>> finished;
+    bool completionBox = false;
+    bool idleButtons = true;
+    std::string windowFailure;
+    std::vector<std::string> logs;
+  };
+  // False when the image could not be opened.
+  bool DriveCore(const Schedule& schedule, const Image& image, Result& r, Ran& ran,
+                 const std::function<void(sim::CLoopbackDevice&, Ran&)>& judge);
+  bool DriveWindow(const Schedule& schedule, const Image& image, Result& r, Ran& ran,
+                   const std::function<void(sim::CLoopbackDevice&, Ran&)>& judge);
 
   std::string m_dir;
   std::map<uint64_t, Image> m_images;
@@ -72,7 +92,8 @@ class CRunner {
   std::vector<uint64_t> m_writeOffs;  // virtual times the engine wrote owed replies off
   // From when the engine took replies unchecked ("another check") to when it took that back.
   std::vector<std::pair<uint64_t, uint64_t>> m_unchecked;
-  std::atomic<const CVirtualWindow*> m_win{nullptr};  // of the run in progress
+  std::atomic<const std::function<uint64_t()>*> m_clock{nullptr};  // virtual time, of the run in progress
+  bool m_throughWindow = false;
   bool m_echoTrace = false;
   bool m_otherCheck = false;
 };

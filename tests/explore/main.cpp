@@ -34,6 +34,8 @@ each run; prints each failing schedule as one line that replays it, and last
   --write-image LINE FILE
                        write the image LINE's download takes to FILE (for tarvisel-cli)
   --trace              with --replay: the engine's trace and the handset's frames on stderr
+  --through-window     each run through the window (its services, controls and boxes) instead
+                       of driving the download core directly
   --quiet              print failures only as their replay lines
   --new-seed-advisory  also one new seed, printed, whose failures are printed but not counted
                        in the exit status (while faults it may meet are still open)
@@ -54,6 +56,7 @@ struct Options {
   bool expectFail = false;
   bool quiet = false;
   bool trace = false;
+  bool throughWindow = false;
   bool promiseOnly = false;
   bool newSeedAdvisory = false;
   std::optional<explore::DlType> type;
@@ -144,6 +147,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         if (!next(o.imageLine) || !next(o.imagePath)) return false;
       } else if (a == "--trace") {
         o.trace = true;
+      } else if (a == "--through-window") {
+        o.throughWindow = true;
       } else if (a == "--quiet") {
         o.quiet = true;
       } else if (a == "--promise-only") {
@@ -227,6 +232,7 @@ int main(int argc, char** argv) {
   if (!ParseArgs(argc, argv, o)) return 2;
   explore::CRunner runner;
   runner.EchoTrace(o.trace);
+  runner.ThroughWindow(o.throughWindow);
 
   if (!o.imageLine.empty()) {
     std::string error;
