@@ -23,11 +23,15 @@ class CTarviselDlgProbe {
     d.m_core.ParseVersionReply();
     d.Drive();
   }
-  // True when the download goes on (to DM offline), at once or on the answer Yes.
+  // True when the download goes on (to DM offline), at once or on the answer Yes. Only the
+  // question is carried out: the window's link is not started.
   bool ConfirmVersion() {
     d.m_core.m_nState = DL_VERSION;
     d.m_core.ConfirmVersion();
-    d.Drive();
+    for (const engine::Action& a : d.m_core.TakeActions()) {
+      if (std::holds_alternative<engine::AskVersion>(a)) d.Apply(a);
+    }
+    d.m_core.TakeActions();
     return d.m_core.m_nState == DL_DM_OFFLINE;
   }
   void ClearPhoneInfo() {
