@@ -131,11 +131,10 @@ void CDownloadCore::SendFinalJump() {
   ArmReplyTimer(TM_REPLY, 5000);
 }
 
-bool CDownloadCore::SendBlock() {
+void CDownloadCore::SendBlock() {
   // The driver reads it from the image and hands it back (OnBlock) before anything else.
   m_bReadingBlock = true;
   Emit(ReadBlock{m_dwStartAddr, static_cast<uint32_t>(m_nBlockIdx), m_nType == TYPE_FONT});
-  return true;
 }
 
 void CDownloadCore::OnBlock(const Moment& at, const BlockRecord& record) {

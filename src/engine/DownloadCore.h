@@ -141,7 +141,7 @@ class CDownloadCore {
   void ShowBlockProgress();
   void ShowElapsedTime();
   void SendVersionAndWait(uint32_t timerId, EnginePhase phase);
-  bool SendBlock();
+  void SendBlock();
   void EndDownloadOnBadBlock(uint32_t address, const std::string& why);
   void EnterPhase(EnginePhase phase);
 
