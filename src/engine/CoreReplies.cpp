@@ -169,6 +169,11 @@ bool CDownloadCore::RepeatsLastAnswer() const {
          (m_wait.GetState() == CReplyWait::State::Reply && m_lastAnswerCode != kAckCode);
 }
 
+bool CDownloadCore::RepeatsLastRefusal() const {
+  return !IsAck() && m_bAnswerHeard && m_lastAnswerCode != kAckCode && RxSize() >= 1 &&
+         Resp()[0] == m_lastAnswerCode && m_rxPacket.rxMs < m_lastAnswerRxMs + kSecondReplyMs;
+}
+
 bool CDownloadCore::RepeatsSuspectAnswer() const {
   return IsAck() && m_bAnswerHeard && m_lastAnswerCode == kAckCode && RxSize() == 1 &&
          m_rxPacket.rxMs < m_lastAnswerRxMs + kSecondReplyMs;
@@ -304,10 +309,11 @@ bool CDownloadCore::IsAck() const { return RxSize() >= 1 && Resp()[0] == kAckCod
 
 void CDownloadCore::OnEarlyReply() {
   // The refusal just taken as an answer, again within the time a handset repeats one: its
-  // repeat. (Noise that splits a block makes a piece that fails its check: refused A1, which is
-  // never taken for a repeat.)
-  if (m_nState == DL_DOWNLOAD && RxSize() >= 1 && !IsAck() && m_bAnswerHeard && m_lastAnswerCode != kNakCrcCode &&
-      Resp()[0] == m_lastAnswerCode && m_rxPacket.rxMs < m_lastAnswerRxMs + kSecondReplyMs) {
+  // repeat. Should it be the refusal of a piece of a block that noise split (A1, as the last
+  // answer may have been), the rest of the block is refused too, and that is the send's answer;
+  // a split block is never acknowledged, and no repeated ACK can pass for its answer before the
+  // block has all gone.
+  if (m_nState == DL_DOWNLOAD && RepeatsLastRefusal()) {
     QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
     return;
   }
@@ -342,6 +348,13 @@ void CDownloadCore::OnUnmatchedReply() {
   if (m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Confirm && RepeatsSuspectAnswer()) {
     // The owed replies were written off only once none could come any more: the answer being
     // confirmed is the request's, and the same ACK again so soon is its repeat.
+    QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
+    return;
+  }
+  if (m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Settle && RepeatsLastRefusal()) {
+    // Nothing has gone since the refusal that ended a drain: the same refusal so soon can only
+    // be its repeat (or the refusal of another piece of the same send), and a refusal moves
+    // nothing on.
     QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
     return;
   }

@@ -157,6 +157,8 @@ class CDownloadCore {
   void NoteLineFaster();
   bool RepeatsLastAnswer() const;
   bool RepeatsSuspectAnswer() const;
+  // The last answer was a refusal, and this is the same within the time a handset repeats one.
+  bool RepeatsLastRefusal() const;
   bool AnswersDmRequestInHand() const;
   CReplyCheck::Verdict JudgeCheck(bool answer);
   void OnDamagedFrame(uint64_t nowMs);
