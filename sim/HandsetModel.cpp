@@ -316,7 +316,7 @@ uint64_t CHandsetModel::BytesOutBy(uint64_t nowMs) const {
   return out;
 }
 
-void CHandsetModel::CheckOwed(FrameRecord& rec, uint64_t nowMs, bool damaged) {
+void CHandsetModel::CheckOwed(FrameRecord& rec, uint64_t nowMs, bool damaged, bool lineChanged) {
   m_request = rec.bytes;
   m_requestDamaged = damaged || rec.check == FrameCheck::Bad;
   // An identical resend is how a host recovers from a lost reply; anything else must wait.
@@ -331,9 +331,11 @@ void CHandsetModel::CheckOwed(FrameRecord& rec, uint64_t nowMs, bool damaged) {
   const bool damagedResend = (m_requestDamaged || m_owedForDamaged) && rec.bytes.size() >= kHead &&
                              m_owedFor.size() >= kHead &&
                              std::equal(m_owedFor.begin(), m_owedFor.begin() + kHead, rec.bytes.begin());
-  // Nor does the host owe a wait to the answer of such a piece: it never sent it.
+  // Nor does the host owe a wait to the answer of such a piece: it never sent it. And a frame
+  // whose bytes the line changed does not show which request the host sent (a resend whose
+  // head the noise hit reads as another request).
   if (m_owedUpTo > BytesOutBy(nowMs) && rec.bytes != m_owedFor && !closedByThisFrame && !damagedResend &&
-      !m_owedForPiece) {
+      !m_owedForPiece && !lineChanged) {
     rec.whileOwed = true;
     ++m_whileOwed;
   }
@@ -426,7 +428,7 @@ void CHandsetModel::HandleFrame(RawFrame frame, bool overran, uint64_t nowMs) {
   if (!req.fcsOk || req.payload.empty()) {
     rec.bytes = req.unescaped.empty() ? req.payload : req.unescaped;
     rec.check = FrameCheck::Bad;
-    CheckOwed(rec, nowMs);
+    CheckOwed(rec, nowMs, false, lineChanged);
     rec.outcome = download ? "bad fcs: nak A1" : "bad fcs: 13 + frame";
     const Response r = Reply(download ? std::vector<uint8_t>{kNakCrc} : WithEcho(kDmBadCmd, rec.bytes));
     Record(std::move(rec));
@@ -436,7 +438,7 @@ void CHandsetModel::HandleFrame(RawFrame frame, bool overran, uint64_t nowMs) {
   rec.check = FrameCheck::Ok;
   rec.forged = lineChanged;
   rec.bytes = req.payload;
-  CheckOwed(rec, nowMs);
+  CheckOwed(rec, nowMs, false, lineChanged);
   if (download && req.payload.size() > kMaxPayload) {
     rec.outcome = "too large: nak A2";
     Record(std::move(rec));

@@ -198,7 +198,7 @@ class CHandsetModel {
   void DropDue(uint64_t nowMs);
   // Marks rec when it came while a reply to another request was owed; rec.bytes is set.
   // damaged: the frame failed its check (a resend the line spoiled still counts as the resend).
-  void CheckOwed(FrameRecord& rec, uint64_t nowMs, bool damaged = false);
+  void CheckOwed(FrameRecord& rec, uint64_t nowMs, bool damaged = false, bool lineChanged = false);
   uint64_t BytesOutBy(uint64_t nowMs) const;
   void Enter(HandsetMode mode, uint32_t baud);
   void Record(FrameRecord rec);

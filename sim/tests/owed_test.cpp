@@ -132,3 +132,27 @@ TEST(HandsetOwed, TheResendOfAFrameTheLineSpoiltIsNotSentWhileOwed) {
     EXPECT_EQ(rec.back().whileOwed, c.owed) << c.name << ": " << FormatRecord(rec.back());
   }
 }
+
+// The line's bit errors hit the head (command, address, length) of a resend: it reads as another
+// request, but the host sent the same one again. A frame the line changed does not show which
+// request the host sent.
+TEST(HandsetOwed, AResendWhoseHeadTheLineChangedIsNotSentWhileOwed) {
+  const auto blockA = simtest::Block(0, std::vector<uint8_t>(4096, 0x11));
+  bool found = false;
+  for (int seed = 1; seed < 400 && !found; ++seed) {
+    Bench b = simtest::InModule("reply-ms=3000; ber=1e-3:" + std::to_string(seed));
+    const size_t before = b.model.Records().size();
+    b.Send(blockA, 57600);
+    b.Wait(10);
+    b.Send(blockA, 57600);
+    const auto& rec = b.model.Records();
+    if (rec.size() != before + 2 || rec.back().check != FrameCheck::Bad || rec.back().opening != 0x7E ||
+        rec.back().bytes.size() < 7)
+      continue;
+    std::vector<uint8_t> head(blockA.begin() + 1, blockA.begin() + 8);  // past the opening flag
+    if (std::equal(head.begin(), head.end(), rec.back().bytes.begin())) continue;
+    found = true;
+    EXPECT_FALSE(rec.back().whileOwed) << FormatRecord(rec.back());
+  }
+  ASSERT_TRUE(found) << "no seed hit a resend's head";
+}
