@@ -157,7 +157,8 @@ void CDownloadCore::OnFrame(const Moment& at, const RxPacket& frame) {
 }
 
 bool CDownloadCore::RepeatsLastAnswer() const {
-  // While answers to resends are drained, or a refusal's resend is still owed its answer, the
+  // While answers to resends are drained (an answer in hand, or a block given up on), or a
+  // refusal's resend is still owed its answer, the
   // same reply again within the time a handset repeats itself is the repeat, not the next send's
   // answer: were it taken for that, the real one would come when none is owed, or after the next
   // request had gone. Should it have been the answer after all, the quiet time writes that send
@@ -165,7 +166,7 @@ bool CDownloadCore::RepeatsLastAnswer() const {
   if (m_nState != DL_DOWNLOAD || !m_bAnswerHeard || RxSize() < 1 || Resp()[0] != m_lastAnswerCode ||
       m_rxPacket.rxMs >= m_lastAnswerRxMs + kSecondReplyMs)
     return false;
-  return m_wait.GetState() == CReplyWait::State::Drain ||
+  return m_wait.GetState() == CReplyWait::State::Drain || m_wait.GetState() == CReplyWait::State::GiveUp ||
          (m_wait.GetState() == CReplyWait::State::Reply && m_lastAnswerCode != kAckCode);
 }
 
@@ -183,7 +184,8 @@ void CDownloadCore::OnAnswer(uint64_t nowMs) {
   if (RepeatsLastAnswer()) {
     QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
     m_wait.OnActivity(nowMs);
-    if (m_wait.GetState() == CReplyWait::State::Drain) ArmQuietTimer();
+    if (m_wait.GetState() == CReplyWait::State::Drain || m_wait.GetState() == CReplyWait::State::GiveUp)
+      ArmQuietTimer();
     return;
   }
   m_bAnswerHeard = RxSize() >= 1;
