@@ -163,9 +163,11 @@ bool CDownloadCore::RepeatsLastAnswer() const {
   // answer: were it taken for that, the real one would come when none is owed, or after the next
   // request had gone. Should it have been the answer after all, the quiet time writes that send
   // off.
-  if (m_nState != DL_DOWNLOAD || !m_bAnswerHeard || RxSize() < 1 || Resp()[0] != m_lastAnswerCode ||
+  if (m_nState == DL_TO_DM || !m_bAnswerHeard || RxSize() < 1 || Resp()[0] != m_lastAnswerCode ||
       m_rxPacket.rxMs >= m_lastAnswerRxMs + kSecondReplyMs)
     return false;
+  // A DM reply names its command, but the same request sent again is answered alike.
+  if (m_nState != DL_DOWNLOAD) return m_wait.GetState() == CReplyWait::State::Drain;
   return m_wait.GetState() == CReplyWait::State::Drain || m_wait.GetState() == CReplyWait::State::GiveUp ||
          (m_wait.GetState() == CReplyWait::State::Reply && m_lastAnswerCode != kAckCode);
 }
