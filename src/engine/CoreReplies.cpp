@@ -355,10 +355,12 @@ void CDownloadCore::OnUnmatchedReply() {
     QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
     return;
   }
-  if (m_nState == DL_DOWNLOAD && m_wait.GetState() == CReplyWait::State::Settle && RepeatsLastRefusal()) {
+  if (m_nState == DL_DOWNLOAD &&
+      (m_wait.GetState() == CReplyWait::State::Settle || m_wait.GetState() == CReplyWait::State::Confirm) &&
+      RepeatsLastRefusal()) {
     // Nothing has gone since the refusal that ended a drain: the same refusal so soon can only
     // be its repeat (or the refusal of another piece of the same send), and a refusal moves
-    // nothing on.
+    // nothing on (nor does it show the answer being confirmed to be another's).
     QueueLog(4, Tr("[RX]Reply ignored: the same answer again, as a handset repeats one"));
     return;
   }
