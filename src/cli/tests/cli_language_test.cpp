@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -159,8 +160,11 @@ TEST_F(CliLanguageTest, AQuestionAboutTheStartAddressIsAskedInEnglish) {
 // the same whatever the language, and the stream holds to its schema.
 TEST_F(CliLanguageTest, TheEventsAreTheSameInEnglishButForTheirTexts) {
   StartSim("rev=203");
+  // The log lines' number and order follow the line's timing (a request sent again on a loaded
+  // machine adds its line and moves the answer's); their kinds, and every other event, do not.
   auto shape = [](const std::string& out) {
     std::vector<std::string> lines;
+    std::set<std::string> logKinds;
     std::istringstream in(out);
     std::string line;
     while (std::getline(in, line)) {
@@ -168,9 +172,13 @@ TEST_F(CliLanguageTest, TheEventsAreTheSameInEnglishButForTheirTexts) {
       if (e.is_discarded()) return std::vector<std::string>{"not JSON: " + line};
       e.erase("t");
       e.erase("elapsed_s");
-      if (e.contains("text")) e["text"] = "";
+      if (e.value("event", "") == "log") {
+        logKinds.insert(e.value("kind", ""));
+        continue;
+      }
       lines.push_back(e.dump());
     }
+    for (const std::string& kind : logKinds) lines.push_back("log " + kind);
     return lines;
   };
   Locale({{"LANG", "C"}});
