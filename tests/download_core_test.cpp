@@ -104,6 +104,15 @@ class CoreScript {
     }
   }
 
+  // Through the set-up and the erase of a download-mode start, each answered with its ACK.
+  void AckUntilFirstBlock() {
+    while (Sent(0xDD) == 0 && finished.empty()) {
+      RunFor(20);
+      Reply({0x02});
+      RunFor(300);
+    }
+  }
+
   static std::vector<uint8_t> VersionReply(uint16_t rev) {
     std::vector<uint8_t> r(52, ' ');
     r[0] = 0x00;
@@ -187,12 +196,7 @@ TEST(DownloadCore, EachTypeSendsItsRequestsInOrderAndCompletesOnlyWhenAllAreAnsw
 TEST(DownloadCore, AnAckStampedBeforeTheBlocksLastByteLeftIsNotItsAnswer) {
   CoreScript s;
   s.StartDownload(TYPE_EMERGENCY, 1, 1);
-  // Through the set-up and the erase to the first block.
-  while (s.Sent(0xDD) == 0 && s.finished.empty()) {
-    s.RunFor(20);
-    s.Reply({0x02});
-    s.RunFor(300);
-  }
+  s.AckUntilFirstBlock();
   ASSERT_EQ(s.Sent(0xDD), 1u);
   s.RunFor(10);
   s.Reply({0x02}, true, 1);  // the block's closing flag had not left
@@ -258,11 +262,7 @@ TEST(DownloadCore, ABlockThatCannotBeReadEndsTheDownloadWithNothingSentForIt) {
 TEST(DownloadCore, StopIsRefusedWhileTheFlashIsWritten) {
   CoreScript s;
   s.StartDownload(TYPE_EMERGENCY, 1, 4);
-  while (s.Sent(0xDD) == 0) {
-    s.RunFor(20);
-    s.Reply({0x02});
-    s.RunFor(300);
-  }
+  s.AckUntilFirstBlock();
   EXPECT_FALSE(s.core.Stop(s.At()));
   s.Drive();
   EXPECT_TRUE(Logged(s, "can't stop downloading"));
@@ -274,11 +274,7 @@ TEST(DownloadCore, ALostBlockIsNeverCompletedOnTheEarlierBlocksRepeatedAck) {
   // twice 60 ms apart, block 2 is lost.
   CoreScript s;
   s.StartDownload(TYPE_EMERGENCY, 1, 2);
-  while (s.Sent(0xDD) == 0) {
-    s.RunFor(20);
-    s.Reply({0x02});
-    s.RunFor(300);
-  }
+  s.AckUntilFirstBlock();
   s.RunFor(800);
   s.Reply({0x02});
   ASSERT_EQ(s.Sent(0xDD), 2u);

@@ -42,14 +42,18 @@ void CDownloadCore::StartDownload(const Moment& at, const DownloadJob& job) {
     ClearPhoneInfo();
     SendVersionAndWait(TM_RUN_VERSION, EnginePhase::Version);
   } else {
-    m_nState = DL_DOWNLOAD;
-    m_nDlStep = STEP_START;
-    m_nRetry = 0;
-    SendDloadStartReq();
-    NoteRequest();
-    EnterPhase(EnginePhase::Module);
-    ArmReplyTimer(TM_REPLY, 3000);
+    StartModule();
   }
+}
+
+void CDownloadCore::StartModule() {
+  m_nState = DL_DOWNLOAD;
+  m_nDlStep = STEP_START;
+  m_nRetry = 0;
+  SendDloadStartReq();
+  NoteRequest();
+  EnterPhase(EnginePhase::Module);
+  ArmReplyTimer(TM_REPLY, 3000);
 }
 
 void CDownloadCore::DloadStep() {

@@ -174,13 +174,7 @@ void CDownloadCore::OnPauseEnd() {
       ArmReplyTimer(TM_REPLY, 3000);
       return;
     case AfterPause::ModuleStart:
-      m_nState = DL_DOWNLOAD;
-      m_nDlStep = STEP_START;
-      m_nRetry = 0;
-      SendDloadStartReq();
-      NoteRequest();
-      EnterPhase(EnginePhase::Module);
-      ArmReplyTimer(TM_REPLY, 3000);
+      StartModule();
       return;
     case AfterPause::ToDmStep:
       switch (m_nToDmStep) {

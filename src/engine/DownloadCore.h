@@ -132,6 +132,8 @@ class CDownloadCore {
   void AfterVersionConfirmed();
 
   // --- download steps ---
+  // Download mode: the module's start request, the first of its set-up.
+  void StartModule();
   void DloadStep();
   void ArmReplyTimer(uint32_t id, uint32_t ms);
   void SetLinkSpeed(uint32_t baud);
